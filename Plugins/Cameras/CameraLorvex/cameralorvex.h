@@ -1,0 +1,210 @@
+// cameralorvex.h - the plug-in's camera class.
+//
+// One class faces the host. Its work is split by concern into source files:
+//   cameralorvex.cpp   identity and small interface answers, construction, teardown
+//   devicetable.cpp    process-wide accepted-device table, enumeration, factory
+//   devicelife.cpp     open, geometry read-back, start, stop, close, restart
+//   framepath.cpp      the SDK image callback: one frame to one captureCompleted
+//   triggering.cpp     software trigger, continuous-mode query
+//   recovery.cpp       exception callback, reconnect timer and task
+//   exposure.cpp       parameter changes, exposure configurations, quick adjust
+//   camerabase.cpp, paramwrap.cpp   the parameter panel and its JSON form
+//   platform/          readability probe and fault-guarded copy, per platform
+//
+// ---------------------------------------------------------------------------
+// Threads that touch a camera object
+//   H  the host's thread that created it: every interface call, the factory,
+//      the destructor, and reconnectTimer (which needs H's event loop).
+//   I  the SDK's image-callback thread: ImageCallBack, emits captureCompleted.
+//   E  the SDK's exception thread: ExceptionImageCallBack, emits CameraLoss.
+//   P  a thread of QThreadPool::globalInstance(): the reconnect task, emits
+//      CameraReconnect (and CameraLoss when a reopen fails).
+//
+// Locks, in the only order in which they may be nested (take left before right):
+//
+//   deviceMutex  ->  deviceTableMutex (process-wide)
+//   deviceMutex  ->  cameraMutex  ->  geometryMutex
+//
+//   cameraMutex (QMutex, getMutex()): held by I for a whole frame, by
+//      paramsChanged, by the geometry read-back, and by the host around its
+//      writes of isRunning and its calls of setTrigParams and softTrigger.
+//   deviceMutex (QRecursiveMutex): the life of the device handle. Held across
+//      every open, start, stop and close, and across every SDK call that uses
+//      devHandle outside the frame path. Never taken by I. The close path holds
+//      it while MV_CC_StopGrabbing waits for a running image callback, and that
+//      callback waits for cameraMutex; so code that may run while cameraMutex
+//      is held (softTrigger, isContinuousMode, selectExposure, paramsChanged)
+//      only tries it and behaves as on a closed camera when it is busy. It is
+//      recursive because the pauses of stop and close run a nested event loop
+//      on H, in which a queued host slot may call back into the camera.
+//   geometryMutex (QMutex, leaf): the device-derived panel fields that an open
+//      or a read-back on P writes (geometry, format, limits) against the reads
+//      of the size queries and getAdjustItems on H.
+//   deviceTableMutex (process-wide QMutex, devicetable.cpp): enumeration, the
+//      acceptance filter, listedDeviceCount and the selection by serial number
+//      up to the creation of the handle.
+//
+// Shared members (declared below unless noted), who touches them, what guards them
+//   isRunning, productCounter, cycleCapture, cycleProduct, cycleTimer,
+//   triggerCallback, lastFrameTime (CameraInterface), *trigParams, lastFrameNum,
+//   convertParam, frameFormat            H, I, P      cameraMutex
+//   devHandle, bOpened, bMonoSensor, pixelType        H, E, P  deviceMutex
+//      (I uses devHandle for the conversion only between start and stop, which
+//      the SDK orders against the close.)
+//   width, height, offsets, mirror flags, channels, matType and the limits
+//   read at open (CameraBase)                 H, P     geometryMutex for writers
+//      off H and for the interface's reads; the host's own reads through item
+//      pointers happen on H, between its calls. The rest of the panel is H's.
+//   bCameraLost                               E, P, H   atomic
+//   bShuttingDown, exceptionCallsInFlight     E, H      atomic
+//   reconnectFuture, reconnectTimer           H only
+//   acceptedDevices, listedDeviceCount (devicetable.cpp)  H, P  deviceTableMutex
+// ---------------------------------------------------------------------------
+#ifndef CAMERALORVEX_H
+#define CAMERALORVEX_H
+
+#include <QFuture>
+#include <QJsonObject>
+#include <QMutex>
+#include <QRecursiveMutex>
+#include <QTimer>
+
+#include <atomic>
+
+#include "MVCameraControl.h"
+#include "camerainterface.h"
+#include "cameraparams.h"
+#include "framebuffers.h"
+
+class CameraLorvex : public CameraInterface, public CameraBase
+{
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID "com.zeq.quorlan.camerainterface.CameraLorvex")
+    Q_INTERFACES(CameraInterface)
+
+public:
+    CameraLorvex();
+    ~CameraLorvex() override;
+
+    // SerializeInterface
+    void deserialize(const QJsonObject& json) override;
+    void serialize(QJsonObject& json) override;
+
+    // PluginInterface
+    QString getPluginID() override;
+    QString getPluginName() override;
+    QString getVersion() override;
+    QString getHelpText() override;
+    QPixmap getIcon() override;
+    QVector<ParamWrap*>* getParamItems() override;
+    bool hostFlagQuery() override;
+    quint64 hostObjectQuery() override;
+
+    // CameraInterface
+    QString getSerialNumber() override;
+    void paramsChanged() override;
+    QSize getImageSize() override;
+    int getChannels() override;
+    void softTrigger(int productId, int triggerIndex, std::function<void()> callback) override;
+    CameraInterface* createCamera(int cameraIndex, QString serialNumber, int deviceIndex) override;
+    QVector<QString> getCameraList(int& count) override;
+    bool hasCapabilityA() override;
+    int getTriggerTypeMask() override;
+    void setTrigParams(CameraTrigParams* params) override;
+    void hostHookA() override;
+    bool isContinuousMode() override;
+    void saveParams() override;
+    void loadParams() override;
+    void setExposureCount(int count) override;
+    bool hasCapabilityB() override;
+    QMutex* getMutex() override;
+    cv::Mat getBlankImage() override;
+    void hostHookB() override;
+    void closeCamera() override;
+    void restartCamera() override;
+    QVector<AdjustItem> getAdjustItems() override;
+    int selectExposure(int index) override;
+    void setExposureValue(int index, float& value) override;
+    float getExposureValue(int index) override;
+
+    // Enumerate with the acceptance filter into the process-wide table.
+    static int EnumAcceptedDevices();
+
+    // The SDK's callbacks; `pUser` is the camera object.
+    static void MV_CC_CALL ImageCallBack(unsigned char* data, MV_FRAME_OUT_INFO_EX* info, void* user);
+    static void MV_CC_CALL ExceptionImageCallBack(unsigned int nMsgType, void* pUser);
+
+    // Upper bound of exposure configurations: a count above it would ask for
+    // more memory than a host can give and is refused with a warning.
+    static constexpr int kMaxExposureCount = 4096;
+
+    // Device-life steps. Each expects deviceMutex held by the caller.
+    void CameraOpen();
+    void readBackGeometry();
+    void CameraStart();
+    void CameraStop();
+    void CameraClose();
+
+    // One reopen attempt of the reconnect task.
+    bool CameraReopen();
+
+private slots:
+    void onReconnectTimer();
+
+private:
+    // Runs a local event loop for `ms` milliseconds on the calling thread.
+    static void pauseWithEvents(int ms);
+    // The geometry read-back under cameraMutex, as every caller needs it.
+    void readBackGeometryLocked();
+    // Selects the device by serial number and creates its handle; returns the
+    // table position, -1 when not found, -2 when the handle was not created.
+    int createHandleForSerial(int& status);
+    void markLost();
+    void reconnectTask();
+
+public:
+    // Own members, in this order.
+    MV_CC_PIXEL_CONVERT_PARAM convertParam;
+    void* devHandle = nullptr;
+    int bMonoSensor = 0;
+    int bOpened = 0;
+    unsigned int lastFrameNum = 0;
+    CameraTrigParams* trigParams = nullptr;
+    int pixelType = -1;
+    QMutex cameraMutex;
+    QJsonObject storedParams;
+    std::atomic<bool> bCameraLost{false};
+    QTimer* reconnectTimer = nullptr;
+    QFuture<void> reconnectFuture;
+
+    QRecursiveMutex deviceMutex;
+    QMutex geometryMutex;
+
+    // The format the frame path shapes images to, fixed by the last geometry
+    // read-back, so that a panel edit or a JSON restore that lands while frames
+    // arrive can never make an image disagree with the conversion's buffer size.
+    struct FrameFormat {
+        int width = 0;
+        int height = 0;
+        int matType = 0;
+        int channels = 1;
+        bool convertColour = false;  // colour wanted and the sensor is not mono
+    } frameFormat;
+
+    // Recycled image buffers for the frame path (guarded by cameraMutex).
+    FrameBufferPool framePool;
+
+    // Teardown coordination with the exception thread.
+    std::atomic<bool> bShuttingDown{false};
+    std::atomic<int> exceptionCallsInFlight{0};
+
+    // What the quick-adjust exposure entry points at while exposureIndex names
+    // no configuration: a value of the camera's own that nothing else reads.
+    float detachedExposure = 0.0f;
+
+    // Items superseded by a panel rebuild: a host may still hold pointers to
+    // them, so they live until the camera does.
+    QVector<ParamWrap*> retiredParamItems;
+};
+
+#endif // CAMERALORVEX_H

@@ -1,0 +1,311 @@
+// Device life: open, geometry read-back, start, stop, close, restart.
+//
+// The steps below expect deviceMutex held by their caller; closeCamera and
+// restartCamera take it. None of them takes cameraMutex, except the geometry
+// read-back, which runs under it (readBackGeometryLocked).
+#include "cameralorvex.h"
+#include "devicetable.h"
+
+#include <QEventLoop>
+#include <QMutexLocker>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+bool isColourFormat(unsigned int format)
+{
+    switch (format) {
+    case PixelType_Gvsp_BayerGR8:
+    case PixelType_Gvsp_BayerRG8:
+    case PixelType_Gvsp_BayerGB8:
+    case PixelType_Gvsp_BayerBG8:
+    case PixelType_Gvsp_RGB8_Packed:
+    case PixelType_Gvsp_BGR8_Packed:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Truncation toward zero of a device float limit; a value outside int (or
+// not a number) must not become undefined behaviour.
+int truncatedTenths(float value)
+{
+    const double tenths = static_cast<double>(value) * 10.0;
+    if (std::isnan(tenths))
+        return 0;
+    if (tenths >= static_cast<double>(std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    if (tenths <= static_cast<double>(std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(tenths);
+}
+
+unsigned int clampedBytes(qint64 bytes)
+{
+    if (bytes < 0)
+        return 0;
+    return bytes > std::numeric_limits<unsigned int>::max() ? std::numeric_limits<unsigned int>::max()
+                                                            : static_cast<unsigned int>(bytes);
+}
+
+} // namespace
+
+void CameraLorvex::pauseWithEvents(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void CameraLorvex::markLost()
+{
+    emit CameraLoss();
+    bCameraLost = true;
+}
+
+void CameraLorvex::CameraOpen()
+{
+    qDebug().noquote() << "Opening camera" << cameraIndex << "with SN" << serialNumber;
+    bOpened = 0;
+
+    // Zeroed, so that a read that fails first stores zeros, not garbage.
+    MVCC_INTVALUE intValue;
+    MVCC_FLOATVALUE floatValue;
+    MVCC_STRINGVALUE stringValue;
+    std::memset(&intValue, 0, sizeof intValue);
+    std::memset(&floatValue, 0, sizeof floatValue);
+    std::memset(&stringValue, 0, sizeof stringValue);
+
+    if (serialNumber.size() <= 8) {
+        qWarning().noquote() << "Camera" << cameraIndex << "invalid config SN" << serialNumber;
+        return;
+    }
+
+    int status = MV_OK;
+    const int position = createHandleForSerial(status);
+    if (position == -1) {
+        qWarning().noquote() << "Can not found camera" << cameraIndex << "with SN" << serialNumber;
+        markLost();
+        return;
+    }
+    if (position < 0) {
+        qWarning().noquote() << "Camera" << cameraIndex << "create handle failed:" << QString::number(status, 16);
+        markLost();
+        return;
+    }
+
+    status = MV_CC_OpenDevice(devHandle, 1, 0);
+    if (status != MV_OK) {
+        qWarning().noquote() << "Open camera" << cameraIndex << "failed:" << QString::number(status, 16);
+        MV_CC_DestroyHandle(devHandle);
+        devHandle = nullptr;
+        markLost();
+        return;
+    }
+
+    status = MV_CC_FeatureLoad(devHandle, "Lorvex.mfs");
+    if (status != MV_OK)
+        qCritical() << "Load configuration file(Lorvex.mfs) failed:" << status;
+
+    deviceIndex = position;
+
+    MV_CC_RegisterImageCallBackEx(devHandle, ImageCallBack, this);
+    MV_CC_RegisterExceptionCallBack(devHandle, ExceptionImageCallBack, this);
+    MV_CC_SetImageNodeNum(devHandle, 30);
+
+    MV_CC_GetStringValue(devHandle, "DeviceModelName", &stringValue);
+    const size_t modelLength = strnlen(stringValue.chCurValue, sizeof stringValue.chCurValue);
+    bMonoSensor = (modelLength > 0 && stringValue.chCurValue[modelLength - 1] == 'M') ? 1 : 0;
+    qInfo() << "bMonoSensor:" << bMonoSensor;
+
+    MV_CC_SetEnumValue(devHandle, "ExposureAuto", 0);
+
+    {
+        // The limits are panel fields that the host reads on its thread while
+        // a reconnect may open the device on a pool thread.
+        QMutexLocker geometry(&geometryMutex);
+
+        MV_CC_GetIntValue(devHandle, "WidthMax", &intValue);
+        sensorWidthMax = static_cast<int>(intValue.nCurValue);
+        MV_CC_GetIntValue(devHandle, "HeightMax", &intValue);
+        sensorHeightMax = static_cast<int>(intValue.nCurValue);
+
+        const auto readInfo = [&](const char* key, IntParamInfo& info) {
+            MV_CC_GetIntValue(devHandle, key, &intValue);
+            info.max = static_cast<int>(intValue.nMax);
+            info.min = static_cast<int>(intValue.nMin);
+            info.step = static_cast<int>(intValue.nInc);
+        };
+        readInfo("Width", widthInfo);
+        readInfo("Height", heightInfo);
+        readInfo("OffsetX", offsetXInfo);
+        readInfo("OffsetY", offsetYInfo);
+
+        MV_CC_GetFloatValue(devHandle, "ExposureTime", &floatValue);
+        exposureMax = floatValue.fMax / 1000;
+        exposureMin = floatValue.fMin / 1000;
+        MV_CC_GetFloatValue(devHandle, "Gain", &floatValue);
+        gainLimits.max = truncatedTenths(floatValue.fMax);
+        gainLimits.min = truncatedTenths(floatValue.fMin);
+        MV_CC_GetFloatValue(devHandle, "Gamma", &floatValue);
+        gammaLimits.max = truncatedTenths(floatValue.fMax);
+        gammaLimits.min = truncatedTenths(floatValue.fMin);
+
+        const auto readLimits = [&](const char* key, IntParamLimits& limits) {
+            MV_CC_GetIntValue(devHandle, key, &intValue);
+            limits.max = static_cast<int>(intValue.nMax);
+            limits.min = static_cast<int>(intValue.nMin);
+        };
+        readLimits("Sharpness", sharpnessLimits);
+        contrastLimits.min = 0;
+        contrastLimits.max = 0;
+        readLimits("LineDebouncerTime", debounceTimeLimits);
+        readLimits("GevSCPD", packetIntervalLimits);
+    }
+
+    MVCC_ENUMVALUE formats;
+    std::memset(&formats, 0, sizeof formats);
+    MV_CC_GetPixelFormat(devHandle, &formats);
+    pixelType = -1;
+    const unsigned int offered = qMin<unsigned int>(formats.nSupportedNum, MV_MAX_XML_SYMBOLIC_NUM);
+    for (unsigned int i = 0; i < offered; ++i) {
+        if (isColourFormat(formats.nSupportValue[i])) {
+            pixelType = static_cast<int>(formats.nSupportValue[i]);
+            break;
+        }
+    }
+    qInfo() << "pixelType:" << pixelType;
+
+    MV_CC_DEVICE_INFO scratch;
+    std::memset(&scratch, 0, sizeof scratch);
+    MV_CC_GetDeviceInfo(devHandle, &scratch);
+
+    bOpened = 1;
+    qInfo() << "Open Camera" << cameraIndex << "success.";
+}
+
+void CameraLorvex::readBackGeometryLocked()
+{
+    QMutexLocker frames(&cameraMutex);
+    readBackGeometry();
+}
+
+void CameraLorvex::readBackGeometry()
+{
+    if (!bOpened)
+        return;
+    if (widthInfo.step == 0 || heightInfo.step == 0 || offsetXInfo.step == 0 || offsetYInfo.step == 0)
+        return;
+
+    MVCC_INTVALUE value;
+    std::memset(&value, 0, sizeof value);
+    MV_CC_GetIntValue(devHandle, "Width", &value);
+    const int newWidth = static_cast<int>(value.nCurValue);
+    MV_CC_GetIntValue(devHandle, "Height", &value);
+    const int newHeight = static_cast<int>(value.nCurValue);
+    MV_CC_GetIntValue(devHandle, "OffsetX", &value);
+    const int newOffsetX = static_cast<int>(value.nCurValue);
+    MV_CC_GetIntValue(devHandle, "OffsetY", &value);
+    const int newOffsetY = static_cast<int>(value.nCurValue);
+    bool reverseX = false;
+    bool reverseY = false;
+    MV_CC_GetBoolValue(devHandle, "ReverseX", &reverseX);
+    MV_CC_GetBoolValue(devHandle, "ReverseY", &reverseY);
+
+    QMutexLocker geometry(&geometryMutex);
+    width = newWidth;
+    height = newHeight;
+    offsetX = newOffsetX;
+    offsetY = newOffsetY;
+    mirrorX = reverseX;
+    mirrorY = reverseY;
+
+    const qint64 pixels = static_cast<qint64>(width) * height;
+    convertParam.nWidth = static_cast<unsigned short>(width);
+    convertParam.nHeight = static_cast<unsigned short>(height);
+    convertParam.nSrcDataLen = clampedBytes(pixels);
+    convertParam.nDstLen = clampedBytes(pixels);
+    const bool colour = colorImage && !bMonoSensor;
+    if (colour) {
+        channels = 3;
+        matType = 16;  // CV_8UC3
+        convertParam.nDstBufferSize = clampedBytes(3 * pixels);
+    } else {
+        channels = 1;
+        matType = 0;   // CV_8UC1
+        convertParam.nDstBufferSize = clampedBytes(pixels);
+    }
+
+    frameFormat.width = width;
+    frameFormat.height = height;
+    frameFormat.matType = matType;
+    frameFormat.channels = channels;
+    frameFormat.convertColour = colour;
+}
+
+void CameraLorvex::CameraStart()
+{
+    if (!bOpened)
+        return;
+    qInfo() << "CameraLorvex CameraStart";
+    const int status = MV_CC_StartGrabbing(devHandle);
+    if (status == MV_OK)
+        qInfo() << "CameraLorvex MV_CC_StartGrabbing: " << 0;
+    else
+        qWarning() << "CameraLorvex MV_CC_StartGrabbing: " << status;
+    // After the start returned: a frame that raced ahead of the reset is
+    // compared with the old number.
+    QMutexLocker frames(&cameraMutex);
+    lastFrameNum = 0;
+}
+
+void CameraLorvex::CameraStop()
+{
+    if (!bOpened)
+        return;
+    qInfo() << "CameraLorvex CameraStop";
+    const int status = MV_CC_StopGrabbing(devHandle);
+    if (status == MV_OK)
+        qInfo() << "CameraLorvex MV_CC_StopGrabbing: " << 0;
+    else
+        qWarning() << "CameraLorvex MV_CC_StopGrabbing: " << status;
+    MV_CC_ClearImageBuffer(devHandle);
+    pauseWithEvents(10);
+}
+
+void CameraLorvex::CameraClose()
+{
+    if (!bOpened)
+        return;
+    void* const handle = devHandle;
+    pauseWithEvents(200);
+    // A host slot run by the pause's event loop may have closed or reopened
+    // the camera itself; never close a handle this call did not start with.
+    if (!bOpened || devHandle != handle)
+        return;
+    MV_CC_CloseDevice(devHandle);
+    MV_CC_DestroyHandle(devHandle);
+    devHandle = nullptr;
+    bOpened = 0;
+}
+
+void CameraLorvex::closeCamera()
+{
+    QMutexLocker device(&deviceMutex);
+    CameraStop();
+    CameraClose();
+}
+
+void CameraLorvex::restartCamera()
+{
+    QMutexLocker device(&deviceMutex);
+    CameraStop();
+    CameraClose();
+    CameraOpen();
+    readBackGeometryLocked();
+    CameraStart();
+}

@@ -1,0 +1,99 @@
+// Parameter changes from the host, exposure configurations and the
+// quick-adjust list.
+#include "cameralorvex.h"
+
+#include <QMutexLocker>
+
+namespace {
+
+// Returned by selectExposure when the device is closed or being closed: the
+// handle must not be used then. Shaped like the SDK's own error statuses.
+constexpr int kStatusNoDevice = static_cast<int>(0x80000000u);
+
+} // namespace
+
+void CameraLorvex::paramsChanged()
+{
+    QMutexLocker frames(&cameraMutex);
+    qInfo() << "CameraLorvex::paramsChanged";
+    // Only tried: a close may hold the device lock while it waits for a frame
+    // that waits for cameraMutex. A device being closed has nothing to read.
+    if (deviceMutex.try_lock()) {
+        readBackGeometry();
+        deviceMutex.unlock();
+    }
+}
+
+void CameraLorvex::setExposureCount(int count)
+{
+    if (count > kMaxExposureCount) {
+        qWarning() << "Camera" << cameraIndex << "exposure count" << count << "refused, at most"
+                   << kMaxExposureCount;
+        return;
+    }
+    exposureCount = count < 0 ? 0 : count;
+    // The host may still hold the old items; they are deleted with the camera.
+    retiredParamItems += paramItems;
+    paramItems.clear();
+    buildParamsWrap();
+}
+
+int CameraLorvex::selectExposure(int index)
+{
+    if (index < 0 || index >= exposureTimes.size())
+        return -1;
+    exposureIndex = index;
+    const float microseconds = exposureTimes[index] * 1000.0f;
+    if (!deviceMutex.try_lock())
+        return kStatusNoDevice;
+    const int status = bOpened ? MV_CC_SetFloatValue(devHandle, "ExposureTime", microseconds) : kStatusNoDevice;
+    deviceMutex.unlock();
+    return status;
+}
+
+void CameraLorvex::setExposureValue(int index, float& value)
+{
+    if (index < 0 || index >= exposureTimes.size())
+        return;
+    if (value < exposureMin)
+        value = 30.0f;
+    else if (value > exposureMax)
+        value = exposureMax;
+    exposureTimes[index] = value;
+}
+
+float CameraLorvex::getExposureValue(int index)
+{
+    if (index < 0 || index >= exposureTimes.size())
+        return 0.0f;
+    return exposureTimes[index];
+}
+
+QVector<AdjustItem> CameraLorvex::getAdjustItems()
+{
+    QMutexLocker geometry(&geometryMutex);
+    QVector<AdjustItem> items(2);
+
+    AdjustItem& exposure = items[0];
+    exposure.name = QString::fromUtf8("曝光时间");
+    exposure.valueType = Float;
+    if (exposureIndex >= 0 && exposureIndex < exposureTimes.size()) {
+        exposure.value = &exposureTimes[exposureIndex];
+    } else {
+        // No such configuration: a value of the camera's own that nothing reads.
+        detachedExposure = 0.0f;
+        exposure.value = &detachedExposure;
+    }
+    exposure.min = exposureMin;
+    exposure.max = exposureMax;
+    exposure.step = 0.01;
+
+    AdjustItem& gainItem = items[1];
+    gainItem.name = QString::fromUtf8("增益调节");
+    gainItem.valueType = Int;
+    gainItem.value = &gain;
+    gainItem.min = gainLimits.min;
+    gainItem.max = gainLimits.max;
+    gainItem.step = 0.1;
+    return items;
+}

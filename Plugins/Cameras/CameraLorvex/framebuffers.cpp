@@ -1,0 +1,45 @@
+#include "framebuffers.h"
+
+FrameBufferPool::FrameBufferPool(size_t capacity) : capacity(capacity ? capacity : 1)
+{
+    slots.reserve(this->capacity);
+}
+
+bool FrameBufferPool::soleOwner(const cv::Mat& m)
+{
+    // The pool's own reference is the only one left. Read with an atomic
+    // read-modify-write, as OpenCV itself counts, so the host's last release
+    // on another thread happens before the buffer is written again.
+    return m.u && CV_XADD(&m.u->refcount, 0) == 1;
+}
+
+cv::Mat FrameBufferPool::acquire(int rows, int cols, int type)
+{
+    for (cv::Mat& slot : slots) {
+        if (slot.rows == rows && slot.cols == cols && slot.type() == type && soleOwner(slot))
+            return slot;
+    }
+    cv::Mat fresh(rows, cols, type);
+    for (cv::Mat& slot : slots) {
+        if (soleOwner(slot)) {
+            // A free buffer of an older geometry: give its memory back.
+            slot = fresh;
+            return fresh;
+        }
+    }
+    if (slots.size() < capacity) {
+        slots.push_back(fresh);
+    } else {
+        // Every slot is held elsewhere or has another shape: give up the
+        // pool's claim on one of them, in turn, so the pool stays bounded.
+        slots[nextVictim] = fresh;
+        nextVictim = (nextVictim + 1) % capacity;
+    }
+    return fresh;
+}
+
+void FrameBufferPool::clear()
+{
+    slots.clear();
+    nextVictim = 0;
+}

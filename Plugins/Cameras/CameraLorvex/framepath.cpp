@@ -1,0 +1,119 @@
+// The frame path: one SDK image callback becomes one numbered image, handed to
+// the host through captureCompleted. Runs on the SDK's image thread with
+// cameraMutex held for the whole frame.
+#include "cameralorvex.h"
+#include "platform/memoryguard.h"
+
+#include <QMutexLocker>
+
+#include <cstdlib>
+#include <exception>
+
+namespace {
+
+// The time of day for the preview spacing.
+QTime timeOfDay()
+{
+    return QTime::currentTime();
+}
+
+} // namespace
+
+void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_INFO_EX* info, void* user)
+{
+    CameraLorvex* camera = static_cast<CameraLorvex*>(user);
+    QMutexLocker frame(camera->getMutex());
+    const int cameraIndex = camera->cameraIndex;
+
+    if (!info || !data || !lorvex::platform::isReadable(data)) {
+        qWarning() << "Camera" << cameraIndex << "SDK callback invalid params.";
+        return;
+    }
+
+    int productId = 0;
+    int cycleCapture = 1;
+    int cycleProduct = 1;
+    camera->getProductID(cameraIndex, camera->trigParams, productId, cycleCapture, cycleProduct);
+
+    if (info->nFrameNum != camera->lastFrameNum + 1 || info->nLostPacket != 0) {
+        qWarning() << "Camera" << cameraIndex << "SDK with product" << productId << "cycle" << cycleCapture
+                   << "last frame" << camera->lastFrameNum + 1 << "current frame" << info->nFrameNum
+                   << "width" << info->nWidth << "height" << info->nHeight << "lost packets" << info->nLostPacket;
+    }
+    camera->lastFrameNum = info->nFrameNum;
+
+    if (info->nFrameCounter != info->nTriggerIndex) {
+        qWarning() << "Camera" << cameraIndex << "SDK with FrameCounter" << info->nFrameCounter << "TriggerIndex"
+                   << info->nTriggerIndex;
+    }
+
+    const QTime now = timeOfDay();
+    if (!camera->isRunning && std::abs(camera->lastFrameTime.msecsTo(now)) < 50) {
+        qDebug() << "Camera" << cameraIndex << "skip preview frame.";
+        return;
+    }
+    camera->lastFrameTime = now;
+
+    const FrameFormat& format = camera->frameFormat;
+    cv::Mat image;
+    try {
+        image = camera->framePool.acquire(format.height, format.width, format.matType);
+    } catch (const std::exception& error) {
+        // A geometry the device reports but memory cannot hold: drop the
+        // frame, never let an exception unwind into the SDK's thread.
+        qWarning() << "Camera" << cameraIndex << "SDK captured image for product" << productId << "cycle"
+                   << cycleCapture << "no image buffer:" << error.what();
+        return;
+    }
+
+    const size_t imageBytes = static_cast<size_t>(image.rows) * image.step[0];
+    if (imageBytes < info->nFrameLen) {
+        qWarning() << "Camera" << cameraIndex << "SDK captured image for product" << productId << "cycle"
+                   << cycleCapture << "unexpected size" << static_cast<quint64>(info->nFrameLen);
+        return;
+    }
+
+    if (format.convertColour && info->enPixelType != PixelType_Gvsp_RGB8_Packed) {
+        MV_CC_PIXEL_CONVERT_PARAM& convert = camera->convertParam;
+        convert.enSrcPixelType = info->enPixelType;
+        convert.enDstPixelType = PixelType_Gvsp_RGB8_Packed;
+        convert.pSrcData = data;
+        convert.pDstBuffer = image.data;
+        // Never let the SDK read more than the frame holds, nor write more
+        // than the image holds.
+        if (convert.nSrcDataLen > info->nFrameLen)
+            convert.nSrcDataLen = info->nFrameLen;
+        convert.nDstBufferSize = static_cast<unsigned int>(imageBytes);
+        MV_CC_ConvertPixelType(camera->devHandle, &convert);
+        convert.nSrcDataLen = static_cast<unsigned int>(static_cast<size_t>(format.width) * format.height);
+    } else if (!lorvex::platform::guardedCopy(image.data, data, info->nFrameLen)) {
+        qWarning() << "memcpy image data failed!";
+        return;
+    }
+
+    const quint64 ticks = (static_cast<quint64>(info->nDevTimeStampHigh) << 32) | info->nDevTimeStampLow;
+    const qint64 deviceStamp = static_cast<qint64>(static_cast<double>(ticks) / 100000.0);
+    qDebug() << "Camera" << cameraIndex << "SDK captured image for product" << productId << "cycle capture"
+             << cycleCapture << "cycle product" << cycleProduct << "device stamp" << deviceStamp;
+
+    ImageProcessData record;
+    record.captureTime = QDateTime::fromMSecsSinceEpoch(deviceStamp);
+    record.cameraIndex = cameraIndex;
+    record.productId = productId;
+    record.cycleCapture = cycleCapture;
+    record.cycleProduct = cycleProduct;
+    record.image = image;
+    record.receiveTime = QDateTime::currentMSecsSinceEpoch();
+
+    // Host code runs from here on; an exception from it must not unwind into
+    // the SDK's C thread, which would end the process.
+    try {
+        if (camera->triggerCallback)
+            camera->triggerCallback();
+        emit camera->captureCompleted(record);
+    } catch (const std::exception& error) {
+        qWarning() << "Camera" << cameraIndex << "frame receiver failed:" << error.what();
+    } catch (...) {
+        qWarning() << "Camera" << cameraIndex << "frame receiver failed";
+    }
+}
