@@ -131,7 +131,7 @@ typedef struct VCC_CALL_RECORD {
 VCC_API void VCC_CallLogEnable(int enabled);
 /* Forget all logged calls. */
 VCC_API void VCC_CallLogClear(void);
-/* Number of logged calls (the log keeps the most recent 65536). */
+/* Number of logged calls (the log keeps the most recent 8192). */
 VCC_API int VCC_CallLogCount(void);
 /* Copy the call at `index` (0 = oldest kept) into *record. */
 VCC_API int VCC_CallLogGet(int index, VCC_CALL_RECORD* record);

@@ -1,0 +1,21 @@
+// Grabbing: the per-handle SDK thread that produces frames into node buffers
+// and calls the image callback, one frame at a time.
+#pragma once
+
+#include "Handle.h"
+
+#include <memory>
+
+namespace vcc {
+
+int startGrabbing(const std::shared_ptr<Handle>& h);
+// Waits until no image callback of the handle runs, except when called from
+// that callback itself (it must not wait for itself).
+int stopGrabbing(const std::shared_ptr<Handle>& h);
+int clearImageBuffer(const std::shared_ptr<Handle>& h);
+int softwareTrigger(const std::shared_ptr<Handle>& h);
+int deliverSync(const std::shared_ptr<Handle>& h, bool deviceFrame, const MV_FRAME_OUT_INFO_EX* info,
+                unsigned char* data);
+int nodeBufferCount(const std::shared_ptr<Handle>& h);
+
+} // namespace vcc

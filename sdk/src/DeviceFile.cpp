@@ -1,0 +1,190 @@
+#include "DeviceFile.h"
+
+#include "Call.h"
+#include "Json.h"
+#include "PixelFormat.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace vcc {
+
+std::vector<std::shared_ptr<Device>> defaultDevices()
+{
+    static const unsigned kMono[] = {PixelType_Gvsp_Mono8};
+    static const unsigned kColour[] = {PixelType_Gvsp_BayerRG8, PixelType_Gvsp_Mono8};
+    const VCC_DEVICE_DESC descs[] = {
+        {"ZEQ Vision", "LX-LS4096-GM", "ZQ4096M0001", MV_GIGE_DEVICE, 4096, 65535, 4096, 1000, kMono, 1,
+         PixelType_Gvsp_Mono8, "LX-LS4096-GM", 100000.0},
+        {"ZEQ Vision", "LX-LS2048-GC", "ZQ2048C0002", MV_GIGE_DEVICE, 2048, 65535, 2048, 1000, kColour, 2,
+         PixelType_Gvsp_BayerRG8, "LX-LS2048-GC", 50000.0},
+        // A simulator entry of the kind an application must not offer as a camera.
+        {"GEV Systems", "LX-LS1024-GM", "VirLS1024003", MV_GIGE_DEVICE, 1024, 65535, 1024, 512, kMono, 1,
+         PixelType_Gvsp_Mono8, "LX-LS1024-GM", 20000.0},
+    };
+    std::vector<std::shared_ptr<Device>> out;
+    for (const auto& d : descs) {
+        int status;
+        if (auto dev = Device::create(d, &status))
+            out.push_back(dev);
+    }
+    return out;
+}
+
+namespace {
+
+std::string str(const Json& o, const char* key, const std::string& dflt = {})
+{
+    const Json* v = o.get(key);
+    return v && v->type == Json::Type::String ? v->text : dflt;
+}
+
+bool num(const Json& o, const char* key, double& out)
+{
+    const Json* v = o.get(key);
+    if (!v || v->type != Json::Type::Number)
+        return false;
+    out = v->number;
+    return true;
+}
+
+unsigned formatOf(const Json& v)
+{
+    if (v.type == Json::Type::String)
+        return pixelFormatFromName(v.text);
+    if (v.type == Json::Type::Number && v.number > 0)
+        return static_cast<unsigned>(v.number);
+    return 0;
+}
+
+// Device-file settings may set read-only features: the file describes the device itself.
+int applyFeature(Device& dev, const std::string& name, const Json& v)
+{
+    Feature f;
+    if (dev.read(name, f) != MV_OK)
+        return err(MV_E_GC_GENERIC);
+    std::string text = v.type == Json::Type::Bool ? (v.boolean ? "true" : "false") : v.text;
+    const bool writable = f.writable;
+    f.writable = true;
+    int rc = writeText(name, f, text);
+    if (rc != MV_OK)
+        return rc;
+    f.writable = writable;
+    dev.put(name, f);
+    return MV_OK;
+}
+
+int parseOne(const Json& o, const std::string& where, std::shared_ptr<Device>& out)
+{
+    auto fail = [&](const std::string& why) {
+        std::fprintf(stderr, "virtual camera SDK: %s: %s\n", where.c_str(), why.c_str());
+        return err(MV_E_PARAMETER);
+    };
+    if (o.type != Json::Type::Object)
+        return fail("a device must be an object");
+    std::string manufacturer = str(o, "manufacturer"), model = str(o, "model"), serial = str(o, "serial");
+    std::string transport = str(o, "transport", "gige");
+    std::string modelName = str(o, "deviceModelName", model);
+    double widthMax = 0, heightMax = 0, width = 0, height = 0, lineRate = 0, delay = 0;
+    if (!num(o, "widthMax", widthMax) || !num(o, "heightMax", heightMax))
+        return fail("widthMax and heightMax are required");
+    if (!num(o, "width", width))
+        width = widthMax;
+    if (!num(o, "height", height))
+        height = heightMax;
+    num(o, "lineRate", lineRate);
+    std::vector<unsigned> formats;
+    if (const Json* pf = o.get("pixelFormats")) {
+        for (const Json& v : pf->items) {
+            unsigned f = formatOf(v);
+            if (!f)
+                return fail("unknown pixel format in pixelFormats");
+            formats.push_back(f);
+        }
+    }
+    if (formats.empty())
+        formats.push_back(PixelType_Gvsp_Mono8);
+    unsigned initial = 0;
+    if (const Json* pf = o.get("pixelFormat"))
+        if (!(initial = formatOf(*pf)))
+            return fail("unknown pixelFormat");
+    if (transport != "gige" && transport != "usb3")
+        return fail("transport must be \"gige\" or \"usb3\"");
+
+    VCC_DEVICE_DESC d{};
+    d.manufacturer = manufacturer.c_str();
+    d.model = model.c_str();
+    d.serial = serial.c_str();
+    d.transport = transport == "usb3" ? MV_USB_DEVICE : MV_GIGE_DEVICE;
+    d.widthMax = static_cast<unsigned>(widthMax);
+    d.heightMax = static_cast<unsigned>(heightMax);
+    d.width = static_cast<unsigned>(width);
+    d.height = static_cast<unsigned>(height);
+    d.pixelFormats = formats.data();
+    d.pixelFormatCount = static_cast<unsigned>(formats.size());
+    d.pixelFormat = initial;
+    d.deviceModelName = modelName.c_str();
+    d.lineRate = lineRate;
+    int status;
+    out = Device::create(d, &status);
+    if (!out)
+        return fail("incomplete or inconsistent device (names, sizes, pixel formats)");
+    if (num(o, "openDelayMs", delay) && delay > 0)
+        out->openDelayMs = static_cast<unsigned>(delay);
+    if (const Json* a = o.get("attached"))
+        out->attached = a->type != Json::Type::Bool || a->boolean;
+    if (const Json* fs = o.get("features")) {
+        for (const auto& m : fs->members)
+            if (applyFeature(*out, m.first, m.second) != MV_OK)
+                return fail("feature " + m.first + " cannot take that value");
+    }
+    return MV_OK;
+}
+
+} // namespace
+
+int parseDeviceJson(const std::string& text, const std::string& origin, std::vector<std::shared_ptr<Device>>& out)
+{
+    Json doc;
+    std::string error;
+    if (!parseJson(text, doc, &error)) {
+        std::fprintf(stderr, "virtual camera SDK: %s: %s\n", origin.c_str(), error.c_str());
+        return err(MV_E_PARAMETER);
+    }
+    const Json* list = doc.get("devices");
+    if (!list || list->type != Json::Type::Array) {
+        std::fprintf(stderr, "virtual camera SDK: %s: expected {\"devices\": [...]}\n", origin.c_str());
+        return err(MV_E_PARAMETER);
+    }
+    std::vector<std::shared_ptr<Device>> devices;
+    for (size_t i = 0; i < list->items.size(); ++i) {
+        std::shared_ptr<Device> d;
+        std::string where = origin + ": device " + std::to_string(i);
+        if (int rc = parseOne(list->items[i], where, d))
+            return rc;
+        for (const auto& other : devices) {
+            if (other->serial() == d->serial()) {
+                std::fprintf(stderr, "virtual camera SDK: %s: duplicate serial %s\n", where.c_str(), d->serial().c_str());
+                return err(MV_E_PARAMETER);
+            }
+        }
+        devices.push_back(d);
+    }
+    out = std::move(devices);
+    return MV_OK;
+}
+
+int loadDeviceFile(const std::string& path, std::vector<std::shared_ptr<Device>>& out)
+{
+    std::ifstream f(path);
+    if (!f) {
+        std::fprintf(stderr, "virtual camera SDK: %s: cannot be read\n", path.c_str());
+        return err(MV_E_PARAMETER);
+    }
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return parseDeviceJson(ss.str(), path, out);
+}
+
+} // namespace vcc
