@@ -2,7 +2,7 @@
 
 FrameBufferPool::FrameBufferPool(size_t capacity) : capacity(capacity ? capacity : 1)
 {
-    slots.reserve(this->capacity);
+    buffers.reserve(this->capacity);
 }
 
 bool FrameBufferPool::soleOwner(const cv::Mat& m)
@@ -15,24 +15,24 @@ bool FrameBufferPool::soleOwner(const cv::Mat& m)
 
 cv::Mat FrameBufferPool::acquire(int rows, int cols, int type)
 {
-    for (cv::Mat& slot : slots) {
-        if (slot.rows == rows && slot.cols == cols && slot.type() == type && soleOwner(slot))
-            return slot;
+    for (cv::Mat& buffer : buffers) {
+        if (buffer.rows == rows && buffer.cols == cols && buffer.type() == type && soleOwner(buffer))
+            return buffer;
     }
     cv::Mat fresh(rows, cols, type);
-    for (cv::Mat& slot : slots) {
-        if (soleOwner(slot)) {
+    for (cv::Mat& buffer : buffers) {
+        if (soleOwner(buffer)) {
             // A free buffer of an older geometry: give its memory back.
-            slot = fresh;
+            buffer = fresh;
             return fresh;
         }
     }
-    if (slots.size() < capacity) {
-        slots.push_back(fresh);
+    if (buffers.size() < capacity) {
+        buffers.push_back(fresh);
     } else {
-        // Every slot is held elsewhere or has another shape: give up the
+        // Every buffer is held elsewhere or has another shape: give up the
         // pool's claim on one of them, in turn, so the pool stays bounded.
-        slots[nextVictim] = fresh;
+        buffers[nextVictim] = fresh;
         nextVictim = (nextVictim + 1) % capacity;
     }
     return fresh;
@@ -40,6 +40,6 @@ cv::Mat FrameBufferPool::acquire(int rows, int cols, int type)
 
 void FrameBufferPool::clear()
 {
-    slots.clear();
+    buffers.clear();
     nextVictim = 0;
 }

@@ -27,14 +27,14 @@ public:
     // Drops the pool's references; images the host still holds stay valid.
     void clear();
 
-    size_t size() const { return slots.size(); }
+    size_t size() const { return buffers.size(); }
 
 private:
     static bool soleOwner(const cv::Mat& m);
 
     size_t capacity;
     size_t nextVictim = 0;
-    std::vector<cv::Mat> slots;
+    std::vector<cv::Mat> buffers;
 };
 
 #endif // FRAMEBUFFERS_H
