@@ -19,18 +19,14 @@ MV_CC_API int MV_CC_CALL MV_CC_EnumDevices(unsigned int nTLayerType, MV_CC_DEVIC
     unsigned count = 0;
     {
         std::lock_guard<std::mutex> lk(s.mu);
-        auto records = std::make_unique<MV_CC_DEVICE_INFO[]>(MV_MAX_DEVICE_NUM);
+        std::memset(pstDevList, 0, sizeof *pstDevList);
         for (const auto& d : s.devices) {
             if (!d->attached || !(d->transport() & nTLayerType) || count >= MV_MAX_DEVICE_NUM)
                 continue;
-            records[count++] = d->info();
+            // The list's pointers are non-const by layout; callers only read through them.
+            pstDevList->pDeviceInfo[count++] = const_cast<MV_CC_DEVICE_INFO*>(recordLocked(s, *d));
         }
-        std::memset(pstDevList, 0, sizeof *pstDevList);
-        for (unsigned i = 0; i < count; ++i)
-            pstDevList->pDeviceInfo[i] = &records[i];
         pstDevList->nDeviceNum = count;
-        s.enumPrevious = std::move(s.enumCurrent);
-        s.enumCurrent = std::move(records);
     }
     // A scheduled failure still leaves the list filled: callers that go by the count see it.
     int status = c.injected() ? c.injectedStatus() : MV_OK;

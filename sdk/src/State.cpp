@@ -45,6 +45,16 @@ std::shared_ptr<Handle> findHandle(void* token)
     return it == s.handles.end() ? nullptr : it->second;
 }
 
+const MV_CC_DEVICE_INFO* recordLocked(State& s, const Device& d)
+{
+    MV_CC_DEVICE_INFO info = d.info();
+    std::string key(reinterpret_cast<const char*>(&info), sizeof info);
+    auto& slot = s.records[key];
+    if (!slot)
+        slot = std::make_unique<MV_CC_DEVICE_INFO>(info);
+    return slot.get();
+}
+
 std::shared_ptr<Device> findDeviceLocked(State& s, const std::string& serial)
 {
     for (auto& d : s.devices)

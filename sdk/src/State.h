@@ -5,6 +5,7 @@
 #include "Handle.h"
 
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,9 +19,10 @@ struct State {
     std::vector<std::shared_ptr<Device>> devices; // in enumeration order
     std::unordered_map<uintptr_t, std::shared_ptr<Handle>> handles;
     uintptr_t nextId = 1;
-    // The last two enumerations' records: a caller's pointers stay valid until the
-    // next enumeration, and a little beyond for a reader that overlaps it.
-    std::unique_ptr<MV_CC_DEVICE_INFO[]> enumCurrent, enumPrevious;
+    // Enumeration records, one per distinct device description, never freed or
+    // changed: a pointer handed out stays valid even while another thread
+    // enumerates, which is more than the "until the next enumeration" callers rely on.
+    std::map<std::string, std::unique_ptr<MV_CC_DEVICE_INFO>> records;
 
     // Exception callbacks in flight, so a reset can wait for them.
     std::mutex exceptionMu;
@@ -31,6 +33,8 @@ struct State {
 State& state();
 
 std::shared_ptr<Handle> findHandle(void* token);
+// The interned enumeration record of a device; caller holds State::mu.
+const MV_CC_DEVICE_INFO* recordLocked(State& s, const Device& d);
 std::shared_ptr<Device> findDeviceLocked(State& s, const std::string& serial);
 std::shared_ptr<Device> findDevice(const char* serial);
 
