@@ -1,0 +1,115 @@
+// camerarun.cpp
+#include "camerarun.h"
+
+#include <QMutexLocker>
+
+bool firesBySoftware(int triggerType)
+{
+    return triggerType == 2 || triggerType == 4 || triggerType == 32;
+}
+
+CameraRun::CameraRun(QObject* parent) : QObject(parent)
+{
+    qRegisterMetaType<ImageProcessData>("ImageProcessData");
+}
+
+CameraRun::~CameraRun()
+{
+    close();
+}
+
+void CameraRun::open(const PluginScan& scan, const QStringList& serials, const QVector<QJsonObject>& settings,
+                     const CameraTrigParams& trig, const SettingsStore* store, QStringList& messages)
+{
+    for (int i = 0; i < serials.size(); ++i) {
+        const CameraLocation at = findCamera(scan, serials[i]);
+        if (at.plugin < 0)
+            continue;
+        RunCamera rc;
+        rc.serial = serials[i];
+        rc.index = cams_.size();
+        rc.cam = scan.plugins[at.plugin].root->createCamera(rc.index, rc.serial, at.device);
+        if (!rc.cam) {
+            messages << QStringLiteral("%1: the plug-in made no camera object").arg(rc.serial);
+            continue;
+        }
+        rc.params = trig;
+        rc.budget = std::make_shared<FrameBudget>();
+        cams_.push_back(rc);
+        const int slot = cams_.size() - 1;
+        // Frames come on the SDK's thread with the camera's mutex held; the
+        // queued connection brings them to this thread, where nothing may
+        // block the plug-in.
+        connect(rc.cam, &CameraInterface::captureCompleted, this,
+                [this, slot](ImageProcessData d) { if (onFrame) onFrame(cams_[slot], d); }, Qt::QueuedConnection);
+        connect(rc.cam, &CameraInterface::CameraLoss, this,
+                [this, slot] { ++cams_[slot].losses; if (onLoss) onLoss(cams_[slot]); }, Qt::QueuedConnection);
+        connect(rc.cam, &CameraInterface::CameraReconnect, this,
+                [this, slot] { ++cams_[slot].reconnects; if (onReconnect) onReconnect(cams_[slot]); }, Qt::QueuedConnection);
+
+        QJsonObject json = settings.value(i);
+        if (json.isEmpty()) {
+            rc.cam->serialize(json);
+            QString error;
+            if (store && !store->write(rc.serial, json, error))
+                messages << error;
+            else if (store)
+                messages << QStringLiteral("%1: settings written with defaults to %2").arg(rc.serial, store->pathFor(rc.serial));
+        }
+        // deserialize restores the panel, starts grabbing and the reconnect timer.
+        rc.cam->deserialize(json);
+        {
+            QMutexLocker lock(rc.cam->getMutex());
+            rc.cam->setTrigParams(&cams_[slot].params);
+        }
+        cams_[slot].opened = !rc.cam->getImageSize().isEmpty();
+        cams_[slot].continuous = rc.cam->isContinuousMode();
+        if (!cams_[slot].opened)
+            messages << QStringLiteral("%1: the camera did not open (it reports no image size); it will be retried every 3 s").arg(rc.serial);
+    }
+}
+
+void CameraRun::setRunning(bool running, int budgetPerCamera)
+{
+    for (RunCamera& rc : cams_) {
+        if (running && rc.continuous && budgetPerCamera > 0) {
+            // The callback is stored by a software trigger; on a device that
+            // runs without triggers the trigger itself takes no frame.
+            rc.budget->remaining = budgetPerCamera;
+            CameraInterface* cam = rc.cam;
+            std::shared_ptr<FrameBudget> budget = rc.budget;
+            QMutexLocker lock(cam->getMutex());
+            cam->softTrigger(cam->productCounter + 1, 1, [cam, budget] {
+                // Runs under the camera's mutex, after this frame was numbered.
+                if (cam->isRunning && budget->remaining.fetch_sub(1) <= 1)
+                    cam->isRunning = false;
+            });
+            cam->isRunning = true;
+            continue;
+        }
+        QMutexLocker lock(rc.cam->getMutex());
+        rc.cam->isRunning = running;
+    }
+}
+
+void CameraRun::trigger(int cameraSlot, int productId, int captureIndex)
+{
+    CameraInterface* cam = cams_[cameraSlot].cam;
+    QMutexLocker lock(cam->getMutex());
+    cam->softTrigger(productId, captureIndex, std::function<void()>());
+}
+
+void CameraRun::close()
+{
+    for (RunCamera& rc : cams_) {
+        if (!rc.cam)
+            continue;
+        rc.cam->disconnect(this);
+        {
+            QMutexLocker lock(rc.cam->getMutex());
+            rc.cam->isRunning = false;
+        }
+        delete rc.cam;
+        rc.cam = nullptr;
+    }
+}

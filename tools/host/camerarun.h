@@ -1,0 +1,81 @@
+// camerarun.h - the cameras of one run: creation on the main thread, settings,
+// trigger settings, the running flag, software triggers and reception.
+#ifndef LORVEXHOST_CAMERARUN_H
+#define LORVEXHOST_CAMERARUN_H
+
+#include "camerainterface.h"
+#include "pluginhost.h"
+#include "settingsstore.h"
+
+#include <QObject>
+#include <QVector>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+Q_DECLARE_METATYPE(ImageProcessData)
+
+// Frames a continuously running camera may still number. The plug-in calls the
+// trigger callback under the camera's mutex for every delivered frame, so the
+// callback is where numbering can be stopped exactly after the last wanted one.
+struct FrameBudget
+{
+    std::atomic<int> remaining{0};
+};
+
+struct RunCamera
+{
+    QString serial;
+    int index = 0;                 // camera number given to the plug-in
+    CameraInterface* cam = nullptr;
+    CameraTrigParams params;
+    bool opened = false;           // it reported an image size after its settings
+    bool continuous = false;       // the device runs without triggers
+    std::shared_ptr<FrameBudget> budget;
+
+    // What the run saw.
+    int received = 0;              // numbered frames received
+    int preview = 0;               // frames received while not running (product 0)
+    int losses = 0;
+    int reconnects = 0;
+    int lastProduct = 0, lastCapture = 0;
+};
+
+class CameraRun : public QObject
+{
+    Q_OBJECT
+public:
+    explicit CameraRun(QObject* parent = nullptr);
+    ~CameraRun() override;
+
+    // Creates one camera per serial (plug-in located in `scan`), restores
+    // `settings[i]` (written from serialize() when `settings[i]` is empty and
+    // `store` is given), and hands over `trig`. Must run on the main thread.
+    void open(const PluginScan& scan, const QStringList& serials, const QVector<QJsonObject>& settings,
+              const CameraTrigParams& trig, const SettingsStore* store, QStringList& messages);
+
+    QVector<RunCamera>& cameras() { return cams_; }
+
+    // Sets isRunning on every camera under its mutex. For continuous cameras
+    // `budgetPerCamera` > 0 stops numbering after that many frames.
+    void setRunning(bool running, int budgetPerCamera = 0);
+
+    // One software trigger on a camera, under its mutex.
+    void trigger(int cameraSlot, int productId, int captureIndex);
+
+    // Deletes the cameras (the plug-in stops and closes the devices).
+    void close();
+
+    std::function<void(RunCamera&, const ImageProcessData&)> onFrame;
+    std::function<void(RunCamera&)> onLoss;
+    std::function<void(RunCamera&)> onReconnect;
+
+private:
+    QVector<RunCamera> cams_;
+};
+
+// True for the trigger types a software trigger fires (2, 4, 32).
+bool firesBySoftware(int triggerType);
+
+#endif

@@ -1,0 +1,52 @@
+// commands.h - the subcommands and the steps they share.
+#ifndef LORVEXHOST_COMMANDS_H
+#define LORVEXHOST_COMMANDS_H
+
+#include "options.h"
+#include "pluginhost.h"
+
+#include <QJsonObject>
+#include <QVector>
+
+// Process exit codes, as the usage text lists them.
+enum ExitCode {
+    kExitOk = 0,
+    kExitUsage = 1,
+    kExitNoCamera = 2,
+    kExitOutput = 3,
+    kExitSettings = 4,
+    kExitIncomplete = 5,
+    kExitInterrupted = 130,
+};
+
+int runList(const HostOptions& o);
+int runPanel(const HostOptions& o);
+int runCapture(const HostOptions& o);
+int runSoak(const HostOptions& o);
+
+// Shared steps. Each prints its own messages to standard error.
+
+// Scans the plug-in folder and reports rejected files. Returns kExitOk or
+// kExitNoCamera (folder missing, or no usable plug-in).
+int loadPlugins(const HostOptions& o, PluginScan& scan);
+
+// The serial numbers to run: the requested ones that are attached (unknown
+// ones are reported with the list of attached cameras), or every listed one.
+QStringList chooseCameras(const HostOptions& o, const PluginScan& scan, int& unknown);
+
+// Reads the settings file of each serial. An invalid file stops the run
+// (kExitSettings) unless --reset-settings, which sets it aside and starts
+// from defaults. An empty object in `out` means "write defaults".
+int loadSettings(const HostOptions& o, const QStringList& serials, QVector<QJsonObject>& out);
+
+// Creates `folder` and proves that a file can be written in it.
+bool prepareOutput(const QString& folder, QString& error);
+
+// The trigger settings record from the flags.
+class CameraTrigParams;
+void fillTrigParams(const HostOptions& o, CameraTrigParams& p);
+
+// Messages for people: to standard error, clear of the progress line.
+void say(const QString& text);
+
+#endif

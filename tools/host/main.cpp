@@ -1,0 +1,37 @@
+// main.cpp - lorvexhost: loads camera plug-ins and drives them as a host does.
+#include "commands.h"
+#include "interrupt.h"
+#include "logwatch.h"
+#include "options.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    // A plain core application: the cameras' reconnect timers need this
+    // thread's event loop, and no window system is required.
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("lorvexhost"));
+
+    HostOptions options;
+    QString error;
+    if (!parseOptions(app.arguments().mid(1), options, error)) {
+        std::fprintf(stderr, "lorvexhost: %s\n\n%s", error.toLocal8Bit().constData(), usageText().toLocal8Bit().constData());
+        return kExitUsage;
+    }
+    if (options.command == Command::Help) {
+        std::fputs(usageText().toLocal8Bit().constData(), stdout);
+        return kExitOk;
+    }
+    logwatch::install(options.verbose);
+    interrupt::install();
+    switch (options.command) {
+    case Command::List: return runList(options);
+    case Command::Panel: return runPanel(options);
+    case Command::Capture: return runCapture(options);
+    case Command::Soak: return runSoak(options);
+    default: return kExitUsage;
+    }
+}

@@ -1,0 +1,118 @@
+// panelprint.cpp - reads panel items the way a host does: the kind from the
+// type name, values and limits through the item's pointers by value type.
+#include "panelprint.h"
+
+#include "cameraparams.h"
+
+#include <QStringList>
+
+#include <algorithm>
+
+namespace {
+
+QString valueText(int type, const void* p)
+{
+    if (!p)
+        return QStringLiteral("-");
+    switch (type) {
+    case Bool: return *static_cast<const bool*>(p) ? QStringLiteral("true") : QStringLiteral("false");
+    case Int: return QString::number(*static_cast<const int*>(p));
+    case Float: return QString::number(static_cast<double>(*static_cast<const float*>(p)), 'g', 6);
+    case Double: return QString::number(*static_cast<const double*>(p), 'g', 10);
+    case String: return *static_cast<const QString*>(p);
+    default: return QStringLiteral("(value type %1)").arg(type);
+    }
+}
+
+QString optionList(int count, const QString* names, const bool* flags, int selected)
+{
+    QStringList out;
+    for (int i = 0; names && i < count; ++i) {
+        QString s = names[i];
+        if (flags)
+            s = QStringLiteral("[%1] %2").arg(flags[i] ? 'x' : ' ').arg(s);
+        else if (i == selected)
+            s = QStringLiteral("*%1").arg(s);
+        out << s;
+    }
+    return out.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+QVector<PanelRow> describePanel(const QVector<ParamWrap*>& items)
+{
+    QVector<PanelRow> rows;
+    QString heading;
+    for (ParamWrap* item : items) {
+        if (!item)
+            continue;
+        PanelRow r;
+        r.kind = item->typeName();
+        r.label = item->name;
+        if (r.kind == QLatin1String("SeparateParam")) {
+            heading = item->name;
+            r.heading = heading;
+            rows << r;
+            continue;
+        }
+        r.heading = heading;
+        if (r.kind == QLatin1String("LineEditCameraParam")) {
+            auto* p = static_cast<LineEditCameraParam*>(item);
+            r.value = valueText(p->valueType, p->value);
+            r.limits = QStringLiteral("%1 .. %2 step %3")
+                           .arg(valueText(p->valueType, p->minimum), valueText(p->valueType, p->maximum),
+                                valueText(p->valueType, p->step));
+        } else if (r.kind == QLatin1String("RadioBoxParam") || r.kind == QLatin1String("CheckBoxParam")) {
+            auto* p = static_cast<RadioBoxParam*>(item);
+            QStringList on;
+            for (int i = 0; p->values && p->names && i < p->count; ++i)
+                if (p->values[i])
+                    on << p->names[i];
+            r.value = on.isEmpty() ? QStringLiteral("(none)") : on.join(QStringLiteral(", "));
+            r.options = optionList(p->count, p->names, p->values, -1);
+        } else if (r.kind == QLatin1String("ComboBoxParam")) {
+            auto* p = static_cast<ComboBoxParam*>(item);
+            const int sel = p->selectedIndex ? *p->selectedIndex : -1;
+            r.value = (p->names && sel >= 0 && sel < p->count) ? p->names[sel] : QStringLiteral("(index %1)").arg(sel);
+            r.options = optionList(p->count, p->names, nullptr, sel);
+        } else {
+            r.value = QStringLiteral("(unknown kind)");
+        }
+        rows << r;
+    }
+    return rows;
+}
+
+QString formatPanel(const QVector<PanelRow>& rows)
+{
+    // Column widths in characters; wide (CJK) characters take two cells.
+    auto cells = [](const QString& s) {
+        int n = 0;
+        for (const QChar c : s)
+            n += c.unicode() >= 0x1100 ? 2 : 1;
+        return n;
+    };
+    auto pad = [&](const QString& s, int w) { return s + QString(std::max(0, w - cells(s)), ' '); };
+    const QStringList head{QStringLiteral("label"), QStringLiteral("kind"), QStringLiteral("value"), QStringLiteral("limits"), QStringLiteral("options")};
+    int w[4] = {cells(head[0]), cells(head[1]), cells(head[2]), cells(head[3])};
+    for (const PanelRow& r : rows) {
+        if (r.kind == QLatin1String("SeparateParam"))
+            continue;
+        w[0] = std::max(w[0], cells(r.label.isEmpty() ? QStringLiteral("-") : r.label));
+        w[1] = std::max(w[1], cells(r.kind));
+        w[2] = std::max(w[2], cells(r.value));
+        w[3] = std::max(w[3], cells(r.limits));
+    }
+    QString out = QStringLiteral("  ") + pad(head[0], w[0]) + "  " + pad(head[1], w[1]) + "  " + pad(head[2], w[2]) + "  " +
+                  pad(head[3], w[3]) + "  " + head[4] + '\n';
+    for (const PanelRow& r : rows) {
+        if (r.kind == QLatin1String("SeparateParam")) {
+            out += QStringLiteral("== %1 ==\n").arg(r.label);
+            continue;
+        }
+        out += QStringLiteral("  ") + pad(r.label.isEmpty() ? QStringLiteral("-") : r.label, w[0]) + "  " + pad(r.kind, w[1]) + "  " +
+               pad(r.value, w[2]) + "  " + pad(r.limits, w[3]) + "  " + r.options + '\n';
+    }
+    return out;
+}

@@ -1,0 +1,92 @@
+// pluginhost.cpp - plug-in discovery: each step that can fail names the file
+// and the reason, and the next file is tried.
+#include "pluginhost.h"
+
+#include "camerainterface.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QPluginLoader>
+
+const char* const kCameraInterfaceIid = CameraInterface_iid;
+
+QString defaultPluginFolder()
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../Plugins/Cameras"));
+}
+
+PluginScan scanPlugins(const QString& folder)
+{
+    PluginScan scan;
+    scan.folder = QDir::cleanPath(QDir(folder).absolutePath());
+    QFileInfo info(scan.folder);
+    scan.folderExists = info.exists() && info.isDir();
+    if (!scan.folderExists)
+        return scan;
+
+    const QFileInfoList files = QDir(scan.folder).entryInfoList(QDir::Files | QDir::Readable, QDir::Name);
+    for (const QFileInfo& f : files) {
+        const QString path = f.absoluteFilePath();
+        // Left alive on purpose: unloading a library whose objects may still
+        // be referenced by Qt's meta-type system is never safe.
+        auto* loader = new QPluginLoader(path);
+        const QJsonObject meta = loader->metaData();
+        if (meta.isEmpty()) {
+            scan.rejected.push_back({path, QStringLiteral("not a Qt plug-in (no plug-in metadata)")});
+            delete loader;
+            continue;
+        }
+        const QString iid = meta.value(QStringLiteral("IID")).toString();
+        if (!iid.startsWith(QLatin1String(kCameraInterfaceIid))) {
+            scan.rejected.push_back({path, QStringLiteral("IID '%1' is not a camera plug-in's (%2...)").arg(iid, kCameraInterfaceIid)});
+            delete loader;
+            continue;
+        }
+        QObject* instance = loader->instance();
+        if (!instance) {
+            scan.rejected.push_back({path, QStringLiteral("cannot be loaded: %1").arg(loader->errorString())});
+            delete loader;
+            continue;
+        }
+        auto* root = qobject_cast<CameraInterface*>(instance);
+        if (!root) {
+            scan.rejected.push_back({path, QStringLiteral("its instance (%1) does not implement %2")
+                                               .arg(instance->metaObject()->className(), kCameraInterfaceIid)});
+            continue;
+        }
+        LoadedPlugin p;
+        p.file = path;
+        p.iid = iid;
+        p.root = root;
+        p.name = root->getPluginName();
+        p.version = root->getVersion();
+        p.pluginId = root->getPluginID();
+        int count = 0;
+        p.serials = root->getCameraList(count);
+        if (count != p.serials.size())
+            p.serials.resize(qBound(0, count, p.serials.size()));
+        scan.plugins.push_back(p);
+    }
+    return scan;
+}
+
+CameraLocation findCamera(const PluginScan& scan, const QString& serial)
+{
+    for (int i = 0; i < scan.plugins.size(); ++i) {
+        const int d = scan.plugins[i].serials.indexOf(serial);
+        if (d >= 0)
+            return {i, d};
+    }
+    return {};
+}
+
+QStringList allSerials(const PluginScan& scan)
+{
+    QStringList out;
+    for (const LoadedPlugin& p : scan.plugins)
+        for (const QString& s : p.serials)
+            out << s;
+    return out;
+}

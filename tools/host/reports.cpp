@@ -1,0 +1,102 @@
+// reports.cpp
+#include "reports.h"
+
+#include <QJsonDocument>
+#include <QSaveFile>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+
+QString FrameCsv::header()
+{
+    return QStringLiteral("camera,camera_index,product,capture,product_in_cycle,device_time_ms,receive_time_ms,"
+                          "latency_ms,width,height,channels,file");
+}
+
+QString FrameCsv::row(const FrameRecord& r)
+{
+    // Serial numbers and file names never hold commas or quotes in practice,
+    // but a device could report one: quote every text field.
+    auto quoted = [](QString s) { return QStringLiteral("\"%1\"").arg(s.replace('"', QStringLiteral("\"\""))); };
+    return QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9,%10,%11,%12")
+        .arg(quoted(r.camera)).arg(r.cameraIndex).arg(r.product).arg(r.capture).arg(r.productInCycle)
+        .arg(r.deviceTimeMs).arg(r.receiveTimeMs).arg(r.hostTimeMs - r.receiveTimeMs)
+        .arg(r.width).arg(r.height).arg(r.channels).arg(quoted(r.file));
+}
+
+bool FrameCsv::open(const QString& path, QString& error)
+{
+    file_.setFileName(path);
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        error = QStringLiteral("%1: cannot be written: %2").arg(path, file_.errorString());
+        return false;
+    }
+    file_.write((header() + '\n').toUtf8());
+    file_.flush();
+    return true;
+}
+
+void FrameCsv::append(const FrameRecord& r)
+{
+    if (!file_.isOpen())
+        return;
+    file_.write((row(r) + '\n').toUtf8());
+    file_.flush();
+}
+
+void FrameCsv::close()
+{
+    file_.close();
+}
+
+bool writeJsonFile(const QString& path, const QJsonObject& json, QString& error)
+{
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly)) {
+        error = QStringLiteral("%1: cannot be written: %2").arg(path, f.errorString());
+        return false;
+    }
+    f.write(QJsonDocument(json).toJson(QJsonDocument::Indented));
+    if (!f.commit()) {
+        error = QStringLiteral("%1: cannot be written: %2").arg(path, f.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool writeContactSheet(const QString& path, const QVector<Thumbnail>& thumbs, QString& error, int columns)
+{
+    if (thumbs.isEmpty()) {
+        error = QStringLiteral("no images for a contact sheet");
+        return false;
+    }
+    constexpr int kGap = 6, kLabel = 18;
+    const int cellW = FrameWriter::kThumbWidth;
+    int cellH = 1;
+    for (const Thumbnail& t : thumbs)
+        cellH = std::max(cellH, t.image.rows);
+    columns = std::max(1, std::min(columns, thumbs.size()));
+    const int rows = (thumbs.size() + columns - 1) / columns;
+    cv::Mat sheet(kGap + rows * (cellH + kLabel + kGap), kGap + columns * (cellW + kGap), CV_8UC3, cv::Scalar(48, 48, 48));
+    for (int i = 0; i < thumbs.size(); ++i) {
+        const Thumbnail& t = thumbs[i];
+        const int x = kGap + (i % columns) * (cellW + kGap);
+        const int y = kGap + (i / columns) * (cellH + kLabel + kGap);
+        const int w = std::min(t.image.cols, cellW), h = std::min(t.image.rows, cellH);
+        t.image(cv::Rect(0, 0, w, h)).copyTo(sheet(cv::Rect(x, y, w, h)));
+        cv::putText(sheet, t.label.toStdString(), cv::Point(x + 2, y + cellH + kLabel - 5),
+                    cv::FONT_HERSHEY_SIMPLEX, 0.42, cv::Scalar(235, 235, 235), 1, cv::LINE_AA);
+    }
+    try {
+        if (!cv::imwrite(path.toStdString(), sheet)) {
+            error = QStringLiteral("%1: could not be written").arg(path);
+            return false;
+        }
+    } catch (const cv::Exception& e) {
+        error = QStringLiteral("%1: could not be written: %2").arg(path, QString::fromLocal8Bit(e.what()));
+        return false;
+    }
+    return true;
+}
