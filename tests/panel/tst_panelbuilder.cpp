@@ -104,6 +104,7 @@ private slots:
     void negativeCountMeansNone();
     void rebuildKeepsExistingTimes();
     void rebuildWithFewerDropsSurplus();
+    void itemsOfAPreviousPanelStayValid();
 };
 
 void TestPanelBuilder::constructorDefaults()
@@ -309,6 +310,27 @@ void TestPanelBuilder::rebuildWithFewerDropsSurplus()
     panel.rebuild(4);
     QCOMPARE(panel.exposureTimes, (QVector<float>{1.0f, 2.0f, 0.0f, 0.0f}));
     QCOMPARE(panel.exposureNames[3], u("曝光时间4"));
+}
+
+void TestPanelBuilder::itemsOfAPreviousPanelStayValid()
+{
+    // A host may still hold the items of the panel before a rebuild. What they
+    // point at must stay valid memory (the sanitizer build checks this).
+    TestPanel panel(2);
+    panel.exposureTimes[1] = 4.0f;
+    auto* oldConfigs = as<ComboBoxParam>(panel.paramItems[11]);
+    auto* oldTime = as<LineEditCameraParam>(panel.paramItems[13]);
+    for (int count : {6, 1, 1, 0, 3}) {
+        panel.rebuild(count);
+        QCOMPARE(oldConfigs->names[1], u("曝光时间2"));
+        QCOMPARE(oldConfigs->toolTips[0], u("曝光时间1"));
+        QJsonObject json{{"values", 8.5}};
+        oldTime->readJson(json);
+        QCOMPARE(*static_cast<float*>(oldTime->value), 8.5f);
+        oldTime->writeJson(json);
+    }
+    QCOMPARE(panel.paramItems.size(), 24);
+    QCOMPARE(panel.exposureNames[2], u("曝光时间3"));
 }
 
 QTEST_GUILESS_MAIN(TestPanelBuilder)

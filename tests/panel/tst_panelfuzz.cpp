@@ -52,11 +52,11 @@ public:
     {
         if (depth <= 0 || chance(55))
             return scalar();
-        if (chance(2))
-            return deep(200 + below(300));
+        if (chance(1))
+            return deep(100 + below(150));
         if (chance(50)) {
             QJsonArray a;
-            const int n = chance(3) ? 2000 + below(2000) : below(8);
+            const int n = chance(1) ? 1000 + below(2000) : below(8);
             for (int i = 0; i < n; ++i)
                 a.append(n > 100 ? QJsonValue(chance(50)) : value(depth - 1));
             return a;
@@ -228,21 +228,23 @@ void TestPanelFuzz::randomStoredPanels()
         TestPanel& panel = *guarded.panel;
         const QString fixed = unboundState(panel);
         const QJsonArray real = panel.stored();
-        for (int round = 0; round < 1500; ++round) {
+        for (int round = 0; round < 1000; ++round) {
             QJsonObject doc = random.document(real);
             panel.readParamsWrap(doc);
 
             const QString where = QString("count %1 round %2").arg(count).arg(round);
             QVERIFY2(guarded.guardsIntact(), qPrintable(where));
             QVERIFY2(boolsAreBools(panel), qPrintable(where));
-            QVERIFY2(unboundState(panel) == fixed, qPrintable(where));
+            // A stray write persists, so a check every few rounds still finds it.
+            if (round % 8 == 0 || round == 999)
+                QVERIFY2(unboundState(panel) == fixed, qPrintable(where));
             QVERIFY2(std::isfinite(panel.pixelDistanceX) && std::isfinite(panel.unitDistanceZ),
                      qPrintable(where));
 
             // Whatever was restored stores and restores unchanged.
             const QJsonArray stored = panel.stored();
             QCOMPARE(stored.size(), panel.paramItems.size());
-            if (round % 10 == 0) {
+            if (round % 20 == 0) {
                 TestPanel copy(count);
                 copy.restore(stored);
                 QVERIFY2(compact(copy.stored()) == compact(stored), qPrintable(where));
@@ -274,7 +276,7 @@ void TestPanelFuzz::randomItemObjects()
     ParamWrap* items[] = {&b, &i, &f, &d, &s, &r, &c};
 
     RandomJson random(7u);
-    for (int round = 0; round < 4000; ++round) {
+    for (int round = 0; round < 3000; ++round) {
         QJsonObject object = random.object(3);
         if (random.chance(60))
             object.insert(QStringLiteral("values"), random.value(2));

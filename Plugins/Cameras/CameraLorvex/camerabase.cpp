@@ -5,8 +5,11 @@
 // matched to the items by position only.
 #include "cameraparams.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonValue>
+#include <QMutex>
+#include <QMutexLocker>
 
 #include <algorithm>
 
@@ -15,6 +18,26 @@ namespace {
 const QString kParamsWrap = QStringLiteral("paramsWrap");
 
 QString utf8(const char* text) { return QString::fromUtf8(text); }
+
+// Storage that superseded panel items still point at. A rebuild replaces the
+// names array and the exposure-time storage, while the camera keeps the old
+// items alive for a host that may still hold them; so that such an item never
+// reads or writes freed memory, the old storage is parked here until the
+// record is destroyed. The record's layout is shared with the host, hence the
+// side table rather than a member.
+struct ParkedStorage
+{
+    QVector<QString*> names;
+    QVector<QVector<float>> times;  // shallow copies: each keeps its old block
+};
+
+QMutex parkedLock;
+
+QHash<const CameraBase*, ParkedStorage>& parked()
+{
+    static QHash<const CameraBase*, ParkedStorage> table;
+    return table;
+}
 
 } // namespace
 
@@ -26,6 +49,13 @@ CameraBase::CameraBase() : exposureNames(new QString[1]) {}
 CameraBase::~CameraBase()
 {
     delete[] exposureNames;
+    ParkedStorage old;
+    {
+        QMutexLocker lock(&parkedLock);
+        old = parked().take(this);
+    }
+    for (QString* names : qAsConst(old.names))
+        delete[] names;
 }
 
 void CameraBase::buildParamsWrap()
@@ -36,10 +66,23 @@ void CameraBase::buildParamsWrap()
         exposureCount = 0;
     const int n = exposureCount;
 
-    // The names array is remade first; allocating before freeing leaves the
-    // old array intact should the allocation fail.
+    // The names array is remade. Before the first build no item points at
+    // the old one, so it is freed; after that, items of the previous panel
+    // may, and the old array and time storage are parked instead. The shallow
+    // copy of the times makes the resize below move this record's times to
+    // storage of their own.
     QString* names = new QString[n];
-    delete[] exposureNames;
+    {
+        QMutexLocker lock(&parkedLock);
+        auto entry = parked().find(this);
+        if (entry == parked().end()) {
+            parked().insert(this, ParkedStorage());
+            delete[] exposureNames;
+        } else {
+            entry->names.append(exposureNames);
+            entry->times.append(exposureTimes);
+        }
+    }
     exposureNames = names;
 
     auto add = [this](ParamWrap* item) { paramItems.append(item); };
@@ -100,7 +143,7 @@ void CameraBase::buildParamsWrap()
     // into this storage, so nothing else may resize or share it.
     const int kept = std::min(n, int(exposureTimes.size()));
     exposureTimes.resize(n);
-    float* times = exposureTimes.data();  // detaches: the storage is ours alone
+    float* times = exposureTimes.data();  // detached: the storage is this record's alone
     std::fill(times + kept, times + n, 0.0f);
     for (int i = 0; i < n; ++i)
         add(new LineEditCameraParam(exposureNames[i], exposureTip, false, false, 1, &times[i], Float,
