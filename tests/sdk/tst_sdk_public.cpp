@@ -66,8 +66,14 @@ private slots:
         QCOMPARE(MV_CC_StartGrabbing(h), MV_OK);
         QVERIFY(frames.waitFor(100));
         QCOMPARE(MV_CC_StopGrabbing(h), MV_OK);
-        for (size_t i = 0; i < 100; ++i) {
+        QCOMPARE(frames.infos[0].nFrameNum, 1u);
+        for (size_t i = 1; i < 100; ++i) {
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+            // Instrumented copies can be slower than the device: it then drops frames, as it should.
+            QVERIFY(frames.infos[i].nFrameNum > frames.infos[i - 1].nFrameNum);
+#else
             QCOMPARE(frames.infos[i].nFrameNum, unsigned(i + 1));
+#endif
             QCOMPARE(frames.infos[i].nFrameLen, 4096u * frames.infos[i].nHeight);
         }
 
