@@ -70,6 +70,12 @@ struct Handle {
     unsigned nodeNum = 8;
     std::shared_ptr<Session> session;
     std::shared_ptr<Session> retiring; // stopped from its own callback, maybe still running
+    // Disconnect notices handed to an exception thread and not yet returned
+    // from the callback. Destroying the handle waits for them (unless it is
+    // called from inside that callback), so no callback ever runs for a user
+    // pointer whose owner has destroyed its handle and gone.
+    int exceptionsPending = 0;
+    std::condition_variable exceptionsDone;
     uint32_t frameCounter = 0; // device counters since the open
     uint32_t triggerIndex = 0;
 };

@@ -11,6 +11,8 @@
 namespace vcc {
 
 extern thread_local bool t_inExceptionCallback;
+// The handle whose exception callback this thread is running, if any.
+thread_local const Handle* t_exceptionHandle = nullptr;
 
 namespace {
 
@@ -107,6 +109,10 @@ int closeHandle(const std::shared_ptr<Handle>& h)
 int destroyHandle(const std::shared_ptr<Handle>& h)
 {
     closeHandle(h);
+    if (t_exceptionHandle != h.get()) {
+        std::unique_lock<std::mutex> hl(h->mu);
+        h->exceptionsDone.wait(hl, [&] { return h->exceptionsPending == 0; });
+    }
     State& s = state();
     std::lock_guard<std::mutex> lk(s.mu);
     if (s.handles.erase(reinterpret_cast<uintptr_t>(h->token)) == 0)
@@ -145,8 +151,10 @@ void disconnectDevice(const std::shared_ptr<Device>& d, bool remove)
                 continue;
             h->lost = true;
             h->cv.notify_all(); // the callback thread stops producing
-            if (h->exceptionCb)
+            if (h->exceptionCb) {
+                h->exceptionsPending++;
                 notices.push_back({h, h->exceptionCb, h->exceptionUser});
+            }
         }
     }
     for (auto& n : notices) {
@@ -156,7 +164,14 @@ void disconnectDevice(const std::shared_ptr<Device>& d, bool remove)
         }
         std::thread([n] {
             t_inExceptionCallback = true;
+            t_exceptionHandle = n.h.get();
             n.cb(MV_EXCEPTION_DEV_DISCONNECT, n.user);
+            t_exceptionHandle = nullptr;
+            {
+                std::lock_guard<std::mutex> hl(n.h->mu);
+                n.h->exceptionsPending--;
+                n.h->exceptionsDone.notify_all();
+            }
             State& st = state();
             std::lock_guard<std::mutex> lk(st.exceptionMu);
             st.exceptionsRunning--;
