@@ -331,7 +331,8 @@ int runCapture(const HostOptions& o)
         r.channels = d.image.channels();
         if (!d.image.empty())
             r.file = writer.submit(d.image, QStringLiteral("%1_p%2_c%3").arg(rc2.serial).arg(r.product).arg(r.capture),
-                                   QStringLiteral("%1 p%2 c%3").arg(rc2.serial).arg(r.product).arg(r.capture));
+                                   QStringLiteral("%1 p%2 c%3").arg(rc2.serial).arg(r.product).arg(r.capture),
+                                   QStringLiteral("%1|%2|%3").arg(rc2.serial).arg(r.product, 10, 10, QChar('0')).arg(r.capture, 10, 10, QChar('0')));
         if (!o.saveImages)
             r.file.clear();
         csv.append(r);

@@ -33,7 +33,7 @@ FrameWriter::~FrameWriter()
     finish();
 }
 
-QString FrameWriter::submit(const cv::Mat& image, const QString& baseName, const QString& label)
+QString FrameWriter::submit(const cv::Mat& image, const QString& baseName, const QString& label, const QString& sortKey)
 {
     QString name = baseName + QStringLiteral(".png");
     for (int n = 2; used_.contains(name); ++n)
@@ -48,11 +48,11 @@ QString FrameWriter::submit(const cv::Mat& image, const QString& baseName, const
     const QString path = QDir(folder_).filePath(name);
     // The image shares its buffer with the delivered record; nobody writes
     // into it any more, so the worker may read it without a copy.
-    pool_.start([this, image, path, label, order] { work(image, path, label, order); });
+    pool_.start([this, image, path, label, sortKey, order] { work(image, path, label, sortKey, order); });
     return name;
 }
 
-void FrameWriter::work(cv::Mat image, QString path, QString label, int order)
+void FrameWriter::work(cv::Mat image, QString path, QString label, QString sortKey, int order)
 {
     QString error;
     try {
@@ -66,6 +66,7 @@ void FrameWriter::work(cv::Mat image, QString path, QString label, int order)
             Thumbnail t;
             t.order = order;
             t.label = label;
+            t.sortKey = sortKey;
             const int h = std::max(1, static_cast<int>(static_cast<double>(out.rows) * kThumbWidth / out.cols + 0.5));
             cv::Mat small;
             cv::resize(out, small, cv::Size(kThumbWidth, h), 0, 0, cv::INTER_AREA);
@@ -112,6 +113,6 @@ QVector<Thumbnail> FrameWriter::thumbnails() const
 {
     QMutexLocker lock(&mutex_);
     QVector<Thumbnail> t = thumbs_;
-    std::sort(t.begin(), t.end(), [](const Thumbnail& a, const Thumbnail& b) { return a.order < b.order; });
+    std::sort(t.begin(), t.end(), [](const Thumbnail& a, const Thumbnail& b) { return a.sortKey < b.sortKey || (a.sortKey == b.sortKey && a.order < b.order); });
     return t;
 }

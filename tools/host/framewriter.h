@@ -16,6 +16,7 @@
 struct Thumbnail
 {
     int order = 0;   // submission order
+    QString sortKey; // camera, product, capture: the sheet's order
     QString label;
     cv::Mat image;   // 8-bit, three channels, blue-green-red
 };
@@ -34,7 +35,7 @@ public:
     // Queues one image (CV_8UC1, or CV_8UC3 in red-green-blue order). Returns
     // the file name it will get: `baseName`.png, or with a suffix "_2", "_3",
     // ... when that name was already used in this run.
-    QString submit(const cv::Mat& image, const QString& baseName, const QString& label);
+    QString submit(const cv::Mat& image, const QString& baseName, const QString& label, const QString& sortKey);
 
     // Waits until every queued image is written.
     void finish();
@@ -48,7 +49,7 @@ public:
     static constexpr int kThumbWidth = 256;
 
 private:
-    void work(cv::Mat image, QString path, QString label, int order);
+    void work(cv::Mat image, QString path, QString label, QString sortKey, int order);
 
     QString folder_;
     bool savePng_;

@@ -28,7 +28,7 @@ SettingsStore::SettingsStore(const QString& folder) : folder_(folder) {}
 
 QString SettingsStore::pathFor(const QString& serial) const
 {
-    return QDir(folder_).filePath(safeName(serial) + QStringLiteral(".json"));
+    return QDir(folder_).absoluteFilePath(safeName(serial) + QStringLiteral(".json"));
 }
 
 StoredSettings SettingsStore::read(const QString& serial) const

@@ -1,0 +1,441 @@
+// End-to-end runs of lorvexhost against the virtual SDK's built-in cameras:
+// exit codes, report numbering per trigger setting, images, contact sheet,
+// settings files and every bad input the host must survive.
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+const char* const kMono = "ZQ4096M0001";
+const char* const kColour = "ZQ2048C0002";
+
+struct Run
+{
+    int exitCode = -1;
+    QString out, err;
+};
+
+struct Png
+{
+    int width = 0, height = 0, colourType = -1; // 0 grey, 2 RGB
+};
+
+Png pngHeader(const QString& path)
+{
+    QFile f(path);
+    Png p;
+    if (!f.open(QIODevice::ReadOnly))
+        return p;
+    const QByteArray h = f.read(26);
+    if (h.size() < 26 || !h.startsWith("\x89PNG"))
+        return p;
+    auto be = [&](int at) {
+        return (uchar(h[at]) << 24) | (uchar(h[at + 1]) << 16) | (uchar(h[at + 2]) << 8) | uchar(h[at + 3]);
+    };
+    p.width = be(16);
+    p.height = be(20);
+    p.colourType = uchar(h[25]);
+    return p;
+}
+
+struct Row
+{
+    QString camera;
+    int product, capture, inCycle, width, height, channels;
+    QString file;
+};
+
+QVector<Row> readCsv(const QString& path, const QString& camera = QString())
+{
+    QVector<Row> rows;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        return rows;
+    f.readLine(); // header
+    while (!f.atEnd()) {
+        const QStringList c = QString::fromUtf8(f.readLine()).trimmed().split(',');
+        if (c.size() < 12)
+            continue;
+        auto unq = [](QString s) { return s.remove('"'); };
+        Row r{unq(c[0]), c[2].toInt(), c[3].toInt(), c[4].toInt(), c[8].toInt(), c[9].toInt(), c[10].toInt(), unq(c[11])};
+        if (camera.isEmpty() || r.camera == camera)
+            rows << r;
+    }
+    return rows;
+}
+
+QJsonObject readJson(const QString& path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return QJsonDocument::fromJson(f.readAll()).object();
+}
+
+QString numbers(const QVector<Row>& rows)
+{
+    QStringList s;
+    for (const Row& r : rows)
+        s << QStringLiteral("%1.%2.%3").arg(r.product).arg(r.capture).arg(r.inCycle);
+    return s.join(' ');
+}
+
+} // namespace
+
+class HostCli : public QObject
+{
+    Q_OBJECT
+
+    QString host_;
+    QString plugins_;
+    QString share_;
+
+    // Runs the host in `dir` with the feature file of `mode`: "triggered"
+    // puts a copy that switches trigger mode on into the working folder,
+    // where the SDK looks first; "shipped" uses the project's file.
+    Run run(const QString& dir, const QStringList& args, const QString& mode = QStringLiteral("triggered"), int timeoutMs = 120000)
+    {
+        QProcess p;
+        p.setWorkingDirectory(dir);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VCC_FEATURE_DIR"), share_);
+        env.remove(QStringLiteral("VCC_DEVICE_FILE"));
+        p.setProcessEnvironment(env);
+        QFile::remove(dir + "/Lorvex.mfs");
+        if (mode == QLatin1String("triggered")) {
+            QFile src(share_ + "/Lorvex.mfs");
+            src.open(QIODevice::ReadOnly);
+            QByteArray text = src.readAll();
+            text.replace("TriggerMode = Off", "TriggerMode = On");
+            QFile dst(dir + "/Lorvex.mfs");
+            dst.open(QIODevice::WriteOnly);
+            dst.write(text);
+        }
+        QStringList full = args;
+        if (!args.contains(QStringLiteral("--plugins")))
+            full << QStringLiteral("--plugins") << plugins_;
+        p.start(host_, full);
+        Run r;
+        if (!p.waitForFinished(timeoutMs)) {
+            p.kill();
+            p.waitForFinished();
+        }
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        host_ = qEnvironmentVariable("LORVEX_BIN_DIR") + "/lorvexhost";
+        plugins_ = qEnvironmentVariable("LORVEX_PLUGIN_DIR");
+        share_ = qEnvironmentVariable("LORVEX_SOURCE_DIR") + "/sdk/share";
+        QVERIFY2(QFile::exists(host_), qPrintable(host_));
+        QVERIFY(QFile::exists(share_ + "/Lorvex.mfs"));
+    }
+
+    // --- plug-in discovery ------------------------------------------------------
+
+    void listShowsIdentityAndAcceptedCameras()
+    {
+        QTemporaryDir dir;
+        const Run r = run(dir.path(), {"list"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.out.contains("com.zeq.quorlan.camerainterface.CameraLorvex"));
+        QVERIFY(r.out.contains("V1.10"));
+        QVERIFY(r.out.contains(kMono));
+        QVERIFY(r.out.contains(kColour));
+        QVERIFY2(!r.out.contains("VirLS"), "a rejected device was listed");
+    }
+
+    void badFilesInThePluginFolderAreSkippedWithReasons()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("Plugins");
+        QDir().mkpath(folder);
+        QVERIFY(QFile::copy(plugins_ + "/libCameraLorvex.so", folder + "/libCameraLorvex.so"));
+        QVERIFY(QFile::copy(QStringLiteral(HOST_FIXTURE_DIR) + "/libhost_fixture_other.so", folder + "/libOther.so"));
+        QVERIFY(QFile::copy(QStringLiteral(HOST_FIXTURE_DIR) + "/libhost_fixture_notaplugin.so", folder + "/libPlain.so"));
+        QFile txt(folder + "/readme.txt");
+        QVERIFY(txt.open(QIODevice::WriteOnly));
+        txt.write("not a library");
+        txt.close();
+
+        const Run r = run(dir.path(), {"list", "--plugins", folder});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.out.contains(kMono));
+        QVERIFY2(r.err.contains("libOther.so") && r.err.contains("org.example.unrelated.Interface"), qPrintable(r.err));
+        QVERIFY2(r.err.contains("libPlain.so") && r.err.contains("not a Qt plug-in"), qPrintable(r.err));
+        QVERIFY2(r.err.contains("readme.txt"), qPrintable(r.err));
+
+        // A folder with only bad files has no camera plug-in at all.
+        QFile::remove(folder + "/libCameraLorvex.so");
+        const Run none = run(dir.path(), {"capture", "--plugins", folder, "--out", dir.filePath("o")});
+        QCOMPARE(none.exitCode, 2);
+        QVERIFY(none.err.contains("no camera plug-in"));
+    }
+
+    void missingPluginFolderIsAnError()
+    {
+        QTemporaryDir dir;
+        const Run r = run(dir.path(), {"list", "--plugins", dir.filePath("nowhere")});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(r.err.contains("does not exist"));
+    }
+
+    // --- numbering for each trigger setting ----------------------------------------
+
+    void numberingFollowsTheTriggerSettings_data()
+    {
+        QTest::addColumn<QStringList>("flags");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("type 4, one capture")
+            << QStringList{"--products", "3"} << "1.1.1 2.1.1 3.1.1";
+        QTest::newRow("type 4, 2 captures, 2 per cycle")
+            << QStringList{"--products", "3", "--captures-per-product", "2", "--products-per-cycle", "2"}
+            << "1.1.1 1.2.1 2.1.2 2.2.2 3.1.1 3.2.1";
+        QTest::newRow("type 2 synchronised")
+            << QStringList{"--trigger-type", "2", "--sync", "--products", "2", "--captures-per-product", "3"}
+            << "1.1.1 1.2.1 1.3.1 2.1.1 2.2.1 2.3.1";
+        QTest::newRow("type 32 numbers from the trigger")
+            << QStringList{"--trigger-type", "32", "--products", "4", "--products-per-cycle", "3"}
+            << "1.1.1 2.1.2 3.1.3 4.1.1";
+        // Captures 200 ms apart with a 50 ms product time-out: every second
+        // capture is late and opens a new product.
+        QTest::newRow("cycle time-out")
+            << QStringList{"--products", "2", "--captures-per-product", "2", "--cycle-timeout", "50", "--rate", "5"}
+            << "1.1.1 2.1.1 3.1.1 4.1.1";
+    }
+
+    void numberingFollowsTheTriggerSettings()
+    {
+        QFETCH(QStringList, flags);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        const Run r = run(dir.path(), QStringList{"capture", kColour, "--out", out, "--rate", "10"} + flags);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        const QVector<Row> rows = readCsv(out + "/frames.csv");
+        QCOMPARE(numbers(rows), expected);
+        const QJsonObject s = readJson(out + "/summary.json");
+        QCOMPARE(s["delivered"].toInt(), rows.size());
+        QCOMPARE(s["dropped"].toInt(), 0);
+        if (flags.contains("--cycle-timeout"))
+            QVERIFY(s["cycleTimeoutsInLog"].toInt() >= 3);
+    }
+
+    // --- images, report, sheet ----------------------------------------------------
+
+    void imagesReportAndSheetFromBothCameras()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        const Run r = run(dir.path(), {"capture", "--out", out, "--products", "3"});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY(r.out.contains("contact sheet:"));
+        const QStringList pngs = QDir(out).entryList({"ZQ*.png"}, QDir::Files);
+        QCOMPARE(pngs.size(), 6);
+        for (const char* serial : {kMono, kColour}) {
+            const QVector<Row> rows = readCsv(out + "/frames.csv", serial);
+            QCOMPARE(rows.size(), 3);
+            for (const Row& row : rows) {
+                const Png p = pngHeader(out + "/" + row.file);
+                QCOMPARE(row.file, QStringLiteral("%1_p%2_c%3.png").arg(serial).arg(row.product).arg(row.capture));
+                QCOMPARE(p.width, row.width);
+                QCOMPARE(p.height, row.height);
+                QCOMPARE(p.colourType, 0);
+            }
+            QCOMPARE(rows.first().width, QString(serial) == kMono ? 4096 : 2048);
+            QCOMPARE(rows.first().height, 1000);
+        }
+        const Png sheet = pngHeader(out + "/contact-sheet.png");
+        QCOMPARE(sheet.width, 6 + 4 * (256 + 6)); // four thumbnails a row
+        QVERIFY(sheet.height > 2 * 18);
+        const QJsonObject s = readJson(out + "/summary.json");
+        QCOMPARE(s["delivered"].toInt(), 6);
+        QCOMPARE(s["imagesWritten"].toInt(), 6);
+        QCOMPARE(s["criticalsInLog"].toInt(), 0);
+        QCOMPARE(s["cameras"].toArray().size(), 2);
+    }
+
+    void freeRunningDevicesAreCountedToTheRequestedNumber()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        const Run r = run(dir.path(), {"capture", "--out", out, "--products", "4"}, "shipped");
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY(r.err.contains("runs without triggers"));
+        for (const char* serial : {kMono, kColour})
+            QCOMPARE(numbers(readCsv(out + "/frames.csv", serial)), QStringLiteral("1.1.1 2.1.1 3.1.1 4.1.1"));
+        QCOMPARE(readJson(out + "/summary.json")["criticalsInLog"].toInt(), 0);
+    }
+
+    // --- settings files -------------------------------------------------------------
+
+    void settingsAreWrittenOnceAndRestored()
+    {
+        QTemporaryDir dir;
+        const Run first = run(dir.path(), {"capture", kColour, "--out", dir.filePath("a"), "--products", "1"});
+        QVERIFY2(first.exitCode == 0, qPrintable(first.err));
+        const QString path = dir.filePath(QStringLiteral("settings/%1.json").arg(kColour));
+        QJsonObject json = readJson(path);
+        QJsonArray items = json["paramsWrap"].toArray();
+        QCOMPARE(items.size(), 22); // the panel with one exposure configuration
+
+        // Gain (row 14) and the colour switch (row 20) edited by the user.
+        QJsonObject gain = items[14].toObject();
+        gain["values"] = 37;
+        items[14] = gain;
+        QJsonObject colour = items[20].toObject();
+        colour["values"] = QJsonArray{true};
+        items[20] = colour;
+        json["paramsWrap"] = items;
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QJsonDocument(json).toJson());
+        f.close();
+
+        const Run panel = run(dir.path(), {"panel", kColour, "--json"});
+        QCOMPARE(panel.exitCode, 0);
+        const QJsonArray shown = QJsonDocument::fromJson(panel.out.toUtf8()).object()["paramsWrap"].toArray();
+        QCOMPARE(shown.size(), 22);
+        QCOMPARE(shown[14].toObject()["values"].toInt(), 37);
+        QCOMPARE(shown[20].toObject()["values"].toArray().first().toBool(), true);
+
+        const Run table = run(dir.path(), {"panel", kColour});
+        QCOMPARE(table.exitCode, 0);
+        QVERIFY(table.out.contains("LineEditCameraParam"));
+        QVERIFY(table.out.contains("ComboBoxParam"));
+
+        // The restored colour switch gives three-channel images.
+        const QString out = dir.filePath("b");
+        const Run second = run(dir.path(), {"capture", kColour, "--out", out, "--products", "2"});
+        QVERIFY2(second.exitCode == 0, qPrintable(second.err));
+        const QVector<Row> rows = readCsv(out + "/frames.csv");
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.first().channels, 3);
+        QCOMPARE(pngHeader(out + "/" + rows.first().file).colourType, 2);
+        // Not rewritten by later runs.
+        QCOMPARE(readJson(path)["paramsWrap"].toArray()[14].toObject()["values"].toInt(), 37);
+    }
+
+    void invalidSettingsStopTheRunUnlessReset()
+    {
+        QTemporaryDir dir;
+        QDir().mkpath(dir.filePath("settings"));
+        const QString path = dir.filePath(QStringLiteral("settings/%1.json").arg(kColour));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("{ \"paramsWrap\": [ ");
+        f.close();
+
+        const QString out = dir.filePath("out");
+        const Run r = run(dir.path(), {"capture", kColour, "--out", out});
+        QCOMPARE(r.exitCode, 4);
+        QVERIFY2(r.err.contains(path) && r.err.contains("invalid JSON"), qPrintable(r.err));
+        QVERIFY(QDir(out).entryList({"*.png"}).isEmpty());
+
+        const Run reset = run(dir.path(), {"capture", kColour, "--out", out, "--products", "1", "--reset-settings"});
+        QVERIFY2(reset.exitCode == 0, qPrintable(reset.err));
+        QCOMPARE(readJson(path)["paramsWrap"].toArray().size(), 22);
+        QCOMPARE(QDir(dir.filePath("settings")).entryList({"*.invalid-*"}).size(), 1); // the user's file kept
+    }
+
+    // --- bad input ---------------------------------------------------------------------
+
+    void unknownSerialNumbers()
+    {
+        QTemporaryDir dir;
+        const Run only = run(dir.path(), {"capture", "NOSUCH1", "--out", dir.filePath("a")});
+        QCOMPARE(only.exitCode, 2);
+        QVERIFY2(only.err.contains("NOSUCH1") && only.err.contains(kMono) && only.err.contains(kColour), qPrintable(only.err));
+
+        const Run mixed = run(dir.path(), {"capture", "NOSUCH1", kColour, "--out", dir.filePath("b"), "--products", "1"});
+        QCOMPARE(mixed.exitCode, 0);
+        QVERIFY(mixed.err.contains("NOSUCH1"));
+        QCOMPARE(readCsv(dir.filePath("b/frames.csv")).size(), 1);
+
+        const Run panel = run(dir.path(), {"panel", "NOSUCH1"});
+        QCOMPARE(panel.exitCode, 2);
+    }
+
+    void unwritableOutputFailsBeforeCapture()
+    {
+        QTemporaryDir dir;
+        QFile blocker(dir.filePath("file"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const Run r = run(dir.path(), {"capture", "--out", dir.filePath("file/out")});
+        QCOMPARE(r.exitCode, 3);
+        QVERIFY(r.err.contains("output folder"));
+        QVERIFY2(!QDir(dir.filePath("settings")).exists(), "cameras were opened before the output check");
+    }
+
+    void badCommandLines()
+    {
+        QTemporaryDir dir;
+        QCOMPARE(run(dir.path(), {"capture", "--products", "zero"}).exitCode, 1);
+        QCOMPARE(run(dir.path(), {"capture", "--trigger-type", "3"}).exitCode, 1);
+        QCOMPARE(run(dir.path(), {"capture", "--json"}).exitCode, 1);
+        QCOMPARE(run(dir.path(), {"explode"}).exitCode, 1);
+        QCOMPARE(run(dir.path(), {"panel"}).exitCode, 1);
+    }
+
+    // --- interruption and soak --------------------------------------------------------
+
+    void ctrlCKeepsEverythingCaptured()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("VCC_FEATURE_DIR", share_);
+        p.setProcessEnvironment(env);
+        p.start(host_, {"capture", kColour, "--free-run", "60", "--plugins", plugins_, "--out", out});
+        QVERIFY(p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(readCsv(out + "/frames.csv").size() >= 3, 30000);
+        ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 130);
+        const QVector<Row> rows = readCsv(out + "/frames.csv");
+        QVERIFY(rows.size() >= 3);
+        for (const Row& r : rows)
+            QVERIFY2(QFile::exists(out + "/" + r.file), qPrintable(r.file));
+        QCOMPARE(QDir(out).entryList({"ZQ*.png"}).size(), rows.size());
+        const QJsonObject s = readJson(out + "/summary.json");
+        QCOMPARE(s["interrupted"].toBool(), true);
+        QCOMPARE(s["delivered"].toInt(), rows.size());
+        QVERIFY(QFile::exists(out + "/contact-sheet.png"));
+    }
+
+    void soakSurvivesUnplugging()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("soak");
+        const Run r = run(dir.path(), {"soak", "--cycles", "2", "--detached", "0.6", "--seed", "7", "--out", out}, "shipped", 180000);
+        const QJsonObject s = readJson(out + "/summary.json");
+        QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+        QCOMPARE(s["passed"].toBool(), true);
+        QCOMPARE(s["cycles"].toArray().size(), 2);
+        for (const QJsonValue& c : s["cycles"].toArray()) {
+            QVERIFY(c.toObject()["lossSeen"].toBool());
+            QVERIFY(!c.toObject()["reconnectAfterAttachMs"].isNull());
+            QCOMPARE(c.toObject()["numberingContinuous"].toBool(), true);
+        }
+        QCOMPARE(s["lostAfterDelivery"].toInt(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(HostCli)
+#include "tst_host_cli.moc"
