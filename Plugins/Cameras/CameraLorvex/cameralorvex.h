@@ -148,7 +148,8 @@ public:
     // One reopen attempt of the reconnect task.
     bool CameraReopen();
 
-private slots:
+    // The reconnect timer's handler. A plain member, not a slot: the class
+    // adds no methods of its own to its meta-object.
     void onReconnectTimer();
 
 private:
