@@ -15,7 +15,7 @@
 
 namespace {
 
-const QString kParamsWrap = QStringLiteral("paramsWrap");
+constexpr QLatin1String kParamsWrap("paramsWrap");
 
 QString utf8(const char* text) { return QString::fromUtf8(text); }
 
@@ -31,12 +31,18 @@ struct ParkedStorage
     QVector<QVector<float>> times;  // shallow copies: each keeps its old block
 };
 
-QMutex parkedLock;
-
-QHash<const CameraBase*, ParkedStorage>& parked()
+struct ParkedTable
 {
-    static QHash<const CameraBase*, ParkedStorage> table;
-    return table;
+    QMutex lock;
+    QHash<const CameraBase*, ParkedStorage> records;
+};
+
+// Never destroyed: a camera may be destroyed during the process's own
+// teardown, after function-local statics are gone.
+ParkedTable& parked()
+{
+    static ParkedTable* table = new ParkedTable;
+    return *table;
 }
 
 } // namespace
@@ -51,8 +57,9 @@ CameraBase::~CameraBase()
     delete[] exposureNames;
     ParkedStorage old;
     {
-        QMutexLocker lock(&parkedLock);
-        old = parked().take(this);
+        ParkedTable& table = parked();
+        QMutexLocker lock(&table.lock);
+        old = table.records.take(this);
     }
     for (QString* names : qAsConst(old.names))
         delete[] names;
@@ -73,10 +80,11 @@ void CameraBase::buildParamsWrap()
     // storage of their own.
     QString* names = new QString[n];
     {
-        QMutexLocker lock(&parkedLock);
-        auto entry = parked().find(this);
-        if (entry == parked().end()) {
-            parked().insert(this, ParkedStorage());
+        ParkedTable& table = parked();
+        QMutexLocker lock(&table.lock);
+        auto entry = table.records.find(this);
+        if (entry == table.records.end()) {
+            table.records.insert(this, ParkedStorage());
             delete[] exposureNames;
         } else {
             entry->names.append(exposureNames);

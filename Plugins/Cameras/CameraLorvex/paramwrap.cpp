@@ -15,9 +15,9 @@
 
 namespace {
 
-const QString kIsRunningShow = QStringLiteral("isRunningShow");
-const QString kValues = QStringLiteral("values");
-const QString kSelectedIndex = QStringLiteral("selectedIndex");
+constexpr QLatin1String kIsRunningShow("isRunningShow");
+constexpr QLatin1String kValues("values");
+constexpr QLatin1String kSelectedIndex("selectedIndex");
 
 // JSON number to float. A number a float cannot hold (beyond its range, or
 // not finite) counts as no number at all and gives 0, as an integer item does
