@@ -1,0 +1,178 @@
+// The host's parts that can go wrong without any camera: strict option
+// parsing, settings files, log parsing, report rows and image conversion.
+#include "framewriter.h"
+#include "logwatch.h"
+#include "options.h"
+#include "reports.h"
+#include "settingsstore.h"
+#include "soak.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <opencv2/imgcodecs.hpp>
+
+class HostParts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void optionsRejectWhatTheyCannotHonour()
+    {
+        HostOptions o;
+        QString e;
+        QVERIFY(parseOptions({"capture", "--products", "3", "--captures-per-product=2", "A", "B"}, o, e));
+        QCOMPARE(o.products, 3);
+        QCOMPARE(o.captures, 2); // follows captures per product unless given
+        QCOMPARE(o.serials, (QStringList{"A", "B"}));
+        QVERIFY(!parseOptions({"capture", "--products", "3x"}, o, e));
+        QVERIFY(e.contains("--products"));
+        QVERIFY(!parseOptions({"capture", "--products", "0"}, o, e));
+        QVERIFY(!parseOptions({"capture", "--trigger-type", "6"}, o, e)); // not a single bit
+        QVERIFY(!parseOptions({"capture", "--rate"}, o, e));              // value missing
+        QVERIFY(!parseOptions({"capture", "--sync=1"}, o, e));            // a switch takes no value
+        QVERIFY(!parseOptions({"list", "--products", "3"}, o, e));        // not a list flag
+        QVERIFY(!parseOptions({"list", "SERIAL"}, o, e));
+        QVERIFY(!parseOptions({"panel", "A", "B"}, o, e));
+        QVERIFY(parseOptions({"soak", "--cycles", "2", "--seed", "5"}, o, e));
+        QCOMPARE(o.seed, 5u);
+    }
+
+    void continuityWarningsAreRead()
+    {
+        int cam = -1;
+        qint64 frames = -1, packets = -1;
+        QVERIFY(parseContinuityWarning("Camera 1 SDK with product 5 cycle 1 last frame 36 current frame 52 width 4096 "
+                                       "height 1000 lost packets 3", cam, frames, packets));
+        QCOMPARE(cam, 1);
+        QCOMPARE(frames, 16);
+        QCOMPARE(packets, 3);
+        // A device that restarted its count lost nothing.
+        QVERIFY(parseContinuityWarning("Camera 0 SDK with product 0 cycle 1 last frame 90 current frame 1 width 8 "
+                                       "height 8 lost packets 0", cam, frames, packets));
+        QCOMPARE(frames, 0);
+        QVERIFY(!parseContinuityWarning("Camera 0 SDK with FrameCounter 3 TriggerIndex 4", cam, frames, packets));
+    }
+
+    void numberingSuccessor()
+    {
+        QCOMPARE(nextNumbers({4, 1}, 1).product, 5);
+        const ProductCapture a = nextNumbers({4, 1}, 3);
+        QCOMPARE(a.product, 4);
+        QCOMPARE(a.capture, 2);
+        const ProductCapture b = nextNumbers({4, 3}, 3);
+        QCOMPARE(b.product, 5);
+        QCOMPARE(b.capture, 1);
+    }
+
+    void settingsFilesAreCheckedAndKeptSafe()
+    {
+        QTemporaryDir dir;
+        SettingsStore store(dir.filePath("s"));
+        QCOMPARE(store.read("CAM1").state, StoredSettings::State::Missing);
+
+        // A serial number cannot lead the file out of the folder.
+        const QString odd = store.pathFor("../../etc/x");
+        QCOMPARE(QFileInfo(odd).absolutePath(), QDir(dir.filePath("s")).absolutePath());
+
+        QString e;
+        QJsonObject json{{"paramsWrap", QJsonArray{QJsonObject{{"isRunningShow", false}}}}};
+        QVERIFY(store.write("CAM1", json, e));
+        const StoredSettings ok = store.read("CAM1");
+        QCOMPARE(ok.state, StoredSettings::State::Loaded);
+        QCOMPARE(ok.json, json);
+
+        auto writeRaw = [&](const QByteArray& text) {
+            QFile f(store.pathFor("CAM1"));
+            f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+            f.write(text);
+        };
+        for (const QByteArray& bad : {QByteArray("{\"paramsWrap\": ["), QByteArray("[1, 2]"), QByteArray("{\"other\": 1}"),
+                                      QByteArray("{\"paramsWrap\": 3}")}) {
+            writeRaw(bad);
+            const StoredSettings s = store.read("CAM1");
+            QCOMPARE(s.state, StoredSettings::State::Invalid);
+            QVERIFY2(s.problem.startsWith(store.pathFor("CAM1")), qPrintable(s.problem));
+        }
+        const QString aside = store.setAside("CAM1");
+        QVERIFY(QFile::exists(aside));
+        QCOMPARE(store.read("CAM1").state, StoredSettings::State::Missing);
+    }
+
+    void csvRowsQuoteTextAndComputeLatency()
+    {
+        FrameRecord r;
+        r.camera = "A,\"B\"";
+        r.product = 3;
+        r.capture = 2;
+        r.productInCycle = 1;
+        r.receiveTimeMs = 1000;
+        r.hostTimeMs = 1012;
+        r.width = 8;
+        r.height = 4;
+        r.channels = 3;
+        r.file = "x.png";
+        QCOMPARE(FrameCsv::row(r), QStringLiteral("\"A,\"\"B\"\"\",0,3,2,1,0,1000,12,8,4,3,\"x.png\""));
+        QCOMPARE(FrameCsv::header().split(',').size(), FrameCsv::row(FrameRecord()).split(',').size());
+    }
+
+    void colourImagesAreWrittenInTheirTrueColours()
+    {
+        // Delivered images are red-green-blue; a file must show red as red.
+        QTemporaryDir dir;
+        cv::Mat rgb(4, 6, CV_8UC3, cv::Scalar(255, 0, 0)); // pure red in RGB order
+        FrameWriter w(dir.path(), true, 1, 10);
+        const QString name = w.submit(rgb, "cam_p1_c1", "cam p1 c1", "1");
+        w.finish();
+        const cv::Mat back = cv::imread(QDir(dir.path()).filePath(name).toStdString(), cv::IMREAD_COLOR); // BGR
+        QCOMPARE(back.rows, 4);
+        QCOMPARE(back.at<cv::Vec3b>(0, 0), cv::Vec3b(0, 0, 255));
+        QCOMPARE(w.written(), 1);
+        QVERIFY(w.errors().isEmpty());
+    }
+
+    void sameNumbersNeverOverwriteAnImage()
+    {
+        QTemporaryDir dir;
+        FrameWriter w(dir.path(), true, 1, 10);
+        cv::Mat mono(3, 5, CV_8UC1, cv::Scalar(7));
+        QCOMPARE(w.submit(mono, "c_p1_c1", "a", "1"), QStringLiteral("c_p1_c1.png"));
+        QCOMPARE(w.submit(mono, "c_p1_c1", "b", "1"), QStringLiteral("c_p1_c1_2.png"));
+        QCOMPARE(w.submit(mono, "c_p1_c1", "c", "1"), QStringLiteral("c_p1_c1_3.png"));
+        w.finish();
+        QCOMPARE(QDir(dir.path()).entryList({"*.png"}).size(), 3);
+        QCOMPARE(w.thumbnails().size(), 3);
+    }
+
+    void failedWritesAreReportedNotCounted()
+    {
+        QTemporaryDir dir;
+        FrameWriter w(dir.filePath("missing-folder"), true, 1, 0);
+        w.submit(cv::Mat(2, 2, CV_8UC1, cv::Scalar(0)), "x", "x", "x");
+        w.finish();
+        QCOMPARE(w.written(), 0);
+        QCOMPARE(w.errors().size(), 1);
+    }
+
+    void contactSheetGrid()
+    {
+        QTemporaryDir dir;
+        QVector<Thumbnail> t(5);
+        for (int i = 0; i < t.size(); ++i) {
+            t[i].label = QStringLiteral("p%1").arg(i);
+            t[i].image = cv::Mat(40 + i, FrameWriter::kThumbWidth, CV_8UC3, cv::Scalar(i * 40, 0, 0));
+        }
+        QString e;
+        const QString path = dir.filePath("sheet.png");
+        QVERIFY(writeContactSheet(path, t, e, 4));
+        const cv::Mat sheet = cv::imread(path.toStdString());
+        QCOMPARE(sheet.cols, 6 + 4 * (FrameWriter::kThumbWidth + 6));
+        QCOMPARE(sheet.rows, 6 + 2 * (44 + 18 + 6)); // two rows, the tallest thumbnail sets the cell
+        QVERIFY(!writeContactSheet(path, {}, e));
+    }
+};
+
+QTEST_GUILESS_MAIN(HostParts)
+#include "tst_host_parts.moc"
