@@ -24,9 +24,7 @@ class TestParamItems : public QObject
 
 private slots:
     void kindsAndFlags();
-    void constructorsStoreArgumentsInTheirFields();
     void isRunningShowKey();
-    void headingWritesOnlyItsFlag();
     void intValues_data();
     void intValues();
     void floatIsWidenedExactly();
@@ -37,7 +35,6 @@ private slots:
     void checkBoxArrays_data();
     void checkBoxArrays();
     void checkBoxNeverWritesPastCount();
-    void radioBoxWritesExactlyCountFlags();
     void comboIndex_data();
     void comboIndex();
 };
@@ -66,41 +63,6 @@ void TestParamItems::kindsAndFlags()
     }
 }
 
-void TestParamItems::constructorsStoreArgumentsInTheirFields()
-{
-    int value = 0, lo = 0, hi = 0, step = 0;
-    LineEditCameraParam edit("n", "t", true, true, 3, &value, Float, &lo, &hi, &step);
-    QCOMPARE(edit.name, QString("n"));
-    QCOMPARE(edit.toolTip, QString("t"));
-    QVERIFY(edit.itemFlag);
-    QVERIFY(edit.isRunningShow);
-    QCOMPARE(edit.level, 3);
-    QCOMPARE(edit.value, static_cast<void*>(&value));
-    QCOMPARE(edit.valueType, int(Float));
-    QCOMPARE(edit.minimum, static_cast<void*>(&lo));
-    QCOMPARE(edit.maximum, static_cast<void*>(&hi));
-    QCOMPARE(edit.step, static_cast<void*>(&step));
-
-    bool flags[3] = {};
-    QString names[3], tips[3];
-    CheckBoxParam check("n", "t", false, false, 1, flags, 3, names, tips);
-    QCOMPARE(check.values, flags);
-    QCOMPARE(check.count, 3);
-    QCOMPARE(check.names, names);
-    QCOMPARE(check.toolTips, tips);
-
-    int index = 0;
-    ComboBoxParam combo("n", "t", false, false, 1, &index, 3, names, tips);
-    QCOMPARE(combo.selectedIndex, &index);
-    QCOMPARE(combo.count, 3);
-    QCOMPARE(combo.names, names);
-    QCOMPARE(combo.toolTips, tips);
-
-    SeparateParam heading("n", "t", true, false);
-    QCOMPARE(heading.level, 0);
-    QVERIFY(heading.itemFlag);
-}
-
 void TestParamItems::isRunningShowKey()
 {
     SeparateParam item("h", "", false, false);
@@ -119,14 +81,6 @@ void TestParamItems::isRunningShowKey()
         item.readJson(json);
         QVERIFY2(!item.isRunningShow, text);
     }
-}
-
-void TestParamItems::headingWritesOnlyItsFlag()
-{
-    SeparateParam item("h", "", false, true);
-    QJsonObject json;
-    item.writeJson(json);
-    QCOMPARE(json, parse(R"({"isRunningShow": true})"));
 }
 
 void TestParamItems::intValues_data()
@@ -295,15 +249,6 @@ void TestParamItems::checkBoxNeverWritesPastCount()
     QCOMPARE(int(memory[5]), 0xA5);
     for (int i = 1; i < 5; ++i)
         QCOMPARE(int(memory[i]), 1);
-}
-
-void TestParamItems::radioBoxWritesExactlyCountFlags()
-{
-    bool flags[3] = {true, false, true};
-    RadioBoxParam item("", "", false, false, 1, flags, 3, nullptr, nullptr);
-    QJsonObject json;
-    item.writeJson(json);
-    QCOMPARE(json, parse(R"({"isRunningShow": false, "values": [true, false, true]})"));
 }
 
 void TestParamItems::comboIndex_data()
