@@ -43,6 +43,27 @@ QByteArray expectedMetadata()
     return b;
 }
 
+// What a host reads through its own copy of CameraBase's layout. The
+// undefined-behaviour sanitizer's dynamic-type check would need CameraBase's
+// type information, which lives only in the plug-in (its key function is
+// there), so this one access is kept out of that check.
+struct BaseView
+{
+    QVector<ParamWrap*>* items;
+    int channels;
+    QSize size;
+    QString serialNumber;
+};
+
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((no_sanitize("vptr")))
+#endif
+BaseView viewOf(void* base)
+{
+    CameraBase* b = static_cast<CameraBase*>(base);
+    return {&b->paramItems, b->channels, QSize(b->width, b->height), b->serialNumber};
+}
+
 } // namespace
 
 class PluginEntryTest : public QObject
@@ -157,11 +178,11 @@ private slots:
         void* base = obj->qt_metacast("CameraBase");
         QVERIFY(base);
         QVERIFY(static_cast<char*>(base) >= static_cast<char*>(static_cast<void*>(obj)) + sizeof(CameraInterface));
-        CameraBase* cameraBase = static_cast<CameraBase*>(base);
-        QCOMPARE(&cameraBase->paramItems, camera->getParamItems());
-        QCOMPARE(cameraBase->channels, camera->getChannels());
-        QCOMPARE(QSize(cameraBase->width, cameraBase->height), camera->getImageSize());
-        QCOMPARE(cameraBase->serialNumber, camera->getSerialNumber());
+        const BaseView view = viewOf(base);
+        QCOMPARE(view.items, camera->getParamItems());
+        QCOMPARE(view.channels, camera->getChannels());
+        QCOMPARE(view.size, camera->getImageSize());
+        QCOMPARE(view.serialNumber, camera->getSerialNumber());
     }
 
     void metaObjectShape()
