@@ -1,6 +1,10 @@
 #include "framebuffers.h"
 
-FrameBufferPool::FrameBufferPool(size_t capacity) : capacity(capacity ? capacity : 1)
+#include <cstdlib>
+#include <utility>
+
+FrameBufferPool::FrameBufferPool(size_t capacity, size_t spare)
+    : capacity(capacity ? capacity : 1), spare(spare)
 {
     buffers.reserve(this->capacity);
 }
@@ -15,25 +19,50 @@ bool FrameBufferPool::soleOwner(const cv::Mat& m)
 
 cv::Mat FrameBufferPool::acquire(int rows, int cols, int type)
 {
-    for (cv::Mat& buffer : buffers) {
-        if (buffer.rows == rows && buffer.cols == cols && buffer.type() == type && soleOwner(buffer))
-            return buffer;
-    }
-    cv::Mat fresh(rows, cols, type);
-    for (cv::Mat& buffer : buffers) {
-        if (soleOwner(buffer)) {
-            // A free buffer of an older geometry: give its memory back.
-            buffer = fresh;
-            return fresh;
+    // A geometry change: buffers of another shape can never be handed out
+    // again. Free ones go back now, held ones when the host lets them go.
+    for (size_t i = buffers.size(); i-- > 0;) {
+        const cv::Mat& b = buffers[i];
+        if (b.rows != rows || b.cols != cols || b.type() != type) {
+            buffers[i] = std::move(buffers.back());
+            buffers.pop_back();
         }
     }
+    if (nextVictim >= buffers.size())
+        nextVictim = 0;
+
+    size_t chosen = buffers.size();
+    size_t freeCount = 0;
+    size_t lastOtherFree = buffers.size();
+    for (size_t i = 0; i < buffers.size(); ++i) {
+        if (!soleOwner(buffers[i]))
+            continue;
+        ++freeCount;
+        if (chosen == buffers.size())
+            chosen = i;
+        else
+            lastOtherFree = i;
+    }
+
+    if (chosen != buffers.size()) {
+        cv::Mat image = buffers[chosen];
+        // More free buffers than a burst of late releases needs: the host holds
+        // fewer images than it did. Give one back per frame.
+        if (freeCount - 1 > spare && lastOtherFree != buffers.size()) {
+            buffers[lastOtherFree] = std::move(buffers.back());
+            buffers.pop_back();
+        }
+        return image;
+    }
+
+    cv::Mat fresh(rows, cols, type);
     if (buffers.size() < capacity) {
         buffers.push_back(fresh);
     } else {
-        // Every buffer is held elsewhere or has another shape: give up the
-        // pool's claim on one of them, in turn, so the pool stays bounded.
+        // Every buffer is held elsewhere: give up the pool's claim on one of
+        // them, in turn, so the pool stays bounded. The host's copies keep it.
         buffers[nextVictim] = fresh;
-        nextVictim = (nextVictim + 1) % capacity;
+        nextVictim = (nextVictim + 1) % buffers.size();
     }
     return fresh;
 }
@@ -43,3 +72,64 @@ void FrameBufferPool::clear()
     buffers.clear();
     nextVictim = 0;
 }
+
+namespace lorvex {
+namespace {
+
+constexpr qint64 kMsecsPerDay = 86400000;
+
+// The local zone's offset from UTC in force during one second of UTC.
+struct OffsetCache
+{
+    qint64 second = -1;
+    qint64 offsetMs = 0;
+    const char* tz = nullptr;
+
+    qint64 offsetAt(qint64 second)
+    {
+        // Qt reads TZ on every call; a changed variable is a changed zone.
+        const char* tzNow = std::getenv("TZ");
+        if (second != this->second || tzNow != tz) {
+            // The local wall time of that second, read back as if it were UTC.
+            const QDateTime local = QDateTime::fromMSecsSinceEpoch(second * 1000, Qt::LocalTime);
+            const QDateTime wall(local.date(), local.time(), Qt::UTC);
+            offsetMs = local.isValid() ? wall.toMSecsSinceEpoch() - second * 1000 : 0;
+            this->second = second;
+            tz = tzNow;
+        }
+        return offsetMs;
+    }
+};
+
+// One per use, since the clock read now and a device's clock lie far apart.
+thread_local OffsetCache nowCache;
+thread_local OffsetCache stampCache;
+
+} // namespace
+
+QTime timeOfDayAt(qint64 msecsSinceEpoch)
+{
+    // Before the epoch Qt applies a rule of its own; no clock of ours is there.
+    if (msecsSinceEpoch < 0)
+        return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch).time();
+    const qint64 wall = msecsSinceEpoch + nowCache.offsetAt(msecsSinceEpoch / 1000);
+    qint64 ofDay = wall % kMsecsPerDay;
+    if (ofDay < 0)
+        ofDay += kMsecsPerDay;
+    return QTime::fromMSecsSinceStartOfDay(static_cast<int>(ofDay));
+}
+
+QTime timeOfDay()
+{
+    return timeOfDayAt(QDateTime::currentMSecsSinceEpoch());
+}
+
+QDateTime localDateTime(qint64 msecsSinceEpoch)
+{
+    if (msecsSinceEpoch < 0)
+        return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch);
+    const qint64 offsetMs = stampCache.offsetAt(msecsSinceEpoch / 1000);
+    return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch, Qt::OffsetFromUTC, static_cast<int>(offsetMs / 1000));
+}
+
+} // namespace lorvex
