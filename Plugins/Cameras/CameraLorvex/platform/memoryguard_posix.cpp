@@ -13,6 +13,8 @@
 #include <cstring>
 #include <mutex>
 
+#include <dlfcn.h>
+
 namespace lorvex {
 namespace platform {
 namespace {
@@ -40,6 +42,10 @@ void forward(int sig, siginfo_t* info, void* context)
     // Default (or ignored, which a fault cannot honour): put the previous
     // disposition back; returning re-runs the faulting instruction under it.
     sigaction(sig, &previous, nullptr);
+    // A signal sent by a process re-runs nothing: deliver it again, now under
+    // that disposition, rather than swallow it.
+    if (!info || info->si_code <= 0)
+        raise(sig);
 }
 
 void onFault(int sig, siginfo_t* info, void* context)
@@ -51,8 +57,19 @@ void onFault(int sig, siginfo_t* info, void* context)
     forward(sig, info, context);
 }
 
+// The handlers stay installed for the life of the process, so the code they
+// run must too: a host may unload the plug-in, and a fault after that would
+// jump into unmapped memory instead of reaching the host's own handler.
+void pinThisLibrary()
+{
+    Dl_info self;
+    if (dladdr(reinterpret_cast<void*>(&onFault), &self) && self.dli_fname)
+        dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
 void install()
 {
+    pinThisLibrary();
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_sigaction = onFault;
@@ -69,11 +86,19 @@ void install()
 bool guardedCopy(void* dst, const void* src, std::size_t n)
 {
     std::call_once(installed, install);
+    // A signal handler that copies under the guard may interrupt this copy:
+    // it must leave the outer guard as it found it.
+    sigjmp_buf* const outerJump = tlsJump;
+    const sig_atomic_t outerGuarded = tlsGuarded;
     sigjmp_buf env;
     if (sigsetjmp(env, 0) != 0) {
-        tlsGuarded = 0;
+        tlsJump = outerJump;
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        tlsGuarded = outerGuarded;
         return false;
     }
+    tlsGuarded = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     tlsJump = &env;
     std::atomic_signal_fence(std::memory_order_seq_cst);
     tlsGuarded = 1;
@@ -81,6 +106,10 @@ bool guardedCopy(void* dst, const void* src, std::size_t n)
     std::memcpy(dst, src, n);
     std::atomic_signal_fence(std::memory_order_seq_cst);
     tlsGuarded = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    tlsJump = outerJump;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    tlsGuarded = outerGuarded;
     return true;
 }
 
