@@ -11,10 +11,11 @@
 
 namespace {
 
-// The time of day for the preview spacing.
+// The time of day for the preview spacing: QTime::currentTime()'s value,
+// without asking the C library about the time zone on every frame.
 QTime timeOfDay()
 {
-    return QTime::currentTime();
+    return lorvex::timeOfDay();
 }
 
 } // namespace
@@ -97,7 +98,9 @@ void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_IN
              << cycleCapture << "cycle product" << cycleProduct << "device stamp" << deviceStamp;
 
     ImageProcessData record;
-    record.captureTime = QDateTime::fromMSecsSinceEpoch(deviceStamp);
+    // The same instant and local date and time as the local-time QDateTime of
+    // deviceStamp, built without a time-zone lookup per frame.
+    record.captureTime = lorvex::localDateTime(deviceStamp);
     record.cameraIndex = cameraIndex;
     record.productId = productId;
     record.cycleCapture = cycleCapture;
