@@ -1,0 +1,413 @@
+// The host's parameter changes on a live camera: the geometry read-back of
+// paramsChanged, the exposure configurations, the exposure write to the
+// device and the quick-adjust list.
+#include "recoveryfixture.h"
+
+#include <climits>
+
+using namespace rectest;
+
+namespace {
+
+const std::string kSerial = "ZEQ00000P001";
+
+// The values of the logged writes of "ExposureTime", oldest first.
+QStringList exposureWrites()
+{
+    QStringList values;
+    for (const VCC_CALL_RECORD& r : callLog())
+        if (QLatin1String(r.function) == QLatin1String("MV_CC_SetFloatValue")
+            && QLatin1String(r.key) == QLatin1String("ExposureTime"))
+            values << QString::fromLatin1(r.value);
+    return values;
+}
+
+int deviceWrites()
+{
+    int n = 0;
+    for (const char* f : {"MV_CC_SetFloatValue", "MV_CC_SetIntValue", "MV_CC_SetBoolValue", "MV_CC_SetEnumValue",
+                          "MV_CC_SetEnumValueByString", "MV_CC_SetStringValue", "MV_CC_SetCommandValue"})
+        n += VCC_CallLogCountOf(f, nullptr);
+    return n;
+}
+
+} // namespace
+
+class TestParameters : public QObject
+{
+    Q_OBJECT
+
+    FeatureFolder features;
+    std::unique_ptr<CameraLorvex> camera;
+
+private slots:
+    void init()
+    {
+        resetSdk();
+        features.use();
+        QCOMPARE(addDevice(smallDevice(kSerial)), 0);
+        camera = createCamera(1, kSerial);
+        QCOMPARE(camera->bOpened, 1);
+        VCC_CallLogClear();
+    }
+
+    void cleanup()
+    {
+        camera.reset();
+        QCOMPARE(VCC_LiveHandleCount(), 0);
+    }
+
+    // ---- setExposureValue -------------------------------------------------------------
+
+    void exposureValueIsClamped_data()
+    {
+        QTest::addColumn<float>("minimum");
+        QTest::addColumn<float>("maximum");
+        QTest::addColumn<float>("value");
+        QTest::addColumn<float>("stored");
+        QTest::newRow("below minimum becomes 30") << 0.02f << 100.0f << 0.01f << 30.0f;
+        QTest::newRow("above maximum becomes maximum") << 0.02f << 100.0f << 250.0f << 100.0f;
+        QTest::newRow("inside stays") << 0.02f << 100.0f << 5.0f << 5.0f;
+        QTest::newRow("minimum itself stays") << 0.02f << 100.0f << 0.02f << 0.02f;
+        QTest::newRow("maximum itself stays") << 0.02f << 100.0f << 100.0f << 100.0f;
+        QTest::newRow("30 is not held to a lower maximum") << 0.02f << 20.0f << 0.01f << 30.0f;
+        QTest::newRow("negative becomes 30") << 0.02f << 100.0f << -4.0f << 30.0f;
+    }
+    void exposureValueIsClamped()
+    {
+        QFETCH(float, minimum);
+        QFETCH(float, maximum);
+        QFETCH(float, value);
+        QFETCH(float, stored);
+        camera->setExposureCount(2);
+        camera->exposureMin = minimum;
+        camera->exposureMax = maximum;
+        float v = value;
+        camera->setExposureValue(0, v);
+        QCOMPARE(v, stored);
+        QCOMPARE(camera->exposureTimes.at(0), stored);
+        QCOMPARE(camera->getExposureValue(0), stored);
+        QCOMPARE(camera->exposureTimes.at(1), 0.0f);
+        QCOMPARE(deviceWrites(), 0);  // the time reaches the device only through selectExposure
+    }
+
+    void exposureValueOutsideTheConfigurationsChangesNothing()
+    {
+        camera->setExposureCount(2);
+        camera->exposureTimes = {1.0f, 2.0f};
+        for (int index : {-1, 2, INT_MAX, INT_MIN}) {
+            float v = 7.5f;
+            camera->setExposureValue(index, v);
+            QCOMPARE(v, 7.5f);
+        }
+        QCOMPARE(camera->exposureTimes, (QVector<float>{1.0f, 2.0f}));
+    }
+
+    void exposureValueReadsBack()
+    {
+        camera->setExposureCount(2);
+        camera->exposureTimes = {2.5f, 4.0f};
+        QCOMPARE(camera->getExposureValue(0), 2.5f);
+        QCOMPARE(camera->getExposureValue(1), 4.0f);
+        QCOMPARE(camera->getExposureValue(-1), 0.0f);
+        QCOMPARE(camera->getExposureValue(2), 0.0f);
+    }
+
+    // ---- selectExposure -------------------------------------------------------------------
+
+    void selectExposureWritesMicroseconds()
+    {
+        camera->setExposureCount(2);
+        camera->exposureTimes = {2.5f, 4.0f};
+        camera->exposureIndex = 0;
+        QCOMPARE(camera->selectExposure(1), 0);
+        QCOMPARE(camera->exposureIndex, 1);
+        QCOMPARE(exposureWrites(), QStringList{QStringLiteral("4000")});
+
+        QCOMPARE(camera->selectExposure(2), -1);
+        QCOMPARE(camera->selectExposure(-1), -1);
+        QCOMPARE(camera->exposureIndex, 1);
+        QCOMPARE(exposureWrites().size(), 1);
+
+        QCOMPARE(camera->selectExposure(0), 0);
+        QCOMPARE(exposureWrites(), (QStringList{QStringLiteral("4000"), QStringLiteral("2500")}));
+    }
+
+    void selectExposureReturnsTheSdkStatusWithoutLogging()
+    {
+        camera->setExposureCount(2);
+        camera->exposureTimes = {2.5f, 4.0f};
+        VCC_FailNext("MV_CC_SetFloatValue", 1, static_cast<int>(MV_E_GC_RANGE));
+        LogCapture log;
+        QCOMPARE(camera->selectExposure(1), static_cast<int>(MV_E_GC_RANGE));
+        QCOMPARE(camera->exposureIndex, 1);
+        QVERIFY2(log.records().empty(), qPrintable(log.dump()));
+    }
+
+    // A closed camera, or one whose device is being opened or closed on another
+    // thread, has no handle to write through: an error status, no SDK call.
+    void selectExposureWithoutADeviceUsesNoHandle()
+    {
+        camera->setExposureCount(2);
+        camera->exposureTimes = {2.5f, 4.0f};
+        camera->closeCamera();
+        VCC_CallLogClear();
+        QCOMPARE(camera->selectExposure(1), static_cast<int>(0x80000000u));
+        QCOMPARE(camera->exposureIndex, 1);
+        QCOMPARE(exposureWrites().size(), 0);
+
+        camera->restartCamera();
+        QCOMPARE(camera->bOpened, 1);
+        VCC_CallLogClear();
+        std::atomic<bool> held{false};
+        std::atomic<bool> done{false};
+        std::thread closer([&] {
+            QMutexLocker device(&camera->deviceMutex);
+            held = true;
+            while (!done)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+        QVERIFY(waitUntil([&] { return held.load(); }));
+        QCOMPARE(camera->selectExposure(0), static_cast<int>(0x80000000u));
+        QCOMPARE(camera->exposureIndex, 0);
+        done = true;
+        closer.join();
+        QCOMPARE(exposureWrites().size(), 0);
+    }
+
+    // ---- setExposureCount -------------------------------------------------------------------
+
+    void exposureCountOnAFreshCamera()
+    {
+        camera->setExposureCount(2);
+        QCOMPARE(camera->exposureCount, 2);
+        QCOMPARE(camera->exposureTimes, (QVector<float>{0.0f, 0.0f}));
+        QCOMPARE(camera->paramItems.size(), 23);
+        // 0.0 is sent as it is; the device refuses it below its minimum and
+        // the status comes back unchanged.
+        QCOMPARE(camera->selectExposure(1), static_cast<int>(MV_E_GC_RANGE));
+        QCOMPARE(camera->exposureIndex, 1);
+        QCOMPARE(exposureWrites(), QStringList{QStringLiteral("0")});
+    }
+
+    void exposureCountKeepsTimesAndRetiresItems()
+    {
+        camera->setExposureCount(3);
+        camera->exposureTimes = {1.0f, 2.0f, 3.0f};
+        camera->exposureIndex = 2;
+        const QVector<ParamWrap*> before = camera->paramItems;
+        camera->setExposureCount(2);
+        QCOMPARE(camera->exposureTimes, (QVector<float>{1.0f, 2.0f}));
+        QCOMPARE(camera->exposureIndex, 2);  // left alone
+        QCOMPARE(camera->paramItems.size(), 23);
+        // The host may still hold the old items: they stay alive.
+        for (ParamWrap* item : before) {
+            QVERIFY(camera->retiredParamItems.contains(item));
+            QVERIFY(!camera->paramItems.contains(item));
+        }
+        camera->setExposureCount(4);
+        QCOMPARE(camera->exposureTimes, (QVector<float>{1.0f, 2.0f, 0.0f, 0.0f}));
+        QCOMPARE(camera->paramItems.size(), 25);
+    }
+
+    void negativeExposureCountBuildsNone_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::newRow("-1") << -1;
+        QTest::newRow("-1000") << -1000;
+        QTest::newRow("INT_MIN") << INT_MIN;
+    }
+    void negativeExposureCountBuildsNone()
+    {
+        QFETCH(int, count);
+        camera->setExposureCount(count);
+        QCOMPARE(camera->exposureCount, 0);
+        QVERIFY(camera->exposureTimes.isEmpty());
+        QCOMPARE(camera->paramItems.size(), 21);
+        QCOMPARE(camera->selectExposure(0), -1);
+        QCOMPARE(camera->getExposureValue(0), 0.0f);
+        QCOMPARE(camera->getAdjustItems().size(), 2);
+    }
+
+    void hugeExposureCountIsRefused_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::newRow("one above the bound") << CameraLorvex::kMaxExposureCount + 1;
+        QTest::newRow("INT_MAX") << INT_MAX;
+    }
+    void hugeExposureCountIsRefused()
+    {
+        QFETCH(int, count);
+        camera->setExposureCount(2);
+        camera->exposureTimes = {1.0f, 2.0f};
+        const QVector<ParamWrap*> items = camera->paramItems;
+        LogCapture log;
+        camera->setExposureCount(count);
+        QVERIFY(log.indexOf(QtWarningMsg, QStringLiteral("refused")) >= 0);
+        QCOMPARE(camera->exposureCount, 2);
+        QCOMPARE(camera->exposureTimes, (QVector<float>{1.0f, 2.0f}));
+        QCOMPARE(camera->paramItems, items);
+    }
+
+    void exposureCountAtTheBoundIsBuilt()
+    {
+        camera->setExposureCount(CameraLorvex::kMaxExposureCount);
+        QCOMPARE(camera->exposureTimes.size(), CameraLorvex::kMaxExposureCount);
+        QCOMPARE(camera->paramItems.size(), 21 + CameraLorvex::kMaxExposureCount);
+    }
+
+    // ---- getAdjustItems ------------------------------------------------------------------------
+
+    void adjustItemsAreExposureThenGain()
+    {
+        camera->setExposureCount(2);
+        camera->exposureTimes = {2.5f, 4.0f};
+        camera->exposureIndex = 1;
+        camera->gainLimits.min = 3;
+        camera->gainLimits.max = 175;
+        camera->exposureMin = 0.02f;
+        camera->exposureMax = 1000.0f;
+        const QVector<AdjustItem> items = camera->getAdjustItems();
+        QCOMPARE(items.size(), 2);
+        QCOMPARE(items[0].name, QString::fromUtf8("曝光时间"));
+        QCOMPARE(items[0].valueType, int(Float));
+        QVERIFY(items[0].value == &camera->exposureTimes[1]);
+        QCOMPARE(items[0].min, double(0.02f));
+        QCOMPARE(items[0].max, 1000.0);
+        QCOMPARE(items[0].step, 0.01);
+        QCOMPARE(items[1].name, QString::fromUtf8("增益调节"));
+        QCOMPARE(items[1].valueType, int(Int));
+        QVERIFY(items[1].value == &camera->gain);
+        QCOMPARE(items[1].min, 3.0);
+        QCOMPARE(items[1].max, 175.0);
+        QCOMPARE(items[1].step, 0.1);
+    }
+
+    // Outside the configurations the exposure entry points at the camera's own
+    // spare value, never past the end of exposureTimes.
+    void adjustItemsOutsideTheConfigurations_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("index");
+        QTest::newRow("index past the end") << 2 << 2;
+        QTest::newRow("index far past the end") << 2 << 1000000;
+        QTest::newRow("negative index") << 2 << -1;
+        QTest::newRow("no configurations") << 0 << 0;
+    }
+    void adjustItemsOutsideTheConfigurations()
+    {
+        QFETCH(int, count);
+        QFETCH(int, index);
+        camera->setExposureCount(count);
+        for (int i = 0; i < camera->exposureTimes.size(); ++i)
+            camera->exposureTimes[i] = 1.0f + i;
+        const QVector<float> before = camera->exposureTimes;
+        camera->exposureIndex = index;
+        const QVector<AdjustItem> items = camera->getAdjustItems();
+        QCOMPARE(items.size(), 2);
+        QVERIFY(items[0].value == &camera->detachedExposure);
+        // The host writes through the pointer: nothing else changes.
+        *static_cast<float*>(items[0].value) = 55.0f;
+        QCOMPARE(camera->exposureTimes, before);
+        QVERIFY(items[1].value == &camera->gain);
+    }
+
+    void adjustItemsAfterLoweringTheCount()
+    {
+        camera->setExposureCount(3);
+        camera->exposureIndex = 2;
+        QVERIFY(camera->getAdjustItems()[0].value == &camera->exposureTimes[2]);
+        camera->setExposureCount(1);
+        QVERIFY(camera->getAdjustItems()[0].value == &camera->detachedExposure);
+    }
+
+    // ---- paramsChanged ----------------------------------------------------------------------------
+
+    void paramsChangedReadsTheGeometryFromTheDevice()
+    {
+        startGrabbing(camera.get());
+        camera->width = 1;
+        camera->height = 1;
+        camera->offsetX = 99;
+        camera->mirrorX = false;
+        QCOMPARE(VCC_SetIntFeature(kSerial.c_str(), "Width", 48, 8, 64, 8), 0);
+        QCOMPARE(VCC_SetIntFeature(kSerial.c_str(), "Height", 12, 1, 4096, 1), 0);
+        QCOMPARE(VCC_SetIntFeature(kSerial.c_str(), "OffsetX", 16, 0, 16, 8), 0);
+        QCOMPARE(VCC_SetBoolFeature(kSerial.c_str(), "ReverseX", 1), 0);
+        VCC_CallLogClear();
+        LogCapture log;
+
+        camera->paramsChanged();
+        QVERIFY(log.indexOf(QtInfoMsg, QStringLiteral("CameraLorvex::paramsChanged")) >= 0);
+        QCOMPARE(camera->width, 48);
+        QCOMPARE(camera->height, 12);
+        QCOMPARE(camera->offsetX, 16);
+        QCOMPARE(camera->offsetY, 0);
+        QVERIFY(camera->mirrorX);
+        QVERIFY(!camera->mirrorY);
+        QCOMPARE(camera->getImageSize(), QSize(48, 12));
+        QCOMPARE(camera->frameFormat.width, 48);
+        QCOMPARE(camera->frameFormat.height, 12);
+        QCOMPARE(int(camera->convertParam.nWidth), 48);
+        QCOMPARE(deviceWrites(), 0);  // nothing is written to the device
+    }
+
+    void paramsChangedOnAClosedCameraOnlyLogs()
+    {
+        camera->closeCamera();
+        camera->width = 123;
+        camera->height = 45;
+        VCC_CallLogClear();
+        LogCapture log;
+        camera->paramsChanged();
+        const auto records = log.records();
+        QCOMPARE(int(records.size()), 1);
+        QCOMPARE(records[0].type, QtInfoMsg);
+        QCOMPARE(records[0].text, QStringLiteral("CameraLorvex::paramsChanged"));
+        QCOMPARE(camera->width, 123);
+        QCOMPARE(camera->height, 45);
+        QCOMPARE(VCC_CallLogCount(), 0);
+    }
+
+    // Runs under the frame lock, and behaves as on a closed camera while the
+    // device lock is busy instead of waiting for it (a close holding it may
+    // itself wait for a frame that waits for the frame lock).
+    void paramsChangedTakesTheFrameLockAndOnlyTriesTheDeviceLock()
+    {
+        startGrabbing(camera.get());
+        QCOMPARE(VCC_SetIntFeature(kSerial.c_str(), "Width", 32, 8, 64, 8), 0);
+
+        std::atomic<bool> finished{false};
+        camera->getMutex()->lock();
+        std::thread editor([&] {
+            camera->paramsChanged();
+            finished = true;
+        });
+        QTest::qWait(100);
+        QVERIFY(!finished);
+        camera->getMutex()->unlock();
+        editor.join();
+        QCOMPARE(camera->width, 32);
+
+        QCOMPARE(VCC_SetIntFeature(kSerial.c_str(), "Width", 16, 8, 64, 8), 0);
+        std::atomic<bool> held{false};
+        std::atomic<bool> done{false};
+        std::thread closer([&] {
+            QMutexLocker device(&camera->deviceMutex);
+            held = true;
+            while (!done)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+        QVERIFY(waitUntil([&] { return held.load(); }));
+        QElapsedTimer clock;
+        clock.start();
+        camera->paramsChanged();
+        QVERIFY(clock.elapsed() < 1000);
+        done = true;
+        closer.join();
+        QCOMPARE(camera->width, 32);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestParameters)
+#include "tst_parameters.moc"
