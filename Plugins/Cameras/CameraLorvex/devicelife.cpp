@@ -93,14 +93,14 @@ void CameraLorvex::CameraOpen()
         return;
     }
     if (position < 0) {
-        qWarning().noquote() << "Camera" << cameraIndex << "create handle failed:" << QString::number(static_cast<unsigned int>(status), 16);
+        qWarning().noquote() << "Camera" << cameraIndex << "create handle failed:" << QString::number(status, 16);
         markLost();
         return;
     }
 
     status = MV_CC_OpenDevice(devHandle, 1, 0);
     if (status != MV_OK) {
-        qWarning().noquote() << "Open camera" << cameraIndex << "failed:" << QString::number(static_cast<unsigned int>(status), 16);
+        qWarning().noquote() << "Open camera" << cameraIndex << "failed:" << QString::number(status, 16);
         MV_CC_DestroyHandle(devHandle);
         devHandle = nullptr;
         markLost();
