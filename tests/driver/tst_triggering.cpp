@@ -234,8 +234,15 @@ private slots:
         setCounters(camera.get(), {0, 0, 0});
         startGrabbing(camera.get());
 
-        trigger(camera.get(), 5, 1);
-        QCOMPARE(countersOf(camera.get()), (Counters{4, 0, 0}));
+        Counters primed{};
+        {
+            // Read under the same lock: the fired frame may be handled as
+            // soon as the lock is released.
+            QMutexLocker frames(camera->getMutex());
+            camera->softTrigger(5, 1, [] {});
+            primed = {camera->productCounter, camera->cycleCapture, camera->cycleProduct};
+        }
+        QCOMPARE(primed, (Counters{4, 0, 0}));
         QVERIFY(arrived.tryAcquire(1, 5000));
         trigger(camera.get(), 5, 2);
         QVERIFY(arrived.tryAcquire(1, 5000));
