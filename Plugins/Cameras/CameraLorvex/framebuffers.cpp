@@ -1,10 +1,11 @@
 #include "framebuffers.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
-FrameBufferPool::FrameBufferPool(size_t capacity, size_t spare)
-    : capacity(capacity ? capacity : 1), spare(spare)
+FrameBufferPool::FrameBufferPool(size_t capacity, size_t spare, size_t window)
+    : capacity(capacity ? capacity : 1), spare(spare), window(window ? window : 1)
 {
     buffers.reserve(this->capacity);
 }
@@ -44,11 +45,21 @@ cv::Mat FrameBufferPool::acquire(int rows, int cols, int type)
             lastOtherFree = i;
     }
 
+    // Buffers in use once this frame has one: held elsewhere, plus this one.
+    const size_t inUse = buffers.size() - freeCount + 1;
+    windowPeak = std::max(windowPeak, inUse);
+    if (++windowFrames == window) {
+        previousPeak = windowPeak;
+        windowPeak = inUse;
+        windowFrames = 0;
+    }
+
     if (chosen != buffers.size()) {
         cv::Mat image = buffers[chosen];
-        // More free buffers than a burst of late releases needs: the host holds
-        // fewer images than it did. Give one back per frame.
-        if (freeCount - 1 > spare && lastOtherFree != buffers.size()) {
+        // More buffers than the host has needed lately: it holds fewer images
+        // than it did. Give one free buffer back per frame.
+        const size_t keep = std::max(previousPeak, windowPeak) + spare;
+        if (buffers.size() > keep && lastOtherFree != buffers.size()) {
             buffers[lastOtherFree] = std::move(buffers.back());
             buffers.pop_back();
         }

@@ -24,9 +24,13 @@ class FrameBufferPool
 {
 public:
     // `capacity` bounds the buffers the pool references at all (held by the
-    // host or free); `spare` bounds the free ones it keeps beyond the one it
-    // hands out, so memory returns to what the host holds plus a few frames.
-    explicit FrameBufferPool(size_t capacity = 16, size_t spare = 4);
+    // host or free). Free buffers are kept as long as the host's recent needs
+    // call for them: up to the most buffers in use at once (held elsewhere,
+    // or being handed out) over the last one or two windows of `window`
+    // frames, plus `spare`. A host that releases late in bursts thus never
+    // sees its buffers freed and allocated again; one that holds fewer images
+    // than before gets the surplus back within two windows.
+    explicit FrameBufferPool(size_t capacity = 32, size_t spare = 2, size_t window = 256);
 
     // An image of rows x cols x type whose buffer no other live cv::Mat shares.
     // Throws what cv::Mat throws when memory cannot hold the image.
@@ -42,6 +46,10 @@ private:
 
     size_t capacity;
     size_t spare;
+    size_t window;
+    size_t windowFrames = 0;
+    size_t windowPeak = 0;      // most buffers in use at once, this window
+    size_t previousPeak = 0;    // ... and in the window before
     size_t nextVictim = 0;
     std::vector<cv::Mat> buffers;
 };
