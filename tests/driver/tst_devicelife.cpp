@@ -22,6 +22,12 @@ __attribute__((noinline)) void poisonStack()
         junk[i] = 0xA5;
 }
 
+unsigned lastFrameNum(CameraLorvex* camera)
+{
+    QMutexLocker frames(camera->getMutex());
+    return camera->lastFrameNum;
+}
+
 bool grabbing(const char* serial)
 {
     VCC_DEVICE_COUNTERS counters{};
@@ -278,22 +284,26 @@ private slots:
     void startResetsTheFrameNumber()
     {
         QCOMPARE(addDevice(monoDevice(kSerial, 64, 16)), 0);
+        QCOMPARE(VCC_SetFreeRunPaused(kSerial, 1), 0);  // no frame may move the number
         auto camera = create(1);
         camera->lastFrameNum = 41;
         LogCapture log;
         startGrabbing(camera.get());
-        QCOMPARE(camera->lastFrameNum, 0u);
+        QCOMPARE(lastFrameNum(camera.get()), 0u);
         QVERIFY(grabbing(kSerial));
         const int start = log.indexOf(QtInfoMsg, QStringLiteral("CameraLorvex CameraStart"));
         QVERIFY(log.indexOf(QtInfoMsg, QStringLiteral("CameraLorvex MV_CC_StartGrabbing:  0"), start) > start);
 
         // A second start is refused by the SDK: a warning, still grabbing.
-        camera->lastFrameNum = 5;
+        {
+            QMutexLocker frames(camera->getMutex());
+            camera->lastFrameNum = 5;
+        }
         log.clear();
         startGrabbing(camera.get());
         QVERIFY2(log.indexOf(QtWarningMsg, QStringLiteral("CameraLorvex MV_CC_StartGrabbing: ")) >= 0,
                  qPrintable(log.dump()));
-        QCOMPARE(camera->lastFrameNum, 0u);
+        QCOMPARE(lastFrameNum(camera.get()), 0u);
         QVERIFY(grabbing(kSerial));
     }
 
@@ -321,6 +331,7 @@ private slots:
     void restartAfterCloseOpensAgain()
     {
         QCOMPARE(addDevice(monoDevice(kSerial, 64, 16)), 0);
+        QCOMPARE(VCC_SetFreeRunPaused(kSerial, 1), 0);
         auto camera = create(1);
         startGrabbing(camera.get());
         camera->closeCamera();
@@ -329,7 +340,7 @@ private slots:
         camera->restartCamera();
         QCOMPARE(camera->bOpened, 1);
         QVERIFY(grabbing(kSerial));
-        QCOMPARE(camera->lastFrameNum, 0u);
+        QCOMPARE(lastFrameNum(camera.get()), 0u);
         QCOMPARE(camera->getImageSize(), QSize(64, 16));
         QCOMPARE(VCC_LiveHandleCount(), 1);
         // A restart of a grabbing camera closes the old handle first.
