@@ -29,8 +29,6 @@
 #include <benchmark/benchmark.h>
 #include <opencv2/imgproc.hpp>
 
-#include <pthread.h>
-#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -153,11 +151,11 @@ private:
 
     void releaseLoop()
     {
-        // Background priority: on a machine with few cores the releaser's
+        // Lowest normal priority: on a machine with few cores the releaser's
         // wake-ups would otherwise preempt the SDK's thread in the middle of
-        // a frame and be counted as the frame path's cost.
-        sched_param idle{};
-        pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+        // a frame and be counted as the frame path's cost. (An idle-class
+        // thread starves while other processes load the machine.)
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
         while (!stop.load(std::memory_order_relaxed)) {
             const size_t h = head.load(std::memory_order_acquire);
             size_t t = tail.load(std::memory_order_relaxed);
