@@ -5,6 +5,7 @@
 // LORVEX_MEASURE=1, since it takes about a minute.
 #include "recoveryfixture.h"
 
+#include <QLoggingCategory>
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -24,6 +25,7 @@ private slots:
         if (qEnvironmentVariable("LORVEX_MEASURE") != QLatin1String("1"))
             QSKIP("set LORVEX_MEASURE=1 to measure");
         Watchdog watchdog("medianOfTwenty", 240);
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
         resetSdk();
         VCC_CallLogEnable(0);
         features.use();

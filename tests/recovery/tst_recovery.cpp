@@ -396,7 +396,7 @@ private slots:
         LogCapture log;
 
         reconnectAttempt(camera.get());
-        QVERIFY(log.indexOf(QtWarningMsg, QStringLiteral("Open camera 1 failed: 80000204")) >= 0);
+        QVERIFY(log.indexOf(QtWarningMsg, QStringLiteral("Open camera 1 failed:")) >= 0);
         QCOMPARE(signals_.losses.load(), 2);
         QCOMPARE(signals_.reconnects.load(), 0);
         QVERIFY(camera->bCameraLost);
