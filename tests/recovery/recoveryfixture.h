@@ -6,7 +6,6 @@
 
 #include "virtualdevices.h"
 
-#include <QMetaObject>
 
 #include <atomic>
 #include <chrono>
@@ -159,13 +158,6 @@ inline void reconnectTimeout(CameraLorvex* camera)
     camera->onReconnectTimer();
 }
 
-// The same timeout asked for from another thread: it runs on the camera's
-// thread, as the timer's own does.
-inline void postReconnectTimeout(CameraLorvex* camera)
-{
-    QMetaObject::invokeMethod(
-        camera, [camera] { camera->onReconnectTimer(); }, Qt::QueuedConnection);
-}
 
 // The same timeout, followed by the end of the attempt it started (if any).
 inline void reconnectAttempt(CameraLorvex* camera)
