@@ -4,6 +4,11 @@
 # offscreen Qt platform and the build's plug-in folder in LORVEX_PLUGIN_DIR.
 function(lorvex_add_test)
   cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(LORVEX_SANITIZER STREQUAL "thread")
+    # Makes the ordering of Qt's mutexes and futures visible to ThreadSanitizer.
+    list(APPEND T_SOURCES ${CMAKE_SOURCE_DIR}/tests/sanitizers/tsan_qt_sync.cpp)
+    list(APPEND T_LIBS ${CMAKE_DL_LIBS})
+  endif()
   add_executable(${T_NAME} ${T_SOURCES})
   set_target_properties(${T_NAME} PROPERTIES AUTOMOC ON RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_libraries(${T_NAME} PRIVATE Qt5::Test Qt5::Core Threads::Threads ${T_LIBS})
