@@ -119,6 +119,38 @@ int loadSettings(const HostOptions& o, const QStringList& serials, QVector<QJson
     return kExitOk;
 }
 
+int chooseAndLoadSettings(const HostOptions& o, const PluginScan& scan, const QString& noCamera,
+                          QStringList& serials, QVector<QJsonObject>& settings, int& unknown)
+{
+    serials = chooseCameras(o, scan, unknown);
+    if (serials.isEmpty()) {
+        if (!noCamera.isEmpty())
+            say(noCamera);
+        return kExitNoCamera;
+    }
+    return loadSettings(o, serials, settings);
+}
+
+int openCameras(const HostOptions& o, const PluginScan& scan, const QString& noCamera, CameraRun& run, int& unknown)
+{
+    QStringList serials;
+    QVector<QJsonObject> settings;
+    const int rc = chooseAndLoadSettings(o, scan, noCamera, serials, settings, unknown);
+    if (rc != kExitOk)
+        return rc;
+
+    CameraTrigParams trig;
+    fillTrigParams(o, trig);
+    const SettingsStore store(o.settingsDir);
+    QStringList messages;
+    run.open(scan, serials, settings, trig, &store, messages);
+    for (const QString& m : messages)
+        say(m);
+    if (run.cameras().isEmpty())
+        return kExitNoCamera;
+    return kExitOk;
+}
+
 bool prepareOutput(const QString& folder, QString& error)
 {
     QFileInfo info(folder);
@@ -171,11 +203,9 @@ int runPanel(const HostOptions& o)
     if (rc != kExitOk)
         return rc;
     int unknown = 0;
-    const QStringList serials = chooseCameras(o, scan, unknown);
-    if (serials.isEmpty())
-        return kExitNoCamera;
+    QStringList serials;
     QVector<QJsonObject> settings;
-    if ((rc = loadSettings(o, serials, settings)) != kExitOk)
+    if ((rc = chooseAndLoadSettings(o, scan, QString(), serials, settings, unknown)) != kExitOk)
         return rc;
 
     // The panel shows the stored values when a settings file exists; the
@@ -244,26 +274,10 @@ int runCapture(const HostOptions& o)
     if (rc != kExitOk)
         return rc;
     int unknown = 0;
-    const QStringList serials = chooseCameras(o, scan, unknown);
-    if (serials.isEmpty()) {
-        say(QStringLiteral("error: no camera to capture from"));
-        return kExitNoCamera;
-    }
-    QVector<QJsonObject> settings;
-    if ((rc = loadSettings(o, serials, settings)) != kExitOk)
-        return rc;
-
-    CameraTrigParams trig;
-    fillTrigParams(o, trig);
-    const SettingsStore store(o.settingsDir);
     CameraRun run;
-    QStringList messages;
-    run.open(scan, serials, settings, trig, &store, messages);
-    for (const QString& m : messages)
-        say(m);
+    if ((rc = openCameras(o, scan, QStringLiteral("error: no camera to capture from"), run, unknown)) != kExitOk)
+        return rc;
     QVector<RunCamera>& cams = run.cameras();
-    if (cams.isEmpty())
-        return kExitNoCamera;
 
     FrameCsv csv;
     if (!csv.open(QDir(out).filePath(QStringLiteral("frames.csv")), error)) {

@@ -39,6 +39,19 @@ QStringList chooseCameras(const HostOptions& o, const PluginScan& scan, int& unk
 // from defaults. An empty object in `out` means "write defaults".
 int loadSettings(const HostOptions& o, const QStringList& serials, QVector<QJsonObject>& out);
 
+// chooseCameras, then loadSettings for the chosen serials. With none chosen
+// it returns kExitNoCamera, after printing `noCamera` unless that is empty.
+int chooseAndLoadSettings(const HostOptions& o, const PluginScan& scan, const QString& noCamera,
+                          QStringList& serials, QVector<QJsonObject>& settings, int& unknown);
+
+// chooseAndLoadSettings, then opens the cameras in `run` with the trigger
+// settings from the flags, writing default settings files where none exist,
+// and prints what the opening reported. Returns kExitOk when `run` has at
+// least one camera, kExitNoCamera when it has none, or the code of the
+// failed step.
+class CameraRun;
+int openCameras(const HostOptions& o, const PluginScan& scan, const QString& noCamera, CameraRun& run, int& unknown);
+
 // Creates `folder` and proves that a file can be written in it.
 bool prepareOutput(const QString& folder, QString& error);
 

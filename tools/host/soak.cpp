@@ -97,26 +97,10 @@ int runSoak(const HostOptions& o)
         return kExitNoCamera;
     }
     int unknown = 0;
-    const QStringList serials = chooseCameras(o, scan, unknown);
-    if (serials.isEmpty()) {
-        say(QStringLiteral("error: no camera to soak"));
-        return kExitNoCamera;
-    }
-    QVector<QJsonObject> settings;
-    if ((rc = loadSettings(o, serials, settings)) != kExitOk)
-        return rc;
-
-    CameraTrigParams trig;
-    fillTrigParams(o, trig);
-    const SettingsStore store(o.settingsDir);
     CameraRun run;
-    QStringList messages;
-    run.open(scan, serials, settings, trig, &store, messages);
-    for (const QString& m : messages)
-        say(m);
+    if ((rc = openCameras(o, scan, QStringLiteral("error: no camera to soak"), run, unknown)) != kExitOk)
+        return rc;
     QVector<RunCamera>& cams = run.cameras();
-    if (cams.isEmpty())
-        return kExitNoCamera;
 
     const bool numbersFromTrigger = o.triggerType == 32 && !o.sync;
     QVector<SoakCamera> soak(cams.size());
