@@ -15,11 +15,14 @@ CameraLorvex::CameraLorvex()
     lastFrameNum = 0;
     reconnectTimer = new QTimer(this);
     connect(reconnectTimer, &QTimer::timeout, this, &CameraLorvex::onReconnectTimer);
+    registerLiveCamera(this);
 }
 
 CameraLorvex::~CameraLorvex()
 {
-    // From here on the exception thread gives up instead of closing.
+    // From here on a disconnect notice is not accepted at all, and one already
+    // accepted gives up instead of closing.
+    unregisterLiveCamera(this);
     bShuttingDown = true;
 
     // No new reconnect task can begin once the timer is stopped; a queued one

@@ -40,6 +40,9 @@
 //   geometryMutex (QMutex, leaf): the device-derived panel fields that an open
 //      or a read-back on P writes (geometry, format, limits) against the reads
 //      of the size queries and getAdjustItems on H.
+//   liveCamerasMutex (process-wide QMutex, leaf, recovery.cpp): the set of
+//      live camera objects, checked by the exception callback before it uses
+//      its user pointer; never held while another lock is taken.
 //   deviceTableMutex (process-wide QMutex, devicetable.cpp): enumeration, the
 //      acceptance filter, listedDeviceCount and the selection by serial number
 //      up to the creation of the handle.
@@ -56,7 +59,8 @@
 //      off H and for the interface's reads; the host's own reads through item
 //      pointers happen on H, between its calls. The rest of the panel is H's.
 //   bCameraLost                               E, P, H   atomic
-//   bShuttingDown, exceptionCallsInFlight     E, H      atomic
+//   bShuttingDown, exceptionCallsInFlight     E, H      atomic (the count is
+//      raised only under liveCamerasMutex, after the membership check)
 //   reconnectFuture, reconnectTimer           H only
 //   acceptedDevices, listedDeviceCount (devicetable.cpp)  H, P  deviceTableMutex
 // ---------------------------------------------------------------------------
@@ -162,6 +166,10 @@ private:
     int createHandleForSerial(int& status);
     void markLost();
     void reconnectTask();
+    // The process-wide set of live cameras that the exception callback checks
+    // its user pointer against (recovery.cpp).
+    static void registerLiveCamera(const CameraLorvex* camera);
+    static void unregisterLiveCamera(const CameraLorvex* camera);
 
 public:
     // Own members, in this order.

@@ -4,6 +4,7 @@
 #include "devicetable.h"
 
 #include <QMutexLocker>
+#include <QSet>
 #include <QThreadPool>
 #include <QtConcurrent>
 
@@ -11,14 +12,45 @@
 
 namespace {
 
+// Every camera object alive in this process. The SDK does not promise that a
+// disconnect notice never arrives after its handle was destroyed, so the
+// callback accepts its user pointer only while that camera is registered, and
+// counts itself in before the registry lock is let go; the destructor
+// unregisters first and then waits for the count to drop to zero.
+// Never destroyed: a host may delete its cameras (or unload the plug-in,
+// which deletes the root object) after this library's statics are gone.
+QMutex& liveCamerasMutex()
+{
+    static QMutex* const mutex = new QMutex;
+    return *mutex;
+}
+
+QSet<const CameraLorvex*>& liveCameras()
+{
+    static QSet<const CameraLorvex*>* const cameras = new QSet<const CameraLorvex*>;
+    return *cameras;
+}
+
 struct InFlight
 {
-    explicit InFlight(std::atomic<int>& counter) : counter(counter) { ++counter; }
+    explicit InFlight(std::atomic<int>& counter) : counter(counter) {}
     ~InFlight() { --counter; }
     std::atomic<int>& counter;
 };
 
 } // namespace
+
+void CameraLorvex::registerLiveCamera(const CameraLorvex* camera)
+{
+    QMutexLocker registry(&liveCamerasMutex());
+    liveCameras().insert(camera);
+}
+
+void CameraLorvex::unregisterLiveCamera(const CameraLorvex* camera)
+{
+    QMutexLocker registry(&liveCamerasMutex());
+    liveCameras().remove(camera);
+}
 
 void MV_CC_CALL CameraLorvex::ExceptionImageCallBack(unsigned int nMsgType, void* pUser)
 {
@@ -27,8 +59,14 @@ void MV_CC_CALL CameraLorvex::ExceptionImageCallBack(unsigned int nMsgType, void
     if (!pUser)
         return;
     CameraLorvex* camera = static_cast<CameraLorvex*>(pUser);
-    // The destructor waits for this count to drop to zero before it lets the
-    // object go.
+    {
+        QMutexLocker registry(&liveCamerasMutex());
+        if (!liveCameras().contains(camera))
+            return;  // a late notice for a camera that is gone
+        // The destructor waits for this count to drop to zero before it lets
+        // the object go.
+        ++camera->exceptionCallsInFlight;
+    }
     InFlight inFlight(camera->exceptionCallsInFlight);
     if (camera->bShuttingDown)
         return;
