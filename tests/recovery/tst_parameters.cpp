@@ -31,6 +31,18 @@ int deviceWrites()
     return n;
 }
 
+// A thread that takes `mutex`, sets `held` and keeps the mutex until `done`
+// is set. The caller joins it.
+std::thread holdOnAnotherThread(QRecursiveMutex& mutex, std::atomic<bool>& held, std::atomic<bool>& done)
+{
+    return std::thread([&mutex, &held, &done] {
+        QMutexLocker device(&mutex);
+        held = true;
+        while (!done)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+}
+
 } // namespace
 
 class TestParameters : public QObject
@@ -161,12 +173,7 @@ private slots:
         VCC_CallLogClear();
         std::atomic<bool> held{false};
         std::atomic<bool> done{false};
-        std::thread closer([&] {
-            QMutexLocker device(&camera->deviceMutex);
-            held = true;
-            while (!done)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        });
+        std::thread closer = holdOnAnotherThread(camera->deviceMutex, held, done);
         QVERIFY(waitUntil([&] { return held.load(); }));
         QCOMPARE(camera->selectExposure(0), static_cast<int>(0x80000000u));
         QCOMPARE(camera->exposureIndex, 0);
@@ -392,12 +399,7 @@ private slots:
         QCOMPARE(VCC_SetIntFeature(kSerial.c_str(), "Width", 16, 8, 64, 8), 0);
         std::atomic<bool> held{false};
         std::atomic<bool> done{false};
-        std::thread closer([&] {
-            QMutexLocker device(&camera->deviceMutex);
-            held = true;
-            while (!done)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        });
+        std::thread closer = holdOnAnotherThread(camera->deviceMutex, held, done);
         QVERIFY(waitUntil([&] { return held.load(); }));
         QElapsedTimer clock;
         clock.start();
