@@ -2,6 +2,9 @@
 // and the reason, and the next file is tried.
 #include "pluginhost.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "camerainterface.h"
 
 #include <QCoreApplication>
@@ -17,6 +20,25 @@ QString defaultPluginFolder()
     return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../Plugins/Cameras"));
 }
 
+namespace {
+
+// The loaders of every plug-in file looked at, for the life of the process.
+std::vector<QPluginLoader*>& keptLoaders()
+{
+    static std::vector<QPluginLoader*>* const loaders = new std::vector<QPluginLoader*>;
+    return *loaders;
+}
+
+// A loader of a file that turned out not to be a camera plug-in.
+void forget(QPluginLoader* loader)
+{
+    auto& loaders = keptLoaders();
+    loaders.erase(std::remove(loaders.begin(), loaders.end(), loader), loaders.end());
+    delete loader;
+}
+
+} // namespace
+
 PluginScan scanPlugins(const QString& folder)
 {
     PluginScan scan;
@@ -29,25 +51,27 @@ PluginScan scanPlugins(const QString& folder)
     const QFileInfoList files = QDir(scan.folder).entryInfoList(QDir::Files | QDir::Readable, QDir::Name);
     for (const QFileInfo& f : files) {
         const QString path = f.absoluteFilePath();
-        // Left alive on purpose: unloading a library whose objects may still
-        // be referenced by Qt's meta-type system is never safe.
+        // Kept alive on purpose (and reachable, so leak checkers agree):
+        // unloading a library whose objects may still be referenced by Qt's
+        // meta-type system is never safe.
         auto* loader = new QPluginLoader(path);
+        keptLoaders().push_back(loader);
         const QJsonObject meta = loader->metaData();
         if (meta.isEmpty()) {
             scan.rejected.push_back({path, QStringLiteral("not a Qt plug-in (no plug-in metadata)")});
-            delete loader;
+            forget(loader);
             continue;
         }
         const QString iid = meta.value(QStringLiteral("IID")).toString();
         if (!iid.startsWith(QLatin1String(kCameraInterfaceIid))) {
             scan.rejected.push_back({path, QStringLiteral("IID '%1' is not a camera plug-in's (%2...)").arg(iid, kCameraInterfaceIid)});
-            delete loader;
+            forget(loader);
             continue;
         }
         QObject* instance = loader->instance();
         if (!instance) {
             scan.rejected.push_back({path, QStringLiteral("cannot be loaded: %1").arg(loader->errorString())});
-            delete loader;
+            forget(loader);
             continue;
         }
         auto* root = qobject_cast<CameraInterface*>(instance);
