@@ -1,6 +1,7 @@
 // Parameter changes from the host, exposure configurations and the
 // quick-adjust list.
 #include "cameralorvex.h"
+#include "devicetrylock.h"
 
 #include <QMutexLocker>
 
@@ -16,12 +17,10 @@ void CameraLorvex::paramsChanged()
 {
     QMutexLocker frames(&cameraMutex);
     qInfo() << "CameraLorvex::paramsChanged";
-    // Only tried: a close may hold the device lock while it waits for a frame
-    // that waits for cameraMutex. A device being closed has nothing to read.
-    if (deviceMutex.try_lock()) {
+    // A device being closed has nothing to read.
+    DeviceTryLock device(deviceMutex);
+    if (device.owns())
         readBackGeometry();
-        deviceMutex.unlock();
-    }
 }
 
 void CameraLorvex::setExposureCount(int count)
@@ -44,11 +43,10 @@ int CameraLorvex::selectExposure(int index)
         return -1;
     exposureIndex = index;
     const float microseconds = exposureTimes[index] * 1000.0f;
-    if (!deviceMutex.try_lock())
+    DeviceTryLock device(deviceMutex);
+    if (!device.owns() || !bOpened)
         return kStatusNoDevice;
-    const int status = bOpened ? MV_CC_SetFloatValue(devHandle, "ExposureTime", microseconds) : kStatusNoDevice;
-    deviceMutex.unlock();
-    return status;
+    return MV_CC_SetFloatValue(devHandle, "ExposureTime", microseconds);
 }
 
 void CameraLorvex::setExposureValue(int index, float& value)

@@ -12,13 +12,6 @@
 
 namespace {
 
-// The time of day for the preview spacing: QTime::currentTime()'s value,
-// without asking the C library about the time zone on every frame.
-QTime timeOfDay()
-{
-    return lorvex::timeOfDay();
-}
-
 // qDebug() formats its whole record before the logging rules drop it; with
 // debug records disabled, as in production, that formatting was half of
 // the cost of a small frame. The same records, built only when they are kept.
@@ -57,7 +50,9 @@ void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_IN
                    << info->nTriggerIndex;
     }
 
-    const QTime now = timeOfDay();
+    // QTime::currentTime()'s value, without asking the C library about the
+    // time zone on every frame.
+    const QTime now = lorvex::timeOfDay();
     if (!camera->isRunning && std::abs(camera->lastFrameTime.msecsTo(now)) < 50) {
         if (debugEnabled())
             qDebug() << "Camera" << cameraIndex << "skip preview frame.";

@@ -1,38 +1,13 @@
 // Software trigger and the continuous-mode query. Both run on the host's
 // thread, softTrigger with getMutex() held by the host while frames can arrive.
 #include "cameralorvex.h"
+#include "devicetrylock.h"
 
 #include <cstring>
-
-namespace {
-
-// Holds deviceMutex only if it was free: these operations may run under
-// cameraMutex, and the close path may hold the device lock while it waits for
-// a frame that waits for cameraMutex.
-class DeviceTryLock
-{
-public:
-    explicit DeviceTryLock(QRecursiveMutex& mutex) : mutex(mutex), held(mutex.try_lock()) {}
-    ~DeviceTryLock()
-    {
-        if (held)
-            mutex.unlock();
-    }
-    DeviceTryLock(const DeviceTryLock&) = delete;
-    DeviceTryLock& operator=(const DeviceTryLock&) = delete;
-    bool owns() const { return held; }
-
-private:
-    QRecursiveMutex& mutex;
-    bool held;
-};
-
-} // namespace
 
 void CameraLorvex::softTrigger(int productId, int triggerIndex, std::function<void()> callback)
 {
     DeviceTryLock device(deviceMutex);
-    // A device being opened or closed counts as closed.
     if (!device.owns() || !bOpened)
         return;
 
