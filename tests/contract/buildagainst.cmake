@@ -1,5 +1,5 @@
 # cmake -DSOURCE_DIR=... -DWORK_DIR=... -DHEADER=... -DSDK_LIBRARY=... -DGENERATOR=...
-#       [-DMAKE_PROGRAM=...] [-DCXX_COMPILER=...] [-DCOMPILER_LAUNCHER=...] [-DQT5_DIR=...]
+#       [-DCXX_COMPILER=...] [-DCOMPILER_LAUNCHER=...]
 #       -P buildagainst.cmake
 # Assembles an SDK root in WORK_DIR/root from HEADER (as include/MVCameraControl.h)
 # and SDK_LIBRARY (in lib/), then configures the project in WORK_DIR/build against
@@ -20,18 +20,12 @@ configure_file(${SDK_LIBRARY} ${root}/lib/${library_name} COPYONLY)
 set(configure_args -S ${SOURCE_DIR} -B ${build} -G ${GENERATOR}
   -DCMAKE_BUILD_TYPE=Release -DMVCAMERACONTROL_ROOT=${root}
   -DLORVEX_BUILD_TESTS=OFF -DLORVEX_BUILD_TOOLS=OFF -DLORVEX_BUILD_BENCH=OFF)
-# The outer tree's tools, so that both trees compile alike.
-if(MAKE_PROGRAM)
-  list(APPEND configure_args -DCMAKE_MAKE_PROGRAM=${MAKE_PROGRAM})
-endif()
+# The outer tree's compiler, so that both trees compile alike.
 if(CXX_COMPILER)
   list(APPEND configure_args -DCMAKE_CXX_COMPILER=${CXX_COMPILER})
 endif()
 if(COMPILER_LAUNCHER)
   list(APPEND configure_args -DCMAKE_CXX_COMPILER_LAUNCHER=${COMPILER_LAUNCHER})
-endif()
-if(QT5_DIR)
-  list(APPEND configure_args -DQt5_DIR=${QT5_DIR})
 endif()
 
 execute_process(COMMAND ${CMAKE_COMMAND} ${configure_args} RESULT_VARIABLE status)
