@@ -6,7 +6,8 @@
  * functions, so a tool may also look each function up with dlsym. The plug-in
  * never includes this header.
  *
- * Unless said otherwise a function returns MV_OK (0) or an MV_E_* status.
+ * Unless said otherwise a function returns MV_OK (0) or an MV_E_* status
+ * (below; the MV_CC_* functions return the same ones).
  * Devices are named by serial number. Strings are copied; the caller keeps
  * ownership of everything it passes.
  */
@@ -24,6 +25,27 @@
 #else
 #  define VCC_API __attribute__((visibility("default")))
 #endif
+
+/* ---- statuses and limits ------------------------------------------------- */
+
+/* Error statuses of the MV_CC_* and VCC_* functions (as unsigned: 0x80000xxx). */
+#define MV_E_HANDLE     0x80000000u /* bad or closed handle */
+#define MV_E_SUPPORT    0x80000001u /* not supported */
+#define MV_E_BUFOVER    0x80000002u /* buffer too small */
+#define MV_E_CALLORDER  0x80000003u /* call in the wrong state */
+#define MV_E_PARAMETER  0x80000004u /* bad parameter (null pointer, out of range) */
+#define MV_E_RESOURCE   0x80000006u /* resource could not be had */
+#define MV_E_NODATA     0x80000007u /* no data */
+#define MV_E_UNKNOW     0x800000FFu /* unknown error */
+#define MV_E_GC_GENERIC 0x80000100u /* generic feature error */
+#define MV_E_GC_RANGE   0x80000102u /* value out of range or off increment */
+#define MV_E_GC_ACCESS  0x80000106u /* feature not writable */
+#define MV_E_ACCESS_DENIED 0x80000203u /* device opened by another handle */
+#define MV_E_BUSY       0x80000204u /* device busy */
+#define MV_E_NETER      0x80000205u /* device gone */
+
+/* Entries an enumeration can offer: the capacity of MVCC_ENUMVALUE's nSupportValue. */
+#define MV_MAX_XML_SYMBOLIC_NUM 64
 
 #ifdef __cplusplus
 extern "C" {

@@ -1,7 +1,7 @@
 #include "Feature.h"
 
-#include "MVCameraControl.h"
 #include "PixelFormat.h"
+#include "VirtualCameraControl.h"
 
 #include <cerrno>
 #include <cmath>

@@ -16,6 +16,13 @@
 #include <thread>
 #include <vector>
 
+extern "C" {
+// The callbacks a user registers, as MV_CC_RegisterImageCallBackEx and
+// MV_CC_RegisterExceptionCallBack take them.
+typedef void(MV_CC_CALL* MvImageCallBackEx)(unsigned char* pData, MV_FRAME_OUT_INFO_EX* pFrameInfo, void* pUser);
+typedef void(MV_CC_CALL* MvExceptionCallBack)(unsigned int nMsgType, void* pUser);
+}
+
 namespace vcc {
 
 // A synchronous delivery asked for by the control interface.

@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -171,7 +172,7 @@ void CameraLorvex::CameraOpen()
     std::memset(&formats, 0, sizeof formats);
     MV_CC_GetPixelFormat(devHandle, &formats);
     pixelType = -1;
-    const unsigned int offered = qMin<unsigned int>(formats.nSupportedNum, MV_MAX_XML_SYMBOLIC_NUM);
+    const unsigned int offered = qMin<unsigned int>(formats.nSupportedNum, std::size(formats.nSupportValue));
     for (unsigned int i = 0; i < offered; ++i) {
         if (isColourFormat(formats.nSupportValue[i])) {
             pixelType = static_cast<int>(formats.nSupportValue[i]);
