@@ -24,13 +24,6 @@
 #include <cmath>
 #include <functional>
 
-ProductCapture nextNumbers(ProductCapture last, int capturesPerProduct)
-{
-    if (last.capture < std::max(1, capturesPerProduct))
-        return {last.product, last.capture + 1};
-    return {last.product + 1, 1};
-}
-
 namespace {
 
 // Runs the event loop for up to `ms` or until `done` answers true. Returns
