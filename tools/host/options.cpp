@@ -24,6 +24,7 @@ const Flag kFlags[] = {
     {"reset-settings", false, kPanel | kRun},
     {"json", false, kPanel},
     {"out", true, kRun},
+    {"overwrite", false, kRun},
     {"trigger-type", true, kRun},
     {"captures-per-product", true, kRun},
     {"products-per-cycle", true, kRun},
@@ -75,6 +76,7 @@ bool apply(HostOptions& o, const QString& name, const QString& v, QString& error
     if (name == "reset-settings") { o.resetSettings = true; return true; }
     if (name == "json") { o.json = true; return true; }
     if (name == "out") { o.outDir = v; return true; }
+    if (name == "overwrite") { o.overwrite = true; return true; }
     if (name == "sync") { o.sync = true; return true; }
     if (name == "no-images") { o.saveImages = false; return true; }
     if (name == "trigger-type") {

@@ -16,6 +16,7 @@ struct HostOptions
     QString settingsDir = QStringLiteral("settings");
     bool resetSettings = false;
     QString outDir;             // empty: a time-stamped folder under the default root
+    bool overwrite = false;     // an --out that holds files may be reused
     bool json = false;          // panel: print the stored form
     bool verbose = false;       // forward the plug-in's debug records too
 

@@ -69,16 +69,16 @@ struct Cycle
 
 int runSoak(const HostOptions& o)
 {
-    const QString out = o.outDir.isEmpty()
-        ? QStringLiteral("soak-out/%1").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss")))
-        : o.outDir;
-    QString error;
-    if (!prepareOutput(out, error)) {
+    QString out, error;
+    if (!claimOutputFolder(o, QStringLiteral("soak-out"), out, error)) {
         say(QStringLiteral("error: %1; nothing was run").arg(error));
         return kExitOutput;
     }
+    int rc = checkSettingsFolder(o);
+    if (rc != kExitOk)
+        return rc;
     PluginScan scan;
-    int rc = loadPlugins(o, scan);
+    rc = loadPlugins(o, scan);
     if (rc != kExitOk)
         return rc;
     QString where;

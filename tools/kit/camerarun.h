@@ -3,6 +3,7 @@
 #ifndef LORVEXHOST_CAMERARUN_H
 #define LORVEXHOST_CAMERARUN_H
 
+#include "accounting.h"
 #include "camerainterface.h"
 #include "pluginhost.h"
 #include "settingsstore.h"
@@ -40,6 +41,7 @@ struct RunCamera
     int losses = 0;
     int reconnects = 0;
     int lastProduct = 0, lastCapture = 0;
+    FrameAccounting accounting;    // fed on the receiving thread
 };
 
 class CameraRun : public QObject
@@ -56,6 +58,7 @@ public:
               const CameraTrigParams& trig, const SettingsStore* store, QStringList& messages);
 
     QVector<RunCamera>& cameras() { return cams_; }
+    const QVector<RunCamera>& cameras() const { return cams_; }
 
     // Sets isRunning on every camera under its mutex. For continuous cameras
     // `budgetPerCamera` > 0 stops numbering after that many frames.

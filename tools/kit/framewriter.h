@@ -2,9 +2,9 @@
 #ifndef LORVEXHOST_FRAMEWRITER_H
 #define LORVEXHOST_FRAMEWRITER_H
 
+#include <QHash>
 #include <QMutex>
 #include <QSemaphore>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QThreadPool>
@@ -23,33 +23,45 @@ struct Thumbnail
 
 // The images of a run go through a pool of its own (Qt's global pool serves
 // the plug-in's reconnect tasks and must not be crowded). At most
-// `maxInFlight` images wait or are being written; submit() waits for a free
-// place only when the disk is slower than the cameras, so memory stays
-// bounded while no received image is ever dropped.
+// `maxInFlight` images wait or are being written. submit() never waits: when
+// the disk is slower than the cameras, the image is left unwritten and
+// counted, so reception and the run's clock never depend on the disk.
+// Each PNG is written under a temporary name and renamed when whole, so a
+// file with the final name is always complete.
 class FrameWriter
 {
 public:
-    FrameWriter(const QString& folder, bool savePng, int pngCompression, int thumbnailLimit, int maxInFlight = 32);
+    FrameWriter(const QString& folder, bool savePng, int pngCompression, int thumbnailLimit,
+                int maxInFlight = kDefaultInFlight);
     ~FrameWriter();
 
     // Queues one image (CV_8UC1, or CV_8UC3 in red-green-blue order). Returns
     // the file name it will get: `baseName`.png, or with a suffix "_2", "_3",
-    // ... when that name was already used in this run.
+    // ... when that name was already used in this run; empty when the queue
+    // is full and the image is left unwritten (counted by refused()).
     QString submit(const cv::Mat& image, const QString& baseName, const QString& label, const QString& sortKey);
+
+    // Where the image of a name that submit() returned stands.
+    enum class State { Pending, Written, Failed };
+    State state(const QString& name) const;
 
     // Waits until every queued image is written.
     void finish();
 
     int written() const;
-    int stalls() const { return stalls_; }
+    // Images not queued because the queue was full.
+    int refused() const { return refused_; }
     QStringList errors() const;
     QVector<Thumbnail> thumbnails() const;
 
     // The width of contact-sheet thumbnails.
     static constexpr int kThumbWidth = 256;
+    // Enough to ride out a burst; few enough that the end of a run waits at
+    // most a fraction of a second for the disk.
+    static constexpr int kDefaultInFlight = 8;
 
 private:
-    void work(cv::Mat image, QString path, QString label, QString sortKey, int order);
+    void work(cv::Mat image, QString path, QString name, QString label, QString sortKey, int order);
 
     QString folder_;
     bool savePng_;
@@ -57,11 +69,12 @@ private:
     int thumbnailLimit_;
     QThreadPool pool_;
     QSemaphore slots_;
-    QSet<QString> used_;
-    int submitted_ = 0;
-    int stalls_ = 0;
+    int submitted_ = 0;  // submit() runs on one thread only: the receiving one
+    int refused_ = 0;
 
+    // Guarded by mutex_; written by the workers, read by the receiving thread.
     mutable QMutex mutex_;
+    QHash<QString, State> states_;
     int written_ = 0;
     QStringList errors_;
     QVector<Thumbnail> thumbs_;
