@@ -89,7 +89,7 @@ private:
             say(QStringLiteral("error: %1").arg(error));
             return kExitOutput;
         }
-        writer_ = std::make_unique<FrameWriter>(out_, o_.saveImages, o_.pngCompression, o_.sheetLimit);
+        writer_ = std::make_unique<FrameWriter>(out_, !o_.noImages, o_.pngCompression, o_.sheetLimit);
         return kExitOk;
     }
 
@@ -167,7 +167,7 @@ private:
             r.file = writer_->submit(d.image, key, QStringLiteral("%1 p%2 c%3").arg(c.serial).arg(r.product).arg(r.capture),
                                      QStringLiteral("%1|%2|%3").arg(c.serial).arg(r.product, 10, 10, QChar('0'))
                                          .arg(r.capture, 10, 10, QChar('0')));
-            if (r.file.isEmpty() && o_.saveImages)
+            if (r.file.isEmpty() && !o_.noImages)
                 c.accounting.imageNotWritten(); // the writing queue was full
         }
         rows_.push_back(p);
@@ -188,7 +188,7 @@ private:
                     run_.cameras()[p.slot].accounting.imageNotWritten();
                 }
             }
-            if (!o_.saveImages)
+            if (!!o_.noImages)
                 p.record.file.clear();
             csv_.append(p.record);
             rows_.pop_front();
@@ -404,8 +404,9 @@ private:
         if (unknown_ > 0)
             say(QStringLiteral("note: %1 requested serial number(s) were not attached").arg(unknown_));
         if (!clean_) {
-            say(QStringLiteral("error: frames were lost, dropped, left unwritten or misnumbered (see %1)").arg(summaryPath_));
-            return kExitIncomplete;
+            say(QStringLiteral("%1: frames were lost, dropped, left unwritten or misnumbered (see %2)")
+                    .arg(o_.allowLoss ? QStringLiteral("warning") : QStringLiteral("error"), summaryPath_));
+            return o_.allowLoss ? kExitOk : kExitIncomplete;
         }
         return kExitOk;
     }
