@@ -286,7 +286,7 @@ int runPanel(const HostOptions& o)
                      .arg(run.cameras().first().continuous ? QStringLiteral("runs without triggers")
                                                            : QStringLiteral("waits for triggers")));
         const QVector<ParamWrap*>* items = cam->getParamItems();
-        printOut(formatPanel(describePanel(items ? *items : QVector<ParamWrap*>())));
+        printOut(formatPanel(describePanel(items ? *items : QVector<ParamWrap*>(), deviceOwnedValues(cam))));
     }
     run.close();
     return kExitOk;

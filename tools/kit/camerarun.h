@@ -78,6 +78,10 @@ private:
     QVector<RunCamera> cams_;
 };
 
+// The rows of a stored panel whose values the camera did not keep (read back
+// from the device, or adjusted by the plug-in), as messages for the user.
+QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used);
+
 // True for the trigger types a software trigger fires (2, 4, 32).
 bool firesBySoftware(int triggerType);
 
