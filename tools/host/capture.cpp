@@ -37,10 +37,11 @@ void drainEvents(int ms)
     QCoreApplication::processEvents();
 }
 
-// How long the cameras get after the run to hand over frames already on
-// their way: short, so that a timed run ends on time.
-constexpr int kTakeInMs = 150;
+// After the cameras are closed: time to take in the frames they handed over.
+constexpr int kTakeInMs = 30;
 constexpr int kWatchMs = 20;
+// A timed run's end waits for queued images until this long after its clock.
+constexpr int kEndBudgetMs = 400;
 
 // A received frame's report row, held until its image is on disk (or known
 // not to be), so that frames.csv never names a file that does not exist.
@@ -181,9 +182,9 @@ private:
             PendingRow& p = rows_.front();
             if (!p.record.file.isEmpty()) {
                 const FrameWriter::State st = writer_->state(p.record.file);
-                if (st == FrameWriter::State::Pending)
+                if (st == FrameWriter::State::Pending || st == FrameWriter::State::Started)
                     return;
-                if (st == FrameWriter::State::Failed) {
+                if (st != FrameWriter::State::Written) {
                     p.record.file.clear();
                     run_.cameras()[p.slot].accounting.imageNotWritten();
                 }
@@ -263,19 +264,24 @@ private:
         loop.exec();
     }
 
-    // Stops numbering, takes in what was already on its way, closes the
-    // cameras and waits for the images in the writing queue.
+    // Stops numbering, closes the cameras, takes in what was already on its
+    // way and waits for the images in the writing queue.
     void finishReception()
     {
+        QElapsedTimer sinceEnd;
+        sinceEnd.start();
         run_.setRunning(false);
-        drainEvents(kTakeInMs);
+        // Frames handed over before the close wait in this thread's queue;
+        // the connections stay usable for them until they are taken in.
         run_.close();
-        QCoreApplication::processEvents();
+        drainEvents(kTakeInMs);
         progress_.update(received_, freeRun_ ? 0 : perCamera_ * run_.cameras().size(),
                          interrupted_ ? QStringLiteral("interrupted") : QStringLiteral("done"));
         progress_.finish();
         logwatch::setBeforeForward(nullptr);
-        writer_->finish();
+        // A timed run ends on time: what the disk has not started by then is
+        // left unwritten (and counted), never waited for.
+        writer_->finish(freeRun_ && !interrupted_ ? std::max<int>(0, kEndBudgetMs - static_cast<int>(sinceEnd.elapsed())) : -1);
         flushRows();
         csv_.close();
         for (RunCamera& c : run_.cameras()) {

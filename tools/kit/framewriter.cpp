@@ -87,6 +87,10 @@ bool writePng(const QString& path, const cv::Mat& image, int compression, QStrin
 
 void FrameWriter::work(cv::Mat image, QString path, QString name, QString label, QString sortKey, int order)
 {
+    {
+        QMutexLocker lock(&mutex_);
+        states_[name] = State::Started;
+    }
     QString error;
     try {
         const cv::Mat out = toWritable(image);
@@ -124,9 +128,27 @@ void FrameWriter::work(cv::Mat image, QString path, QString name, QString label,
     slots_.release();
 }
 
-void FrameWriter::finish()
+void FrameWriter::finish(int withinMs)
 {
+    if (withinMs < 0 || pool_.waitForDone(withinMs)) {
+        pool_.waitForDone();
+        return;
+    }
+    pool_.clear(); // drops the tasks not started; the running ones end
     pool_.waitForDone();
+    QMutexLocker lock(&mutex_);
+    for (auto it = states_.begin(); it != states_.end(); ++it)
+        if (it.value() == State::Pending) {
+            it.value() = State::Abandoned;
+            ++abandoned_;
+            slots_.release();
+        }
+}
+
+int FrameWriter::abandoned() const
+{
+    QMutexLocker lock(&mutex_);
+    return abandoned_;
 }
 
 int FrameWriter::written() const

@@ -42,11 +42,15 @@ public:
     QString submit(const cv::Mat& image, const QString& baseName, const QString& label, const QString& sortKey);
 
     // Where the image of a name that submit() returned stands.
-    enum class State { Pending, Written, Failed };
+    // Abandoned: still queued when finish() gave up waiting; not an error.
+    enum class State { Pending, Started, Written, Failed, Abandoned };
     State state(const QString& name) const;
 
-    // Waits until every queued image is written.
-    void finish();
+    // Waits until every queued image is written; with `withinMs` >= 0, images
+    // not started by then are abandoned (counted by abandoned()) so that the
+    // end of a timed run does not wait for the disk.
+    void finish(int withinMs = -1);
+    int abandoned() const;
 
     int written() const;
     // Images not queued because the queue was full.
@@ -56,9 +60,8 @@ public:
 
     // The width of contact-sheet thumbnails.
     static constexpr int kThumbWidth = 256;
-    // Enough to ride out a burst; few enough that the end of a run waits at
-    // most a fraction of a second for the disk.
-    static constexpr int kDefaultInFlight = 8;
+    // Enough to ride out a burst of line-scan images (about 128 MB of them).
+    static constexpr int kDefaultInFlight = 32;
 
 private:
     void work(cv::Mat image, QString path, QString name, QString label, QString sortKey, int order);
@@ -76,6 +79,7 @@ private:
     mutable QMutex mutex_;
     QHash<QString, State> states_;
     int written_ = 0;
+    int abandoned_ = 0;
     QStringList errors_;
     QVector<Thumbnail> thumbs_;
 };
