@@ -8,6 +8,10 @@
 
 namespace {
 
+// Records arrive on any thread (the SDK's callback threads, Qt's pool, the
+// main thread); the receiving thread reads the counts and takes the events.
+// g_mutex guards g_counts, g_events and g_before. g_previous and g_verbose
+// are written once by install(), before any camera exists.
 QMutex g_mutex;
 LogCounts g_counts;
 QtMessageHandler g_previous = nullptr;
@@ -21,8 +25,10 @@ constexpr size_t kMaxPendingEvents = 4096;
 
 void handler(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
+    std::function<void()> before;
     {
         QMutexLocker lock(&g_mutex);
+        before = g_before;
         if (type == QtWarningMsg) {
             ++g_counts.warnings;
             int cam = 0;
@@ -46,8 +52,8 @@ void handler(QtMsgType type, const QMessageLogContext& context, const QString& t
     // The plug-in's info and debug records are for whoever asked for them.
     if ((type == QtDebugMsg || type == QtInfoMsg) && !g_verbose)
         return;
-    if (g_before)
-        g_before();
+    if (before)
+        before();
     if (g_previous)
         g_previous(type, context, text);
 }
