@@ -206,57 +206,62 @@ private:
         return true;
     }
 
+    // One (product, capture) per tick on every camera waiting for triggers.
+    void fireNext(QTimer& ticker)
+    {
+        if (!freeRun_ && nextTrigger_ >= perCamera_) {
+            ticker.stop();
+            return;
+        }
+        const FrameNumbers n = ProductSchedule(o_.captures).at(nextTrigger_++);
+        QVector<RunCamera>& cams = run_.cameras();
+        if (firesBySoftware(o_.triggerType))
+            for (int i = 0; i < cams.size(); ++i)
+                if (!cams[i].continuous) {
+                    run_.trigger(i, n.product, n.capture);
+                    cams[i].accounting.addTriggered();
+                }
+        // After the last trigger, missing frames get --timeout to arrive.
+        if (!freeRun_ && nextTrigger_ >= perCamera_)
+            deadline_ = std::min(deadline_, clock_.elapsed() + static_cast<qint64>(o_.timeoutSeconds * 1000));
+    }
+
+    // False once the run is over: Ctrl-C, every frame accounted for, or time.
+    bool keepGoing()
+    {
+        flushRows();
+        if (interrupt::requested()) {
+            interrupted_ = true;
+            return false;
+        }
+        if (complete() || clock_.elapsed() >= deadline_)
+            return false;
+        progress_.update(received_, freeRun_ ? 0 : perCamera_ * run_.cameras().size(),
+                         freeRun_ ? QStringLiteral("%1 s").arg(clock_.elapsed() / 1000) : QString());
+        return true;
+    }
+
     void triggerAndWait()
     {
-        QVector<RunCamera>& cams = run_.cameras();
         bool anyTriggered = false;
-        for (const RunCamera& c : cams)
+        for (const RunCamera& c : run_.cameras())
             anyTriggered = anyTriggered || (c.opened && !c.continuous);
-        const bool softwareFired = firesBySoftware(o_.triggerType);
-        const ProductSchedule triggers(o_.captures);
         started_ = QDateTime::currentDateTime();
         run_.setRunning(true, perCamera_);
-        int nextTrigger = 0;
-        QElapsedTimer clock;
-        clock.start();
-        qint64 deadline = freeRun_ ? static_cast<qint64>(o_.freeRunSeconds * 1000)
-                                   : static_cast<qint64>((perCamera_ / o_.rate + o_.timeoutSeconds) * 1000);
+        clock_.start();
+        deadline_ = freeRun_ ? static_cast<qint64>(o_.freeRunSeconds * 1000)
+                             : static_cast<qint64>((perCamera_ / o_.rate + o_.timeoutSeconds) * 1000);
 
         QEventLoop loop;
         QTimer ticker;
         ticker.setTimerType(Qt::PreciseTimer);
         ticker.setInterval(std::max(1, static_cast<int>(std::lround(1000.0 / o_.rate))));
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
-            if (!freeRun_ && nextTrigger >= perCamera_) {
-                ticker.stop();
-                return;
-            }
-            const FrameNumbers n = triggers.at(nextTrigger);
-            if (softwareFired)
-                for (int i = 0; i < cams.size(); ++i)
-                    if (!cams[i].continuous) {
-                        run_.trigger(i, n.product, n.capture);
-                        cams[i].accounting.addTriggered();
-                    }
-            ++nextTrigger;
-            if (!freeRun_ && nextTrigger >= perCamera_)
-                deadline = std::min(deadline, clock.elapsed() + static_cast<qint64>(o_.timeoutSeconds * 1000));
-        });
+        QObject::connect(&ticker, &QTimer::timeout, [&] { fireNext(ticker); });
         QTimer watch;
         watch.setInterval(kWatchMs);
         QObject::connect(&watch, &QTimer::timeout, [&] {
-            flushRows();
-            if (interrupt::requested()) {
-                interrupted_ = true;
+            if (!keepGoing())
                 loop.quit();
-                return;
-            }
-            if (complete() || clock.elapsed() >= deadline) {
-                loop.quit();
-                return;
-            }
-            progress_.update(received_, freeRun_ ? 0 : perCamera_ * cams.size(),
-                             freeRun_ ? QStringLiteral("%1 s").arg(clock.elapsed() / 1000) : QString());
         });
         if (anyTriggered)
             ticker.start();
@@ -430,6 +435,9 @@ private:
     std::deque<PendingRow> rows_;
     qint64 received_ = 0;
     qint64 delivered_ = 0;
+    int nextTrigger_ = 0;
+    QElapsedTimer clock_;
+    qint64 deadline_ = 0;      // on clock_, in milliseconds
     QDateTime started_;
     bool interrupted_ = false;
     bool clean_ = true;
