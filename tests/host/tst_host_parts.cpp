@@ -206,6 +206,12 @@ private slots:
         a.lostWithoutFrame(logwatch::takeUnmatchedLoss(3), false);
         QVERIFY(!a.lossesPlaced());
         QVERIFY(a.lossText().contains("unknown"));
+
+        // A frame that arrived with packets missing is delivered, but damaged.
+        FrameAccounting b;
+        b.frameReceived({1, 1, 1}, 0, true, 3);
+        QCOMPARE(b.damaged(), 1);
+        QVERIFY(!b.clean());
     }
 
     void writerNeverWaitsForTheDisk()

@@ -145,7 +145,7 @@ private:
             return;
         }
         const logwatch::LossBefore loss = logwatch::takeLossBefore(c.index, d.productId, d.cycleCapture);
-        c.accounting.frameReceived({d.productId, d.cycleCapture, d.cycleProduct}, loss.frames);
+        c.accounting.frameReceived({d.productId, d.cycleCapture, d.cycleProduct}, loss.frames, true, loss.packets);
         ++c.received;
         ++received_;
 

@@ -26,9 +26,11 @@ void FrameAccounting::lostWithoutFrame(qint64 count, bool placed)
     lost_ += count;
 }
 
-void FrameAccounting::frameReceived(const FrameNumbers& got, qint64 lostBefore, bool placed)
+void FrameAccounting::frameReceived(const FrameNumbers& got, qint64 lostBefore, bool placed, qint64 lostPackets)
 {
     lostWithoutFrame(lostBefore, placed);
+    if (lostPackets > 0)
+        ++damaged_;
     // The frame's place in the run counts the lost frames before it: after a
     // loss the plug-in's count runs behind, which is a misnumbering the user
     // must see, not a shift to hide.
@@ -48,14 +50,17 @@ qint64 FrameAccounting::dropped() const
 
 bool FrameAccounting::clean() const
 {
-    return lost_ == 0 && placed_ && dropped() == 0 && notWritten_ == 0 && misnumbered_ == 0;
+    return lost_ == 0 && placed_ && damaged_ == 0 && dropped() == 0 && notWritten_ == 0 && misnumbered_ == 0;
 }
 
 QString FrameAccounting::countsText() const
 {
-    return QStringLiteral("triggered %1, delivered %2, lost upstream %3, dropped %4, not written %5, misnumbered %6")
-        .arg(triggered_).arg(delivered_).arg(lost_).arg(dropped()).arg(notWritten_)
-        .arg(check_ ? QString::number(misnumbered_) : QStringLiteral("not checked"));
+    QString text = QStringLiteral("triggered %1, delivered %2, lost upstream %3, dropped %4, not written %5, misnumbered %6")
+                       .arg(triggered_).arg(delivered_).arg(lost_).arg(dropped()).arg(notWritten_)
+                       .arg(check_ ? QString::number(misnumbered_) : QStringLiteral("not checked"));
+    if (damaged_ > 0)
+        text += QStringLiteral(", %1 delivered with packets missing").arg(damaged_);
+    return text;
 }
 
 QString FrameAccounting::lossText() const
@@ -83,6 +88,7 @@ void FrameAccounting::writeJson(QJsonObject& j) const
     j["lossesPlaced"] = placed_;
     j["dropped"] = dropped();
     j["notWritten"] = notWritten_;
+    j["framesWithLostPackets"] = damaged_;
     if (check_) {
         j["numberingMismatches"] = misnumbered_;
         if (misnumbered_)

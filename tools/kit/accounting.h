@@ -24,8 +24,9 @@ public:
 
     // One numbered frame as received. `lostBefore` frames were reported lost
     // upstream (by the SDK's frame numbers) just before it; `placed` is false
-    // when the loss could not be tied to this frame (its count is unknown).
-    void frameReceived(const FrameNumbers& got, qint64 lostBefore = 0, bool placed = true);
+    // when the loss could not be tied to this frame (its count is unknown);
+    // `lostPackets` packets of the frame itself never arrived.
+    void frameReceived(const FrameNumbers& got, qint64 lostBefore = 0, bool placed = true, qint64 lostPackets = 0);
     // Losses upstream that no received frame accounts for.
     void lostWithoutFrame(qint64 count, bool placed);
     // A received frame's image that was not written (queue full, write error).
@@ -37,6 +38,8 @@ public:
     // Frames asked for that neither arrived nor were reported lost upstream.
     qint64 dropped() const;
     qint64 notWritten() const { return notWritten_; }
+    // Delivered frames whose image lacks packets that never arrived.
+    qint64 damaged() const { return damaged_; }
     qint64 misnumbered() const { return misnumbered_; }
     bool numbersChecked() const { return check_; }
     QString firstMismatch() const { return firstMismatch_; }
@@ -46,7 +49,7 @@ public:
     // oldest first, at most kListedLosses of them.
     const QVector<ProductCapture>& lostFrames() const { return lostList_; }
 
-    // Nothing lost, dropped, left unwritten or misnumbered.
+    // Nothing lost, damaged, dropped, left unwritten or misnumbered.
     bool clean() const;
     // "triggered 150, delivered 140, lost upstream 10, ..." for a console.
     QString countsText() const;
@@ -63,6 +66,7 @@ private:
     qint64 delivered_ = 0;
     qint64 lost_ = 0;
     qint64 notWritten_ = 0;
+    qint64 damaged_ = 0;
     qint64 misnumbered_ = 0;
     bool placed_ = true;
     QString firstMismatch_;
