@@ -41,7 +41,7 @@ void drainEvents(int ms)
 constexpr int kTakeInMs = 30;
 constexpr int kWatchMs = 20;
 // A timed run's end waits for queued images until this long after its clock.
-constexpr int kEndBudgetMs = 400;
+constexpr int kEndBudgetMs = 300;
 
 // A received frame's report row, held until its image is on disk (or known
 // not to be), so that frames.csv never names a file that does not exist.
