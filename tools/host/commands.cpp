@@ -2,27 +2,16 @@
 #include "commands.h"
 
 #include "camerarun.h"
-#include "framewriter.h"
-#include "interrupt.h"
-#include "logwatch.h"
 #include "panelprint.h"
-#include "progress.h"
-#include "reports.h"
 #include "settingsstore.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryFile>
 #include <QTextStream>
-#include <QThread>
-#include <QTimer>
 
-#include <cmath>
 #include <cstdio>
 
 void say(const QString& text)

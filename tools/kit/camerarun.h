@@ -1,7 +1,7 @@
 // camerarun.h - the cameras of one run: creation on the main thread, settings,
 // trigger settings, the running flag, software triggers and reception.
-#ifndef LORVEXHOST_CAMERARUN_H
-#define LORVEXHOST_CAMERARUN_H
+#ifndef LORVEXKIT_CAMERARUN_H
+#define LORVEXKIT_CAMERARUN_H
 
 #include "accounting.h"
 #include "camerainterface.h"

@@ -1,6 +1,6 @@
 // framewriter.h - writes received images as PNG files off the main thread.
-#ifndef LORVEXHOST_FRAMEWRITER_H
-#define LORVEXHOST_FRAMEWRITER_H
+#ifndef LORVEXKIT_FRAMEWRITER_H
+#define LORVEXKIT_FRAMEWRITER_H
 
 #include <QHash>
 #include <QMutex>

@@ -1,6 +1,6 @@
 // logwatch.h - reads the plug-in's log as it passes, for the run's summary.
-#ifndef LORVEXHOST_LOGWATCH_H
-#define LORVEXHOST_LOGWATCH_H
+#ifndef LORVEXKIT_LOGWATCH_H
+#define LORVEXKIT_LOGWATCH_H
 
 #include <QMap>
 #include <QString>

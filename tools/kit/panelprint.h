@@ -1,6 +1,6 @@
 // panelprint.h - a camera's parameter panel as a table a person can read.
-#ifndef LORVEXHOST_PANELPRINT_H
-#define LORVEXHOST_PANELPRINT_H
+#ifndef LORVEXKIT_PANELPRINT_H
+#define LORVEXKIT_PANELPRINT_H
 
 #include <QSet>
 #include <QString>
