@@ -5,7 +5,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QRegularExpression>
 
 namespace {
 
@@ -113,14 +112,6 @@ bool apply(HostOptions& o, const Flag& f, const QString& v, QString& error)
     return true;
 }
 
-// A value such as "--no-images" after "--out" is a forgotten value, not a
-// folder name; negative numbers are left to the range checks.
-bool looksLikeFlag(const QString& value)
-{
-    static const QRegularExpression flag(QStringLiteral("^-[^0-9.]"));
-    return flag.match(value).hasMatch();
-}
-
 const QCommandLineOption kHelp({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("show this help"));
 
 // The parser of one subcommand; flags of other subcommands are unknown to it.
@@ -158,17 +149,12 @@ QString versionText()
 bool parseOptions(const QStringList& args, HostOptions& o, QString& error)
 {
     o = HostOptions();
+    // "help SUBCOMMAND" is "SUBCOMMAND --help".
+    if (args.size() > 1 && args.first() == "help")
+        return parseOptions({args.at(1), QStringLiteral("--help")}, o, error);
     const QString first = args.value(0);
     if (args.isEmpty() || first == "help" || first == "--help" || first == "-h") {
         o.command = Command::Help;
-        if (first == "help" && args.size() > 1) {
-            const Subcommand* sub = findSubcommand(args.at(1));
-            if (!sub) {
-                error = QStringLiteral("unknown subcommand '%1' (list, panel, capture, soak, help)").arg(args.at(1));
-                return false;
-            }
-            o.helpText = subcommandHelp(*sub);
-        }
         return true;
     }
     if (first == "--version" || first == "-v") {
@@ -200,7 +186,9 @@ bool parseOptions(const QStringList& args, HostOptions& o, QString& error)
         if (!(f.commands & sub->bit) || !p.isSet(name))
             continue;
         const QString value = *f.value ? p.value(name) : QString();
-        if (*f.value && looksLikeFlag(value)) {
+        // "--out --no-images" is a forgotten value, not a folder; negative
+        // numbers are left to the range checks.
+        if (value.startsWith('-') && value.size() > 1 && !value.at(1).isDigit() && value.at(1) != '.') {
             error = QStringLiteral("--%1 needs a value, and '%2' looks like a flag").arg(name, value);
             return false;
         }
