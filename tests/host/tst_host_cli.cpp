@@ -101,12 +101,15 @@ class HostCli : public QObject
     // Runs the host in `dir` with the feature file of `mode`: "triggered"
     // puts a copy that switches trigger mode on into the working folder,
     // where the SDK looks first; "shipped" uses the project's file.
+    // "bare" is "shipped" without VCC_FEATURE_DIR, as on a fresh shell.
     Run run(const QString& dir, const QStringList& args, const QString& mode = QStringLiteral("triggered"), int timeoutMs = 120000)
     {
         QProcess p;
         p.setWorkingDirectory(dir);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("VCC_FEATURE_DIR"), share_);
+        if (mode == QLatin1String("bare"))
+            env.remove(QStringLiteral("VCC_FEATURE_DIR"));
         env.remove(QStringLiteral("VCC_DEVICE_FILE"));
         p.setProcessEnvironment(env);
         QFile::remove(dir + "/Lorvex.mfs");
@@ -434,6 +437,179 @@ private slots:
             QCOMPARE(c.toObject()["numberingContinuous"].toBool(), true);
         }
         QCOMPARE(s["lostAfterDelivery"].toInt(), 0);
+    }
+
+    // --- a report the user can trust ------------------------------------------------
+
+    void framesLostUpstreamAreNamedAndFailTheRun()
+    {
+        // At this rate the SDK loses frames on this machine; whatever it
+        // loses must show up, placed, and fail the run.
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        const Run r = run(dir.path(), {"capture", kMono, "--products", "150", "--rate", "1000", "--no-images", "--timeout", "2", "--out", out});
+        const QJsonObject cam = readJson(out + "/summary.json")["cameras"].toArray().first().toObject();
+        const int lost = cam["lostFramesInLog"].toInt();
+        QCOMPARE(cam["lostUpstream"].toInt(), lost);
+        QCOMPARE(cam["delivered"].toInt() + lost + cam["dropped"].toInt(), 150);
+        QCOMPARE(cam["lostProducts"].toArray().size(), qMin(lost, 50));
+        if (lost == 0)
+            QSKIP("no frame was lost upstream in this run");
+        QCOMPARE(r.exitCode, 5);
+        QVERIFY2(r.out.contains("lost upstream: p"), qPrintable(r.out));
+        // The plug-in counts frames, so every frame after the first loss is numbered too low.
+        QVERIFY(cam["numberingMismatches"].toInt() > 0);
+    }
+
+    void exitStatusAgreesWithTheNumbering()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        const Run r = run(dir.path(), {"capture", kColour, "--sync", "--captures-per-product", "2", "--products-per-cycle", "2",
+                                       "--products", "4", "--out", out});
+        const QJsonObject s = readJson(out + "/summary.json");
+        const int wrong = s["cameras"].toArray().first().toObject()["numberingMismatches"].toInt();
+        QCOMPARE(r.exitCode, wrong > 0 ? 5 : 0);
+        QCOMPARE(r.out.contains("NOT all accounted for"), wrong > 0);
+        QCOMPARE(s["numberingMismatches"].toInt(), wrong);
+    }
+
+    void timedRunEndsOnTimeWithImages()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        const Run r = run(dir.path(), {"capture", "--free-run", "3", "--out", out}, "shipped");
+        const QJsonObject s = readJson(out + "/summary.json");
+        const qint64 ms = QDateTime::fromString(s["started"].toString(), Qt::ISODateWithMs)
+                              .msecsTo(QDateTime::fromString(s["finished"].toString(), Qt::ISODateWithMs));
+        QVERIFY2(ms < 3000 + 1000, qPrintable(QString::number(ms))); // the disk never holds up the clock
+        const bool clean = s["lostUpstream"].toInt() == 0 && s["notWritten"].toInt() == 0;
+        QCOMPARE(r.exitCode, clean ? 0 : 5);
+        int files = 0;
+        for (const Row& row : readCsv(out + "/frames.csv"))
+            files += row.file.isEmpty() ? 0 : 1;
+        QCOMPARE(files, s["imagesWritten"].toInt());
+        QCOMPARE(readCsv(out + "/frames.csv").size(), s["delivered"].toInt());
+    }
+
+    void secondCtrlCLeavesOnlyWholeFilesListed()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("VCC_FEATURE_DIR", share_);
+        p.setProcessEnvironment(env);
+        p.start(host_, {"capture", "--free-run", "60", "--plugins", plugins_, "--out", out});
+        QVERIFY(p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(readCsv(out + "/frames.csv").size() >= 20, 30000);
+        ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+        QThread::msleep(5);
+        ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(30000));
+        for (const Row& r : readCsv(out + "/frames.csv"))
+            if (!r.file.isEmpty())
+                QVERIFY2(pngHeader(out + "/" + r.file).width == r.width, qPrintable(r.file));
+        for (const QString& png : QDir(out).entryList({"ZQ*.png"})) {
+            QFile f(out + "/" + png);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QVERIFY2(f.readAll().endsWith(QByteArray("IEND\xae\x42\x60\x82", 8)), qPrintable(png)); // whole, never cut
+        }
+    }
+
+    void outputFoldersAreNeverShared()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        QVERIFY(run(dir.path(), {"capture", kColour, "--products", "2", "--out", out}).exitCode == 0);
+        const Run again = run(dir.path(), {"capture", kColour, "--products", "1", "--out", out});
+        QCOMPARE(again.exitCode, 3);
+        QVERIFY2(again.err.contains("not empty"), qPrintable(again.err));
+        const Run replaced = run(dir.path(), {"capture", kColour, "--products", "1", "--out", out, "--overwrite"});
+        QCOMPARE(replaced.exitCode, 0);
+        QCOMPARE(QDir(out).entryList({"ZQ*.png"}).size(), 1);
+
+        // Two runs started together get folders of their own.
+        QProcess a, b;
+        for (QProcess* p : {&a, &b}) {
+            p->setWorkingDirectory(dir.path());
+            p->start(host_, {"capture", kColour, "--products", "1", "--no-images", "--plugins", plugins_});
+        }
+        QVERIFY(a.waitForFinished(60000) && b.waitForFinished(60000));
+        QCOMPARE(QDir(dir.filePath("capture-out")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 2);
+    }
+
+    void unusableSettingsFolderStopsBeforeAnyCamera()
+    {
+        QTemporaryDir dir;
+        QFile blocker(dir.filePath("notafolder"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const Run r = run(dir.path(), {"capture", kColour, "--settings", dir.filePath("notafolder"), "--out", dir.filePath("o")});
+        QCOMPARE(r.exitCode, 6);
+        QCOMPARE(r.err.count("settings folder"), 1);
+        QVERIFY(!QFile::exists(dir.filePath("o/frames.csv")));
+    }
+
+    void helpVersionAndValuesThatAreFlags()
+    {
+        QTemporaryDir dir;
+        for (const QStringList& args : {QStringList{"capture", "--help"}, QStringList{"capture", "-h"}, QStringList{"help", "soak"}}) {
+            const Run r = run(dir.path(), args);
+            QCOMPARE(r.exitCode, 0);
+            QVERIFY2(r.out.contains("--rate"), qPrintable(r.out));
+        }
+        const Run v = run(dir.path(), {"--version"});
+        QCOMPARE(v.exitCode, 0);
+        QVERIFY(v.out.startsWith("lorvexhost 1.10"));
+        QCOMPARE(run(dir.path(), {"capture", "--out", "--no-images"}).exitCode, 1);
+        QVERIFY(!QFileInfo::exists(dir.filePath("--no-images")));
+    }
+
+    void quietByDefaultAndFeatureFileFound()
+    {
+        QTemporaryDir dir;
+        const Run quiet = run(dir.path(), {"capture", kColour, "--products", "1", "--out", dir.filePath("a")}, "bare");
+        QCOMPARE(quiet.exitCode, 0);
+        QVERIFY2(!quiet.err.contains("CameraStart"), qPrintable(quiet.err));
+        const Run loud = run(dir.path(), {"capture", kColour, "--products", "1", "--out", dir.filePath("b"), "--verbose"}, "bare");
+        QVERIFY(loud.err.contains("CameraStart"));
+        QVERIFY2(!loud.err.contains("Lorvex.mfs"), qPrintable(loud.err)); // found beside the program
+    }
+
+    void settingsShowWhatTheCameraUses()
+    {
+        QTemporaryDir dir;
+        QCOMPARE(run(dir.path(), {"capture", kColour, "--products", "1", "--out", dir.filePath("a")}).exitCode, 0);
+        const QString path = dir.filePath(QStringLiteral("settings/%1.json").arg(kColour));
+        QJsonObject json = readJson(path);
+        QJsonArray items = json["paramsWrap"].toArray();
+        QCOMPARE(items[3].toObject()["values"].toInt(), 2048); // the width read back, as panel --json shows
+        QCOMPARE(items[4].toObject()["values"].toInt(), 1000);
+        QJsonObject width = items[3].toObject();
+        width["values"] = 100;
+        items[3] = width;
+        json["paramsWrap"] = items;
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QJsonDocument(json).toJson());
+        f.close();
+        const Run r = run(dir.path(), {"panel", kColour});
+        QVERIFY2(r.err.contains("settings row 3 holds 100"), qPrintable(r.err));
+        QVERIFY2(r.out.contains(QRegularExpression("\n +3 D ")), qPrintable(r.out)); // row number, read back from the device
+        QVERIFY(r.out.contains(QRegularExpression("\n +14 ")));
+    }
+
+    void triggeredExampleNumbersFromTheTrigger()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        const QString triggered = qEnvironmentVariable("LORVEX_BIN_DIR") + "/../share/virtual-triggered";
+        const Run r = run(dir.path(), {"capture", kColour, "--trigger-type", "32", "--products", "3", "--out", out,
+                                       "--feature-dir", triggered}, "shipped");
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QCOMPARE(numbers(readCsv(out + "/frames.csv")), QStringLiteral("1.1.1 2.1.1 3.1.1"));
     }
 };
 

@@ -1,5 +1,6 @@
 // The host's parts that can go wrong without any camera: strict option
 // parsing, settings files, log parsing, report rows and image conversion.
+#include "accounting.h"
 #include "framewriter.h"
 #include "logwatch.h"
 #include "options.h"
@@ -171,6 +172,63 @@ private slots:
         QCOMPARE(sheet.cols, 6 + 4 * (FrameWriter::kThumbWidth + 6));
         QCOMPARE(sheet.rows, 6 + 2 * (44 + 18 + 6)); // two rows, the tallest thumbnail sets the cell
         QVERIFY(!writeContactSheet(path, {}, e));
+    }
+
+    void lossesArePlacedAndLaterFramesCountAsMisnumbered()
+    {
+        // Six frames asked for in products of two; the SDK lost the frames of
+        // p2 c1 and p2 c2, and the plug-in, which counts frames, numbered the
+        // two that followed as product 2.
+        logwatch::reset();
+        qInstallMessageHandler(nullptr);
+        logwatch::install(false);
+        qWarning("Camera 3 SDK with product 2 cycle 1 last frame 3 current frame 5 width 8 height 8 lost packets 0");
+        FrameAccounting a;
+        a.setSchedule(ProductSchedule(2, 1), true);
+        a.addTriggered(6);
+        for (const FrameNumbers& n : {FrameNumbers{1, 1, 1}, FrameNumbers{1, 2, 1}, FrameNumbers{2, 1, 1}, FrameNumbers{2, 2, 1}}) {
+            const logwatch::LossBefore loss = logwatch::takeLossBefore(3, n.product, n.capture);
+            a.frameReceived(n, loss.frames);
+        }
+        QCOMPARE(a.delivered(), 4);
+        QCOMPARE(a.lostUpstream(), 2);
+        QCOMPARE(a.dropped(), 0);
+        QCOMPARE(a.misnumbered(), 2);
+        QCOMPARE(a.lostFrames().size(), 2);
+        QCOMPARE(a.lostFrames()[0].product, 2);
+        QCOMPARE(a.lostFrames()[1].capture, 2);
+        QVERIFY(!a.clean());
+        QVERIFY2(a.lossText().contains("p2 c1, p2 c2"), qPrintable(a.lossText()));
+        QCOMPARE(logwatch::takeUnmatchedLoss(3), 0);
+
+        // A record whose frame never came cannot be placed, and says so.
+        qWarning("Camera 3 SDK with product 9 cycle 1 last frame 9 current frame 11 width 8 height 8 lost packets 0");
+        a.lostWithoutFrame(logwatch::takeUnmatchedLoss(3), false);
+        QVERIFY(!a.lossesPlaced());
+        QVERIFY(a.lossText().contains("unknown"));
+
+        // A frame that arrived with packets missing is delivered, but damaged.
+        FrameAccounting b;
+        b.frameReceived({1, 1, 1}, 0, true, 3);
+        QCOMPARE(b.damaged(), 1);
+        QVERIFY(!b.clean());
+    }
+
+    void writerNeverWaitsForTheDisk()
+    {
+        QTemporaryDir dir;
+        FrameWriter w(dir.path(), true, 9, 0, 1);
+        const cv::Mat big(2000, 2000, CV_8UC1, cv::Scalar(3));
+        QStringList names;
+        for (int i = 0; i < 20; ++i)
+            names << w.submit(big, QStringLiteral("f%1").arg(i), "", "");
+        QVERIFY(w.refused() > 0);
+        QCOMPARE(names.count(QString()), w.refused());
+        w.finish();
+        QCOMPARE(w.written(), names.size() - w.refused());
+        for (const QString& n : names)
+            if (!n.isEmpty())
+                QCOMPARE(w.state(n), FrameWriter::State::Written);
     }
 };
 

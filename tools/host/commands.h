@@ -1,4 +1,5 @@
-// commands.h - the subcommands and the steps they share.
+// commands.h - the subcommands and the steps they share. capture lives in
+// capture.cpp, soak in soak.cpp.
 #ifndef LORVEXHOST_COMMANDS_H
 #define LORVEXHOST_COMMANDS_H
 
@@ -16,6 +17,7 @@ enum ExitCode {
     kExitOutput = 3,
     kExitSettings = 4,
     kExitIncomplete = 5,
+    kExitSettingsFolder = 6,
     kExitInterrupted = 130,
 };
 
@@ -54,6 +56,17 @@ int openCameras(const HostOptions& o, const PluginScan& scan, const QString& noC
 
 // Creates `folder` and proves that a file can be written in it.
 bool prepareOutput(const QString& folder, QString& error);
+
+// The run's output folder: --out when given (refused when it holds anything,
+// unless --overwrite, which removes this tool's files from it), else a new
+// folder under `defaultRoot` that no other run uses. Then prepareOutput.
+bool claimOutputFolder(const HostOptions& o, const QString& defaultRoot, QString& folder, QString& error);
+
+// The settings folder must exist or be creatable, and be writable, before
+// any camera opens: otherwise the operator's settings would silently be
+// neither used nor saved. Returns kExitOk or kExitSettingsFolder (after
+// saying why).
+int checkSettingsFolder(const HostOptions& o);
 
 // The trigger settings record from the flags.
 class CameraTrigParams;

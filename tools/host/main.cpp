@@ -5,8 +5,28 @@
 #include "options.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 #include <cstdio>
+
+namespace {
+
+// The virtual SDK reads its feature file from VCC_FEATURE_DIR; without one
+// every open would fail to find it. A real SDK ignores the variable.
+void chooseFeatureFolder(const HostOptions& o)
+{
+    QString folder = o.featureDir;
+    if (folder.isEmpty() && qEnvironmentVariableIsEmpty("VCC_FEATURE_DIR")) {
+        const QString beside = QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/virtual"));
+        if (QFileInfo::exists(beside))
+            folder = beside;
+    }
+    if (!folder.isEmpty())
+        qputenv("VCC_FEATURE_DIR", QDir(folder).absolutePath().toLocal8Bit());
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -18,13 +38,18 @@ int main(int argc, char** argv)
     HostOptions options;
     QString error;
     if (!parseOptions(app.arguments().mid(1), options, error)) {
-        std::fprintf(stderr, "lorvexhost: %s\n\n%s", error.toLocal8Bit().constData(), usageText().toLocal8Bit().constData());
+        std::fprintf(stderr, "lorvexhost: %s\n(lorvexhost --help for usage)\n", error.toLocal8Bit().constData());
         return kExitUsage;
     }
     if (options.command == Command::Help) {
-        std::fputs(usageText().toLocal8Bit().constData(), stdout);
+        std::fputs((options.helpText.isEmpty() ? usageText() : options.helpText).toLocal8Bit().constData(), stdout);
         return kExitOk;
     }
+    if (options.command == Command::Version) {
+        std::fputs(versionText().toLocal8Bit().constData(), stdout);
+        return kExitOk;
+    }
+    chooseFeatureFolder(options);
     logwatch::install(options.verbose);
     interrupt::install();
     switch (options.command) {

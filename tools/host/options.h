@@ -5,17 +5,20 @@
 #include <QString>
 #include <QStringList>
 
-enum class Command { None, Help, List, Panel, Capture, Soak };
+enum class Command { None, Help, Version, List, Panel, Capture, Soak };
 
 // Everything a run needs, filled from the command line with defaults.
 struct HostOptions
 {
     Command command = Command::None;
+    QString helpText;           // Help for one subcommand; empty: the tool's usage
     QString pluginDir;          // empty: <program dir>/../Plugins/Cameras
+    QString featureDir;         // empty: VCC_FEATURE_DIR, else <program dir>/../share/virtual
     QStringList serials;        // capture/soak: empty means every listed camera
     QString settingsDir = QStringLiteral("settings");
     bool resetSettings = false;
     QString outDir;             // empty: a time-stamped folder under the default root
+    bool overwrite = false;     // an --out that holds files may be reused
     bool json = false;          // panel: print the stored form
     bool verbose = false;       // forward the plug-in's debug records too
 
@@ -32,9 +35,10 @@ struct HostOptions
     double rate = 10.0;         // software triggers per second
     double freeRunSeconds = 0;  // > 0: capture for this long instead of P x C
     double timeoutSeconds = 10; // wait for missing frames after the last trigger
-    bool saveImages = true;
+    bool noImages = false;      // write no PNG files
     int pngCompression = 1;     // 0..9; fast by default, line-scan images are big
     int sheetLimit = 48;        // thumbnails on the contact sheet
+    bool allowLoss = false;     // exit 0 although frames are not all accounted for
 
     // soak
     int cycles = 3;
@@ -47,7 +51,8 @@ struct HostOptions
 // message for the user in `error`.
 bool parseOptions(const QStringList& args, HostOptions& options, QString& error);
 
-// The usage text of all subcommands.
+// The usage text of the tool, and its version line.
 QString usageText();
+QString versionText();
 
 #endif

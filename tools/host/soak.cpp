@@ -24,13 +24,6 @@
 #include <cmath>
 #include <functional>
 
-ProductCapture nextNumbers(ProductCapture last, int capturesPerProduct)
-{
-    if (last.capture < std::max(1, capturesPerProduct))
-        return {last.product, last.capture + 1};
-    return {last.product + 1, 1};
-}
-
 namespace {
 
 // Runs the event loop for up to `ms` or until `done` answers true. Returns
@@ -49,6 +42,12 @@ bool waitFor(qint64 ms, const std::function<bool()>& done = {})
     }
     return !interrupt::requested();
 }
+
+// Phases of one cycle, in milliseconds.
+constexpr int kCaptureBeforeMs = 2000;
+constexpr int kCaptureAfterMs = 1000;
+constexpr int kQuietMs = 300;
+constexpr int kTakeInMs = 500;
 
 struct SoakCamera
 {
@@ -72,236 +71,323 @@ struct Cycle
     ProductCapture before, after;
 };
 
-} // namespace
-
-int runSoak(const HostOptions& o)
+class Soak
 {
-    const QString out = o.outDir.isEmpty()
-        ? QStringLiteral("soak-out/%1").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss")))
-        : o.outDir;
-    QString error;
-    if (!prepareOutput(out, error)) {
-        say(QStringLiteral("error: %1; nothing was run").arg(error));
-        return kExitOutput;
-    }
-    PluginScan scan;
-    int rc = loadPlugins(o, scan);
-    if (rc != kExitOk)
-        return rc;
-    QString where;
-    const VirtualControl vc = VirtualControl::find(where);
-    if (!vc.usable()) {
-        say(QStringLiteral("error: soak needs the virtual camera SDK's control functions (VCC_DetachDevice, VCC_AttachDevice, "
-                           "VCC_GetDeviceCounters, VCC_SetFreeRunPaused); none found in %1. "
-                           "A real SDK cannot unplug its cameras: use capture there.").arg(where));
-        return kExitNoCamera;
-    }
-    int unknown = 0;
-    CameraRun run;
-    if ((rc = openCameras(o, scan, QStringLiteral("error: no camera to soak"), run, unknown)) != kExitOk)
-        return rc;
-    QVector<RunCamera>& cams = run.cameras();
+public:
+    explicit Soak(const HostOptions& o) : o_(o), schedule_(o.capturesPerProduct) {}
 
-    const bool numbersFromTrigger = o.triggerType == 32 && !o.sync;
-    QVector<SoakCamera> soak(cams.size());
-    QVector<Cycle> cycles;
-    Progress progress;
-    logwatch::setBeforeForward([&progress] { progress.clearLine(); });
+    int run()
+    {
+        const int rc = openEverything();
+        if (rc != kExitOk)
+            return rc;
+        receive();
+        startNumbering();
+        for (int k = 1; k <= o_.cycles && !interrupted_; ++k)
+            interrupted_ = !unplugCycle(k);
+        quietAndTakeIn();
+        writeSummary();
+        return verdict();
+    }
 
-    run.onFrame = [&](RunCamera& c, const ImageProcessData& d) {
-        SoakCamera& s = soak[&c - cams.data()];
+private:
+    int openEverything()
+    {
+        QString error;
+        if (!claimOutputFolder(o_, QStringLiteral("soak-out"), out_, error)) {
+            say(QStringLiteral("error: %1; nothing was run").arg(error));
+            return kExitOutput;
+        }
+        int rc = checkSettingsFolder(o_);
+        if (rc != kExitOk)
+            return rc;
+        if ((rc = loadPlugins(o_, scan_)) != kExitOk)
+            return rc;
+        QString where;
+        vc_ = VirtualControl::find(where);
+        if (!vc_.usable()) {
+            say(QStringLiteral("error: soak needs the virtual camera SDK's control functions (VCC_DetachDevice, VCC_AttachDevice, "
+                               "VCC_GetDeviceCounters, VCC_SetFreeRunPaused); none found in %1. "
+                               "A real SDK cannot unplug its cameras: use capture there.").arg(where));
+            return kExitNoCamera;
+        }
+        int unknown = 0;
+        if ((rc = openCameras(o_, scan_, QStringLiteral("error: no camera to soak"), run_, unknown)) != kExitOk)
+            return rc;
+        soak_.resize(run_.cameras().size());
+        return kExitOk;
+    }
+
+    void receive()
+    {
+        logwatch::setBeforeForward([this] { progress_.clearLine(); });
+        run_.onFrame = [this](RunCamera& c, const ImageProcessData& d) { takeFrame(c, d); };
+        run_.onLoss = [this](RunCamera& c) { noteLoss(c); };
+    }
+
+    void takeFrame(RunCamera& c, const ImageProcessData& d)
+    {
+        SoakCamera& s = soak_[&c - run_.cameras().data()];
         ++s.received;
         if (d.productId <= 0)
             return;
         const ProductCapture now{d.productId, d.cycleCapture};
         if (s.awaitingFirst) {
             s.awaitingFirst = false;
-            for (int i = cycles.size() - 1; i >= 0; --i) {
-                if (cycles[i].serial != c.serial || cycles[i].checked)
-                    continue;
-                const ProductCapture want = nextNumbers(s.lastBefore, o.capturesPerProduct);
-                cycles[i].checked = true;
-                cycles[i].before = s.lastBefore;
-                cycles[i].after = now;
-                cycles[i].continuous = numbersFromTrigger || (want.product == now.product && want.capture == now.capture);
-                break;
-            }
+            checkContinuation(c.serial, s.lastBefore, now);
         }
         c.lastProduct = now.product;
         c.lastCapture = now.capture;
         ++c.received;
-    };
-    run.onLoss = [&](RunCamera& c) {
-        SoakCamera& s = soak[&c - cams.data()];
+    }
+
+    // The first frame after a loss must follow the last one before it.
+    void checkContinuation(const QString& serial, ProductCapture before, ProductCapture now)
+    {
+        const bool numbersFromTrigger = o_.triggerType == 32 && !o_.sync;
+        for (int i = cycles_.size() - 1; i >= 0; --i) {
+            Cycle& cy = cycles_[i];
+            if (cy.serial != serial || cy.checked)
+                continue;
+            const ProductCapture want = schedule_.next(before);
+            cy.checked = true;
+            cy.before = before;
+            cy.after = now;
+            cy.continuous = numbersFromTrigger || (want.product == now.product && want.capture == now.capture);
+            return;
+        }
+    }
+
+    void noteLoss(RunCamera& c)
+    {
+        SoakCamera& s = soak_[&c - run_.cameras().data()];
         if (!s.awaitingFirst) {
             s.awaitingFirst = true;
             s.lastBefore = {c.lastProduct, c.lastCapture};
         }
-        for (Cycle& cy : cycles)
+        for (Cycle& cy : cycles_)
             if (cy.serial == c.serial && cy.reconnectMs < 0)
                 cy.lossSeen = true;
-    };
-
-    auto pauseAll = [&](int paused) {
-        for (const RunCamera& c : cams)
-            vc.pauseFreeRun(c.serial.toUtf8().constData(), paused);
-    };
-    auto counters = [&](const RunCamera& c) {
-        VCC_DEVICE_COUNTERS k{};
-        vc.counters(c.serial.toUtf8().constData(), &k);
-        return k;
-    };
-
-    // Baseline: with the devices quiet, every frame delivered from here on
-    // is numbered and must arrive.
-    pauseAll(1);
-    waitFor(300);
-    for (int i = 0; i < cams.size(); ++i) {
-        const VCC_DEVICE_COUNTERS k = counters(cams[i]);
-        soak[i].baseDelivered = k.framesDelivered;
-        soak[i].baseDropped = k.framesDropped;
     }
-    run.setRunning(true);
-    pauseAll(0);
 
-    QTimer ticker;
-    ticker.setInterval(std::max(1, static_cast<int>(std::lround(1000.0 / o.rate))));
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        if (!firesBySoftware(o.triggerType))
+    void pauseAll(int paused)
+    {
+        for (const RunCamera& c : run_.cameras())
+            vc_.pauseFreeRun(c.serial.toUtf8().constData(), paused);
+    }
+
+    VCC_DEVICE_COUNTERS counters(const RunCamera& c) const
+    {
+        VCC_DEVICE_COUNTERS k{};
+        vc_.counters(c.serial.toUtf8().constData(), &k);
+        return k;
+    }
+
+    // Baseline with the devices quiet: every frame delivered from here on
+    // is numbered and must arrive. Then software triggers at the rate.
+    void startNumbering()
+    {
+        QVector<RunCamera>& cams = run_.cameras();
+        pauseAll(1);
+        waitFor(kQuietMs);
+        for (int i = 0; i < cams.size(); ++i) {
+            const VCC_DEVICE_COUNTERS k = counters(cams[i]);
+            soak_[i].baseDelivered = k.framesDelivered;
+            soak_[i].baseDropped = k.framesDropped;
+        }
+        run_.setRunning(true);
+        pauseAll(0);
+        ticker_.setInterval(std::max(1, static_cast<int>(std::lround(1000.0 / o_.rate))));
+        QObject::connect(&ticker_, &QTimer::timeout, [this] { triggerAll(); });
+        ticker_.start();
+        clock_.start();
+    }
+
+    void triggerAll()
+    {
+        if (!firesBySoftware(o_.triggerType))
             return;
+        QVector<RunCamera>& cams = run_.cameras();
         for (int i = 0; i < cams.size(); ++i) {
             if (cams[i].continuous)
                 continue;
-            const int n = soak[i].nextTrigger++;
-            const int cpp = std::max(1, o.capturesPerProduct);
-            run.trigger(i, n / cpp + 1, n % cpp + 1);
+            const FrameNumbers n = schedule_.at(soak_[i].nextTrigger++);
+            run_.trigger(i, n.product, n.capture);
         }
-    });
-    ticker.start();
+    }
 
-    QRandomGenerator rng(o.seed ? o.seed : static_cast<quint32>(QDateTime::currentMSecsSinceEpoch()));
-    bool interrupted = false;
-    QElapsedTimer clock;
-    clock.start();
-    auto showProgress = [&](int cycle, const QString& what) {
+    bool showProgress(int cycle, const QString& what)
+    {
         qint64 total = 0;
-        for (const SoakCamera& s : soak)
+        for (const SoakCamera& s : soak_)
             total += s.received;
-        progress.update(cycle, o.cycles, QStringLiteral("cycles, %1 frames, %2").arg(total).arg(what));
+        progress_.update(cycle, o_.cycles, QStringLiteral("cycles, %1 frames, %2").arg(total).arg(what));
         return false;
-    };
-    for (int k = 1; k <= o.cycles && !interrupted; ++k) {
-        if (!waitFor(2000, [&] { return showProgress(k - 1, QStringLiteral("capturing")); })) { interrupted = true; break; }
+    }
+
+    // Captures, unplugs a random camera, plugs it in, waits for its
+    // reconnect and captures again. False when Ctrl-C was pressed.
+    bool unplugCycle(int k)
+    {
+        if (!waitFor(kCaptureBeforeMs, [&] { return showProgress(k - 1, QStringLiteral("capturing")); }))
+            return false;
+        QVector<RunCamera>& cams = run_.cameras();
         Cycle cy;
         cy.number = k;
-        const int pick = static_cast<int>(rng.bounded(static_cast<quint32>(cams.size())));
+        const int pick = static_cast<int>(rng_.bounded(static_cast<quint32>(cams.size())));
         cy.serial = cams[pick].serial;
-        cy.detachedMs = static_cast<qint64>(o.detachedSeconds * 1000 * (0.5 + rng.generateDouble()));
-        cycles << cy;
+        cy.detachedMs = static_cast<qint64>(o_.detachedSeconds * 1000 * (0.5 + rng_.generateDouble()));
+        cycles_ << cy;
         say(QStringLiteral("cycle %1: unplugging %2 for %3 ms").arg(k).arg(cy.serial).arg(cy.detachedMs));
         const int reconnectsBefore = cams[pick].reconnects;
-        vc.detach(cy.serial.toUtf8().constData());
-        if (!waitFor(cy.detachedMs, [&] { return showProgress(k - 1, QStringLiteral("unplugged")); })) {
-            vc.attach(cy.serial.toUtf8().constData());
-            interrupted = true;
-            break;
-        }
-        vc.attach(cy.serial.toUtf8().constData());
+        const QByteArray serial = cy.serial.toUtf8();
+        vc_.detach(serial.constData());
+        const bool stayed = waitFor(cy.detachedMs, [&] { return showProgress(k - 1, QStringLiteral("unplugged")); });
+        vc_.attach(serial.constData());
+        if (!stayed)
+            return false;
         QElapsedTimer since;
         since.start();
-        const bool came = waitFor(static_cast<qint64>(o.reconnectTimeout * 1000), [&] {
+        const bool came = waitFor(static_cast<qint64>(o_.reconnectTimeout * 1000), [&] {
             showProgress(k - 1, QStringLiteral("waiting for the reconnect"));
             return cams[pick].reconnects > reconnectsBefore;
         });
         if (cams[pick].reconnects > reconnectsBefore)
-            cycles.last().reconnectMs = since.elapsed();
-        if (!came && interrupt::requested()) { interrupted = true; break; }
-        if (!waitFor(1000, [&] { return showProgress(k, QStringLiteral("capturing")); })) { interrupted = true; break; }
+            cycles_.last().reconnectMs = since.elapsed();
+        if (!came && interrupt::requested())
+            return false;
+        return waitFor(kCaptureAfterMs, [&] { return showProgress(k, QStringLiteral("capturing")); });
     }
 
-    // End: quiet the devices, take in what is on its way, then compare.
-    ticker.stop();
-    pauseAll(1);
-    waitFor(500);
-    QCoreApplication::processEvents();
-    run.setRunning(false);
-    waitFor(100);
-    progress.finish();
-    logwatch::setBeforeForward(nullptr);
-
-    const LogCounts logs = logwatch::snapshot();
-    QJsonArray camArray;
-    qint64 lostTotal = 0;
-    bool failed = false;
-    for (int i = 0; i < cams.size(); ++i) {
-        const VCC_DEVICE_COUNTERS k = counters(cams[i]);
-        const qint64 delivered = static_cast<qint64>(k.framesDelivered - soak[i].baseDelivered);
-        const qint64 lost = std::max<qint64>(0, delivered - soak[i].received);
-        lostTotal += lost;
-        const ContinuityCounts cc = logs.continuity.value(cams[i].index);
-        QJsonObject j;
-        j["serial"] = cams[i].serial;
-        j["deliveredByDevice"] = delivered;
-        j["received"] = soak[i].received;
-        j["lostAfterDelivery"] = lost;
-        j["droppedInSdkBuffers"] = static_cast<qint64>(k.framesDropped - soak[i].baseDropped);
-        j["lostFramesInLog"] = cc.lostFrames;
-        j["continuityWarnings"] = cc.warnings;
-        j["losses"] = cams[i].losses;
-        j["reconnects"] = cams[i].reconnects;
-        camArray.append(j);
+    // Quiets the devices and takes in what is on its way.
+    void quietAndTakeIn()
+    {
+        ticker_.stop();
+        pauseAll(1);
+        waitFor(kTakeInMs);
+        QCoreApplication::processEvents();
+        run_.setRunning(false);
+        waitFor(100);
+        progress_.finish();
+        logwatch::setBeforeForward(nullptr);
     }
-    pauseAll(0);
-    run.close();
 
-    QJsonArray cycleArray;
-    int missingReconnects = 0, breaks = 0;
-    for (const Cycle& cy : cycles) {
-        QJsonObject j;
-        j["cycle"] = cy.number;
-        j["serial"] = cy.serial;
-        j["unpluggedMs"] = cy.detachedMs;
-        j["lossSeen"] = cy.lossSeen;
-        j["reconnectAfterAttachMs"] = cy.reconnectMs >= 0 ? QJsonValue(cy.reconnectMs) : QJsonValue();
-        if (cy.checked) {
-            j["lastBefore"] = QStringLiteral("p%1 c%2").arg(cy.before.product).arg(cy.before.capture);
-            j["firstAfter"] = QStringLiteral("p%1 c%2").arg(cy.after.product).arg(cy.after.capture);
+    QJsonArray cameraReports()
+    {
+        const LogCounts logs = logwatch::snapshot();
+        QJsonArray camArray;
+        const QVector<RunCamera>& cams = run_.cameras();
+        for (int i = 0; i < cams.size(); ++i) {
+            const VCC_DEVICE_COUNTERS k = counters(cams[i]);
+            const qint64 delivered = static_cast<qint64>(k.framesDelivered - soak_[i].baseDelivered);
+            const qint64 lost = std::max<qint64>(0, delivered - soak_[i].received);
+            lostTotal_ += lost;
+            const ContinuityCounts cc = logs.continuity.value(cams[i].index);
+            QJsonObject j;
+            j["serial"] = cams[i].serial;
+            j["deliveredByDevice"] = delivered;
+            j["received"] = soak_[i].received;
+            j["lostAfterDelivery"] = lost;
+            j["droppedInSdkBuffers"] = static_cast<qint64>(k.framesDropped - soak_[i].baseDropped);
+            j["lostFramesInLog"] = cc.lostFrames;
+            j["continuityWarnings"] = cc.warnings;
+            j["losses"] = cams[i].losses;
+            j["reconnects"] = cams[i].reconnects;
+            camArray.append(j);
         }
-        j["numberingContinuous"] = cy.checked ? QJsonValue(cy.continuous) : QJsonValue();
-        cycleArray.append(j);
-        if (cy.reconnectMs < 0)
-            ++missingReconnects;
-        if (cy.checked && !cy.continuous)
-            ++breaks;
-        if (cy.reconnectMs >= 0 && !cy.checked)
-            ++breaks; // reconnected but no frame came afterwards
+        return camArray;
     }
-    failed = lostTotal > 0 || missingReconnects > 0 || breaks > 0;
-    QJsonObject s;
-    s["cameras"] = camArray;
-    s["cycles"] = cycleArray;
-    s["lostAfterDelivery"] = lostTotal;
-    s["missingReconnects"] = missingReconnects;
-    s["numberingBreaks"] = breaks;
-    s["interrupted"] = interrupted;
-    s["passed"] = !failed && !interrupted;
-    s["seconds"] = clock.elapsed() / 1000.0;
-    s["criticalsInLog"] = logs.criticals;
-    const QString summaryPath = QDir(out).filePath(QStringLiteral("summary.json"));
-    if (!writeJsonFile(summaryPath, s, error))
-        say(QStringLiteral("error: %1").arg(error));
 
-    QTextStream os(stdout);
-    os << QStringLiteral("soak: %1 cycle(s), %2 frame(s) lost after delivery, %3 reconnect(s) missing, %4 numbering break(s)\n")
-              .arg(cycles.size()).arg(lostTotal).arg(missingReconnects).arg(breaks);
-    for (const QJsonValue& v : camArray) {
-        const QJsonObject j = v.toObject();
-        os << QStringLiteral("  %1: %2 delivered, %3 received, %4 reconnect(s)\n")
-                  .arg(j["serial"].toString()).arg(j["deliveredByDevice"].toInt()).arg(j["received"].toInt()).arg(j["reconnects"].toInt());
+    QJsonArray cycleReports()
+    {
+        QJsonArray cycleArray;
+        for (const Cycle& cy : cycles_) {
+            QJsonObject j;
+            j["cycle"] = cy.number;
+            j["serial"] = cy.serial;
+            j["unpluggedMs"] = cy.detachedMs;
+            j["lossSeen"] = cy.lossSeen;
+            j["reconnectAfterAttachMs"] = cy.reconnectMs >= 0 ? QJsonValue(cy.reconnectMs) : QJsonValue();
+            if (cy.checked) {
+                j["lastBefore"] = QStringLiteral("p%1 c%2").arg(cy.before.product).arg(cy.before.capture);
+                j["firstAfter"] = QStringLiteral("p%1 c%2").arg(cy.after.product).arg(cy.after.capture);
+            }
+            j["numberingContinuous"] = cy.checked ? QJsonValue(cy.continuous) : QJsonValue();
+            cycleArray.append(j);
+            if (cy.reconnectMs < 0)
+                ++missingReconnects_;
+            if (cy.checked && !cy.continuous)
+                ++breaks_;
+            if (cy.reconnectMs >= 0 && !cy.checked)
+                ++breaks_; // reconnected but no frame came afterwards
+        }
+        return cycleArray;
     }
-    os << QStringLiteral("summary: %1\n").arg(QDir(summaryPath).absolutePath());
-    os.flush();
-    if (interrupted)
-        return kExitInterrupted;
-    return failed ? kExitIncomplete : kExitOk;
+
+    void writeSummary()
+    {
+        const LogCounts logs = logwatch::snapshot();
+        cameras_ = cameraReports();
+        pauseAll(0);
+        run_.close();
+        QJsonObject s;
+        s["cameras"] = cameras_;
+        s["cycles"] = cycleReports();
+        failed_ = lostTotal_ > 0 || missingReconnects_ > 0 || breaks_ > 0;
+        s["lostAfterDelivery"] = lostTotal_;
+        s["missingReconnects"] = missingReconnects_;
+        s["numberingBreaks"] = breaks_;
+        s["interrupted"] = interrupted_;
+        s["passed"] = !failed_ && !interrupted_;
+        s["seconds"] = clock_.elapsed() / 1000.0;
+        s["criticalsInLog"] = logs.criticals;
+        summaryPath_ = QDir(out_).filePath(QStringLiteral("summary.json"));
+        QString error;
+        if (!writeJsonFile(summaryPath_, s, error))
+            say(QStringLiteral("error: %1").arg(error));
+    }
+
+    int verdict()
+    {
+        QTextStream os(stdout);
+        os << QStringLiteral("soak: %1 cycle(s), %2 frame(s) lost after delivery, %3 reconnect(s) missing, %4 numbering break(s)\n")
+                  .arg(cycles_.size()).arg(lostTotal_).arg(missingReconnects_).arg(breaks_);
+        for (const QJsonValue& v : cameras_) {
+            const QJsonObject j = v.toObject();
+            os << QStringLiteral("  %1: %2 delivered, %3 received, %4 reconnect(s)\n")
+                      .arg(j["serial"].toString()).arg(j["deliveredByDevice"].toInt()).arg(j["received"].toInt()).arg(j["reconnects"].toInt());
+        }
+        os << QStringLiteral("summary: %1\n").arg(QDir(summaryPath_).absolutePath());
+        os.flush();
+        if (interrupted_)
+            return kExitInterrupted;
+        return failed_ ? kExitIncomplete : kExitOk;
+    }
+
+    const HostOptions& o_;
+    const ProductSchedule schedule_;
+    QString out_;
+    QString summaryPath_;
+    PluginScan scan_;
+    VirtualControl vc_;
+    CameraRun run_;
+    QVector<SoakCamera> soak_;
+    QVector<Cycle> cycles_;
+    Progress progress_;
+    QTimer ticker_;
+    QElapsedTimer clock_;
+    QRandomGenerator rng_{o_.seed ? o_.seed : static_cast<quint32>(QDateTime::currentMSecsSinceEpoch())};
+    QJsonArray cameras_;
+    bool interrupted_ = false;
+    bool failed_ = false;
+    qint64 lostTotal_ = 0;
+    int missingReconnects_ = 0;
+    int breaks_ = 0;
+};
+
+} // namespace
+
+int runSoak(const HostOptions& o)
+{
+    return Soak(o).run();
 }

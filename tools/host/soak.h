@@ -2,13 +2,6 @@
 #ifndef LORVEXHOST_SOAK_H
 #define LORVEXHOST_SOAK_H
 
-// The successor of (product, capture) when frames are counted with
-// `capturesPerProduct` captures to a product.
-struct ProductCapture
-{
-    int product = 0;
-    int capture = 0;
-};
-ProductCapture nextNumbers(ProductCapture last, int capturesPerProduct);
+#include "schedule.h"
 
 #endif

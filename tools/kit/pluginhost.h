@@ -1,6 +1,6 @@
 // pluginhost.h - finding camera plug-ins in a folder and listing their cameras.
-#ifndef LORVEXHOST_PLUGINHOST_H
-#define LORVEXHOST_PLUGINHOST_H
+#ifndef LORVEXKIT_PLUGINHOST_H
+#define LORVEXKIT_PLUGINHOST_H
 
 #include <QString>
 #include <QStringList>

@@ -1,11 +1,44 @@
 // camerarun.cpp
 #include "camerarun.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QMutexLocker>
+
+#include <algorithm>
+
+namespace {
+
+QString jsonText(const QJsonValue& v)
+{
+    if (v.isArray())
+        return QString::fromUtf8(QJsonDocument(v.toArray()).toJson(QJsonDocument::Compact));
+    if (v.isString())
+        return v.toString();
+    return v.toVariant().toString();
+}
+
+} // namespace
 
 bool firesBySoftware(int triggerType)
 {
     return triggerType == 2 || triggerType == 4 || triggerType == 32;
+}
+
+QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used)
+{
+    const QJsonArray a = stored.value(QStringLiteral("paramsWrap")).toArray();
+    const QJsonArray b = used.value(QStringLiteral("paramsWrap")).toArray();
+    QStringList out;
+    for (int i = 0; i < std::min(a.size(), b.size()); ++i) {
+        const QJsonValue was = a[i].toObject().value(QStringLiteral("values"));
+        const QJsonValue now = b[i].toObject().value(QStringLiteral("values"));
+        if (was != now && !was.isUndefined())
+            out << QStringLiteral("settings row %1 holds %2, but the camera uses %3 (read back from the device: "
+                                  "change the device's feature file instead)")
+                       .arg(i).arg(jsonText(was), jsonText(now));
+    }
+    return out;
 }
 
 CameraRun::CameraRun(QObject* parent) : QObject(parent)
@@ -48,19 +81,29 @@ void CameraRun::open(const PluginScan& scan, const QStringList& serials, const Q
                 [this, slot] { ++cams_[slot].reconnects; if (onReconnect) onReconnect(cams_[slot]); }, Qt::QueuedConnection);
 
         QJsonObject json = settings.value(i);
-        if (json.isEmpty()) {
-            rc.cam->serialize(json);
-            QString error;
-            if (store && !store->write(rc.serial, json, error))
-                messages << error;
-            else if (store)
-                messages << QStringLiteral("%1: settings written with defaults to %2").arg(rc.serial, store->pathFor(rc.serial));
-        }
-        // deserialize restores the panel, starts grabbing and the reconnect timer.
+        const bool firstUse = json.isEmpty();
+        if (firstUse)
+            rc.cam->serialize(json); // the plug-in's defaults
+        // deserialize restores the panel, reads the geometry back from the
+        // device, starts grabbing and the reconnect timer.
         rc.cam->deserialize(json);
         {
             QMutexLocker lock(rc.cam->getMutex());
             rc.cam->setTrigParams(&cams_[slot].params);
+        }
+        QJsonObject used;
+        rc.cam->serialize(used);
+        if (firstUse && store) {
+            // The first file holds what the camera uses after the restore,
+            // the device's read-back included, as `panel --json` shows it.
+            QString error;
+            if (!store->write(rc.serial, used, error))
+                messages << error;
+            else
+                messages << QStringLiteral("%1: settings written with defaults to %2").arg(rc.serial, store->pathFor(rc.serial));
+        } else if (!firstUse) {
+            for (const QString& m : replacedRows(json, used))
+                messages << QStringLiteral("%1: %2").arg(rc.serial, m);
         }
         cams_[slot].opened = !rc.cam->getImageSize().isEmpty();
         cams_[slot].continuous = rc.cam->isContinuousMode();

@@ -1,6 +1,6 @@
 // interrupt.h - Ctrl-C (and SIGTERM) as a request to stop, not an abort.
-#ifndef LORVEXHOST_INTERRUPT_H
-#define LORVEXHOST_INTERRUPT_H
+#ifndef LORVEXKIT_INTERRUPT_H
+#define LORVEXKIT_INTERRUPT_H
 
 namespace interrupt {
 

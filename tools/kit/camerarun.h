@@ -1,8 +1,9 @@
 // camerarun.h - the cameras of one run: creation on the main thread, settings,
 // trigger settings, the running flag, software triggers and reception.
-#ifndef LORVEXHOST_CAMERARUN_H
-#define LORVEXHOST_CAMERARUN_H
+#ifndef LORVEXKIT_CAMERARUN_H
+#define LORVEXKIT_CAMERARUN_H
 
+#include "accounting.h"
 #include "camerainterface.h"
 #include "pluginhost.h"
 #include "settingsstore.h"
@@ -40,6 +41,7 @@ struct RunCamera
     int losses = 0;
     int reconnects = 0;
     int lastProduct = 0, lastCapture = 0;
+    FrameAccounting accounting;    // fed on the receiving thread
 };
 
 class CameraRun : public QObject
@@ -56,6 +58,7 @@ public:
               const CameraTrigParams& trig, const SettingsStore* store, QStringList& messages);
 
     QVector<RunCamera>& cameras() { return cams_; }
+    const QVector<RunCamera>& cameras() const { return cams_; }
 
     // Sets isRunning on every camera under its mutex. For continuous cameras
     // `budgetPerCamera` > 0 stops numbering after that many frames.
@@ -74,6 +77,10 @@ public:
 private:
     QVector<RunCamera> cams_;
 };
+
+// The rows of a stored panel whose values the camera did not keep (read back
+// from the device, or adjusted by the plug-in), as messages for the user.
+QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used);
 
 // True for the trigger types a software trigger fires (2, 4, 32).
 bool firesBySoftware(int triggerType);

@@ -2,6 +2,7 @@
 // type name, values and limits through the item's pointers by value type.
 #include "panelprint.h"
 
+#include "camerainterface.h"
 #include "cameraparams.h"
 
 #include <QStringList>
@@ -38,16 +39,51 @@ QString optionList(int count, const QString* names, const bool* flags, int selec
     return out.join(QStringLiteral(", "));
 }
 
+double number(int type, const void* p)
+{
+    switch (type) {
+    case Int: return *static_cast<const int*>(p);
+    case Float: return static_cast<double>(*static_cast<const float*>(p));
+    case Double: return *static_cast<const double*>(p);
+    default: return 0;
+    }
+}
+
+bool outside(const LineEditCameraParam& p)
+{
+    if (!p.value || !p.minimum || !p.maximum || (p.valueType != Int && p.valueType != Float && p.valueType != Double))
+        return false;
+    const double v = number(p.valueType, p.value);
+    return v < number(p.valueType, p.minimum) || v > number(p.valueType, p.maximum);
+}
+
 } // namespace
 
-QVector<PanelRow> describePanel(const QVector<ParamWrap*>& items)
+// The record's type information lives in the plug-in only, so the sanitizer's
+// dynamic-type check cannot follow this access; it reads the shared layout.
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((no_sanitize("vptr")))
+#endif
+QSet<const void*> deviceOwnedValues(CameraInterface* camera)
+{
+    void* base = camera ? camera->qt_metacast("CameraBase") : nullptr;
+    if (!base)
+        return {};
+    const CameraBase* b = static_cast<const CameraBase*>(base);
+    return {&b->offsetX, &b->offsetY, &b->width, &b->height, &b->mirrorX, &b->mirrorY};
+}
+
+QVector<PanelRow> describePanel(const QVector<ParamWrap*>& items, const QSet<const void*>& deviceValues)
 {
     QVector<PanelRow> rows;
     QString heading;
+    int index = -1;
     for (ParamWrap* item : items) {
+        ++index;
         if (!item)
             continue;
         PanelRow r;
+        r.index = index;
         r.kind = item->typeName();
         r.label = item->name;
         if (r.kind == QLatin1String("SeparateParam")) {
@@ -63,6 +99,8 @@ QVector<PanelRow> describePanel(const QVector<ParamWrap*>& items)
             r.limits = QStringLiteral("%1 .. %2 step %3")
                            .arg(valueText(p->valueType, p->minimum), valueText(p->valueType, p->maximum),
                                 valueText(p->valueType, p->step));
+            r.deviceOwned = deviceValues.contains(p->value);
+            r.outOfLimits = outside(*p);
         } else if (r.kind == QLatin1String("RadioBoxParam") || r.kind == QLatin1String("CheckBoxParam")) {
             auto* p = static_cast<RadioBoxParam*>(item);
             QStringList on;
@@ -71,6 +109,7 @@ QVector<PanelRow> describePanel(const QVector<ParamWrap*>& items)
                     on << p->names[i];
             r.value = on.isEmpty() ? QStringLiteral("(none)") : on.join(QStringLiteral(", "));
             r.options = optionList(p->count, p->names, p->values, -1);
+            r.deviceOwned = deviceValues.contains(p->values);
         } else if (r.kind == QLatin1String("ComboBoxParam")) {
             auto* p = static_cast<ComboBoxParam*>(item);
             const int sel = p->selectedIndex ? *p->selectedIndex : -1;
@@ -96,7 +135,10 @@ QString formatPanel(const QVector<PanelRow>& rows)
     auto pad = [&](const QString& s, int w) { return s + QString(std::max(0, w - cells(s)), ' '); };
     const QStringList head{QStringLiteral("label"), QStringLiteral("kind"), QStringLiteral("value"), QStringLiteral("limits"), QStringLiteral("options")};
     int w[4] = {cells(head[0]), cells(head[1]), cells(head[2]), cells(head[3])};
+    bool anyDevice = false, anyOutside = false;
     for (const PanelRow& r : rows) {
+        anyDevice = anyDevice || r.deviceOwned;
+        anyOutside = anyOutside || r.outOfLimits;
         if (r.kind == QLatin1String("SeparateParam"))
             continue;
         w[0] = std::max(w[0], cells(r.label.isEmpty() ? QStringLiteral("-") : r.label));
@@ -104,15 +146,25 @@ QString formatPanel(const QVector<PanelRow>& rows)
         w[2] = std::max(w[2], cells(r.value));
         w[3] = std::max(w[3], cells(r.limits));
     }
-    QString out = QStringLiteral("  ") + pad(head[0], w[0]) + "  " + pad(head[1], w[1]) + "  " + pad(head[2], w[2]) + "  " +
+    // The row number is the position in a settings file's "paramsWrap" array.
+    auto lead = [](const PanelRow& r) {
+        const QString mark = QStringLiteral("%1%2").arg(r.deviceOwned ? 'D' : ' ').arg(r.outOfLimits ? '!' : ' ');
+        return QStringLiteral("%1 %2 ").arg(r.index, 3).arg(mark);
+    };
+    QString out = QStringLiteral("row    ") + pad(head[0], w[0]) + "  " + pad(head[1], w[1]) + "  " + pad(head[2], w[2]) + "  " +
                   pad(head[3], w[3]) + "  " + head[4] + '\n';
     for (const PanelRow& r : rows) {
         if (r.kind == QLatin1String("SeparateParam")) {
-            out += QStringLiteral("== %1 ==\n").arg(r.label);
+            out += lead(r) + QStringLiteral("== %1 ==\n").arg(r.label);
             continue;
         }
-        out += QStringLiteral("  ") + pad(r.label.isEmpty() ? QStringLiteral("-") : r.label, w[0]) + "  " + pad(r.kind, w[1]) + "  " +
+        out += lead(r) + pad(r.label.isEmpty() ? QStringLiteral("-") : r.label, w[0]) + "  " + pad(r.kind, w[1]) + "  " +
                pad(r.value, w[2]) + "  " + pad(r.limits, w[3]) + "  " + r.options + '\n';
     }
+    if (anyDevice)
+        out += QStringLiteral("D: read back from the device at every open; a value in a settings file is replaced "
+                              "(change the device's feature file instead)\n");
+    if (anyOutside)
+        out += QStringLiteral("!: the value lies outside its own limits\n");
     return out;
 }

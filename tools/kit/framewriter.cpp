@@ -2,6 +2,7 @@
 #include "framewriter.h"
 
 #include <QDir>
+#include <QSaveFile>
 #include <QThread>
 
 #include <opencv2/imgcodecs.hpp>
@@ -35,33 +36,66 @@ FrameWriter::~FrameWriter()
 
 QString FrameWriter::submit(const cv::Mat& image, const QString& baseName, const QString& label, const QString& sortKey)
 {
-    QString name = baseName + QStringLiteral(".png");
-    for (int n = 2; used_.contains(name); ++n)
-        name = QStringLiteral("%1_%2.png").arg(baseName).arg(n);
-    used_.insert(name);
-
     if (!slots_.tryAcquire()) {
-        ++stalls_;
-        slots_.acquire();
+        ++refused_;
+        return QString();
+    }
+    QString name = baseName + QStringLiteral(".png");
+    {
+        QMutexLocker lock(&mutex_);
+        for (int n = 2; states_.contains(name); ++n)
+            name = QStringLiteral("%1_%2.png").arg(baseName).arg(n);
+        states_.insert(name, State::Pending);
     }
     const int order = submitted_++;
     const QString path = QDir(folder_).filePath(name);
     // The image shares its buffer with the delivered record; nobody writes
     // into it any more, so the worker may read it without a copy.
-    pool_.start([this, image, path, label, sortKey, order] { work(image, path, label, sortKey, order); });
+    pool_.start([this, image, path, name, label, sortKey, order] { work(image, path, name, label, sortKey, order); });
     return name;
 }
 
-void FrameWriter::work(cv::Mat image, QString path, QString label, QString sortKey, int order)
+FrameWriter::State FrameWriter::state(const QString& name) const
 {
+    QMutexLocker lock(&mutex_);
+    return states_.value(name, State::Failed);
+}
+
+namespace {
+
+// Encodes the whole image first, then writes it under a temporary name that
+// is renamed only once every byte is on disk.
+bool writePng(const QString& path, const cv::Mat& image, int compression, QString& error)
+{
+    std::vector<uchar> bytes;
+    const std::vector<int> params{cv::IMWRITE_PNG_COMPRESSION, compression};
+    if (!cv::imencode(".png", image, bytes, params)) {
+        error = QStringLiteral("%1: could not be encoded").arg(path);
+        return false;
+    }
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly)
+        || f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())
+        || !f.commit()) {
+        error = QStringLiteral("%1: could not be written: %2").arg(path, f.errorString());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void FrameWriter::work(cv::Mat image, QString path, QString name, QString label, QString sortKey, int order)
+{
+    {
+        QMutexLocker lock(&mutex_);
+        states_[name] = State::Started;
+    }
     QString error;
     try {
         const cv::Mat out = toWritable(image);
-        if (savePng_) {
-            const std::vector<int> params{cv::IMWRITE_PNG_COMPRESSION, compression_};
-            if (!cv::imwrite(path.toStdString(), out, params))
-                error = QStringLiteral("%1: could not be written").arg(path);
-        }
+        if (savePng_)
+            writePng(path, out, compression_, error);
         if (order < thumbnailLimit_ && !out.empty()) {
             Thumbnail t;
             t.order = order;
@@ -85,16 +119,36 @@ void FrameWriter::work(cv::Mat image, QString path, QString label, QString sortK
         if (error.isEmpty()) {
             if (savePng_)
                 ++written_;
+            states_[name] = State::Written;
         } else {
             errors_ << error;
+            states_[name] = State::Failed;
         }
     }
     slots_.release();
 }
 
-void FrameWriter::finish()
+void FrameWriter::finish(int withinMs)
 {
+    if (withinMs < 0 || pool_.waitForDone(withinMs)) {
+        pool_.waitForDone();
+        return;
+    }
+    pool_.clear(); // drops the tasks not started; the running ones end
     pool_.waitForDone();
+    QMutexLocker lock(&mutex_);
+    for (auto it = states_.begin(); it != states_.end(); ++it)
+        if (it.value() == State::Pending) {
+            it.value() = State::Abandoned;
+            ++abandoned_;
+            slots_.release();
+        }
+}
+
+int FrameWriter::abandoned() const
+{
+    QMutexLocker lock(&mutex_);
+    return abandoned_;
 }
 
 int FrameWriter::written() const

@@ -1,6 +1,6 @@
 // reports.h - the per-frame report, the run summary and the contact sheet.
-#ifndef LORVEXHOST_REPORTS_H
-#define LORVEXHOST_REPORTS_H
+#ifndef LORVEXKIT_REPORTS_H
+#define LORVEXKIT_REPORTS_H
 
 #include "framewriter.h"
 

@@ -1,6 +1,6 @@
 // progress.h - one self-updating line on a terminal; nothing otherwise.
-#ifndef LORVEXHOST_PROGRESS_H
-#define LORVEXHOST_PROGRESS_H
+#ifndef LORVEXKIT_PROGRESS_H
+#define LORVEXKIT_PROGRESS_H
 
 #include <QMutex>
 #include <QString>

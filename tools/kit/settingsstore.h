@@ -1,6 +1,6 @@
 // settingsstore.h - one JSON settings file per camera serial number.
-#ifndef LORVEXHOST_SETTINGSSTORE_H
-#define LORVEXHOST_SETTINGSSTORE_H
+#ifndef LORVEXKIT_SETTINGSSTORE_H
+#define LORVEXKIT_SETTINGSSTORE_H
 
 #include <QJsonObject>
 #include <QString>

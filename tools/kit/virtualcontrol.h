@@ -1,7 +1,7 @@
 // virtualcontrol.h - the virtual SDK's control functions, looked up at run
 // time, so that the host also runs on a real SDK that has none of them.
-#ifndef LORVEXHOST_VIRTUALCONTROL_H
-#define LORVEXHOST_VIRTUALCONTROL_H
+#ifndef LORVEXKIT_VIRTUALCONTROL_H
+#define LORVEXKIT_VIRTUALCONTROL_H
 
 #include "VirtualCameraControl.h" // declarations only; nothing is linked
 

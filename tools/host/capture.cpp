@@ -1,0 +1,454 @@
+// capture.cpp - the main job: trigger, receive, write, and say plainly
+// whether every frame is there and numbered right.
+#include "commands.h"
+
+#include "camerarun.h"
+#include "framewriter.h"
+#include "interrupt.h"
+#include "logwatch.h"
+#include "progress.h"
+#include "reports.h"
+#include "settingsstore.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+
+#include <cmath>
+#include <deque>
+#include <memory>
+
+namespace {
+
+// Lets queued signals arrive for `ms` milliseconds.
+void drainEvents(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    } while (t.elapsed() < ms);
+    QCoreApplication::processEvents();
+}
+
+// After the cameras are closed: time to take in the frames they handed over.
+constexpr int kTakeInMs = 30;
+constexpr int kWatchMs = 20;
+// A timed run's end waits for queued images until this long after its clock.
+constexpr int kEndBudgetMs = 300;
+
+// A received frame's report row, held until its image is on disk (or known
+// not to be), so that frames.csv never names a file that does not exist.
+struct PendingRow
+{
+    FrameRecord record;
+    int slot = 0;
+};
+
+class Capture
+{
+public:
+    explicit Capture(const HostOptions& o) : o_(o), freeRun_(o.freeRunSeconds > 0),
+        perCamera_(freeRun_ ? 0 : o.products * o.captures) {}
+
+    int run()
+    {
+        int rc = openEverything();
+        if (rc != kExitOk)
+            return rc;
+        announceModes();
+        planAccounting();
+        receive();
+        triggerAndWait();
+        finishReception();
+        writeReports();
+        return verdict();
+    }
+
+private:
+    int openEverything()
+    {
+        QString error;
+        if (!claimOutputFolder(o_, QStringLiteral("capture-out"), out_, error)) {
+            say(QStringLiteral("error: %1; nothing was captured").arg(error));
+            return kExitOutput;
+        }
+        int rc = checkSettingsFolder(o_);
+        if (rc != kExitOk)
+            return rc;
+        if ((rc = loadPlugins(o_, scan_)) != kExitOk)
+            return rc;
+        if ((rc = openCameras(o_, scan_, QStringLiteral("error: no camera to capture from"), run_, unknown_)) != kExitOk)
+            return rc;
+        if (!csv_.open(QDir(out_).filePath(QStringLiteral("frames.csv")), error)) {
+            say(QStringLiteral("error: %1").arg(error));
+            return kExitOutput;
+        }
+        writer_ = std::make_unique<FrameWriter>(out_, !o_.noImages, o_.pngCompression, o_.sheetLimit);
+        return kExitOk;
+    }
+
+    void announceModes()
+    {
+        for (const RunCamera& c : run_.cameras()) {
+            if (!c.opened)
+                continue;
+            if (c.continuous)
+                say(QStringLiteral("%1: the device runs without triggers (its trigger mode is off); frames are counted as they come")
+                        .arg(c.serial));
+            else if (!firesBySoftware(o_.triggerType))
+                say(QStringLiteral("%1: trigger type %2 is not fired by software; waiting for external triggers")
+                        .arg(c.serial).arg(o_.triggerType));
+        }
+    }
+
+    // Which numbers each frame must carry, where the settings fix them.
+    void planAccounting()
+    {
+        const bool fromTrigger = o_.triggerType == 32 && !o_.sync;
+        for (RunCamera& c : run_.cameras()) {
+            if (fromTrigger) {
+                // A free-running device carries the numbers of its one arming trigger.
+                c.accounting.setSchedule(ProductSchedule(o_.captures, o_.productsPerCycle), !c.continuous);
+            } else {
+                // A product time-out renumbers late frames by the clock, and
+                // synchronised numbering with another capture count follows
+                // the triggers only partly: neither fixes the numbers.
+                const bool fixed = o_.cycleTimeout <= 0 && !(o_.sync && o_.captures != o_.capturesPerProduct);
+                c.accounting.setSchedule(ProductSchedule(o_.capturesPerProduct, o_.productsPerCycle), fixed);
+            }
+            // Frames asked for by software triggers are counted as they are
+            // sent; the others are asked for all at once.
+            if (!freeRun_ && (c.continuous || !firesBySoftware(o_.triggerType)))
+                c.accounting.addTriggered(perCamera_);
+        }
+    }
+
+    void receive()
+    {
+        logwatch::setBeforeForward([this] { progress_.clearLine(); });
+        run_.onFrame = [this](RunCamera& c, const ImageProcessData& d) { takeFrame(c, d); };
+        run_.onLoss = [](RunCamera& c) { say(QStringLiteral("%1: camera lost").arg(c.serial)); };
+        run_.onReconnect = [](RunCamera& c) { say(QStringLiteral("%1: camera reconnected").arg(c.serial)); };
+    }
+
+    void takeFrame(RunCamera& c, const ImageProcessData& d)
+    {
+        if (d.productId <= 0) {
+            ++c.preview; // a frame taken while not running: not part of the run
+            return;
+        }
+        const logwatch::LossBefore loss = logwatch::takeLossBefore(c.index, d.productId, d.cycleCapture);
+        c.accounting.frameReceived({d.productId, d.cycleCapture, d.cycleProduct}, loss.frames, true, loss.packets);
+        ++c.received;
+        ++received_;
+
+        PendingRow p;
+        p.slot = static_cast<int>(&c - run_.cameras().data());
+        FrameRecord& r = p.record;
+        r.camera = c.serial;
+        r.cameraIndex = c.index;
+        r.product = d.productId;
+        r.capture = d.cycleCapture;
+        r.productInCycle = d.cycleProduct;
+        r.deviceTimeMs = d.captureTime.isValid() ? d.captureTime.toMSecsSinceEpoch() : 0;
+        r.receiveTimeMs = d.receiveTime;
+        r.hostTimeMs = QDateTime::currentMSecsSinceEpoch();
+        r.width = d.image.cols;
+        r.height = d.image.rows;
+        r.channels = d.image.channels();
+        if (!d.image.empty()) {
+            const QString key = QStringLiteral("%1_p%2_c%3").arg(c.serial).arg(r.product).arg(r.capture);
+            r.file = writer_->submit(d.image, key, QStringLiteral("%1 p%2 c%3").arg(c.serial).arg(r.product).arg(r.capture),
+                                     QStringLiteral("%1|%2|%3").arg(c.serial).arg(r.product, 10, 10, QChar('0'))
+                                         .arg(r.capture, 10, 10, QChar('0')));
+            if (r.file.isEmpty() && !o_.noImages)
+                c.accounting.imageNotWritten(); // the writing queue was full
+        }
+        rows_.push_back(p);
+        flushRows();
+    }
+
+    // Appends the rows whose images are settled, in the order received.
+    void flushRows()
+    {
+        while (!rows_.empty()) {
+            PendingRow& p = rows_.front();
+            if (!p.record.file.isEmpty()) {
+                const FrameWriter::State st = writer_->state(p.record.file);
+                if (st == FrameWriter::State::Pending || st == FrameWriter::State::Started)
+                    return;
+                if (st != FrameWriter::State::Written) {
+                    p.record.file.clear();
+                    run_.cameras()[p.slot].accounting.imageNotWritten();
+                }
+            }
+            if (!!o_.noImages)
+                p.record.file.clear();
+            csv_.append(p.record);
+            rows_.pop_front();
+        }
+    }
+
+    bool complete() const
+    {
+        if (freeRun_)
+            return false;
+        for (const RunCamera& c : run_.cameras())
+            if (c.accounting.delivered() + c.accounting.lostUpstream() < perCamera_)
+                return false;
+        return true;
+    }
+
+    // One (product, capture) per tick on every camera waiting for triggers.
+    void fireNext(QTimer& ticker)
+    {
+        if (!freeRun_ && nextTrigger_ >= perCamera_) {
+            ticker.stop();
+            return;
+        }
+        const FrameNumbers n = ProductSchedule(o_.captures).at(nextTrigger_++);
+        QVector<RunCamera>& cams = run_.cameras();
+        if (firesBySoftware(o_.triggerType))
+            for (int i = 0; i < cams.size(); ++i)
+                if (!cams[i].continuous) {
+                    run_.trigger(i, n.product, n.capture);
+                    cams[i].accounting.addTriggered();
+                }
+        // After the last trigger, missing frames get --timeout to arrive.
+        if (!freeRun_ && nextTrigger_ >= perCamera_)
+            deadline_ = std::min(deadline_, clock_.elapsed() + static_cast<qint64>(o_.timeoutSeconds * 1000));
+    }
+
+    // False once the run is over: Ctrl-C, every frame accounted for, or time.
+    bool keepGoing()
+    {
+        flushRows();
+        if (interrupt::requested()) {
+            interrupted_ = true;
+            return false;
+        }
+        if (complete() || clock_.elapsed() >= deadline_)
+            return false;
+        progress_.update(received_, freeRun_ ? 0 : perCamera_ * run_.cameras().size(),
+                         freeRun_ ? QStringLiteral("%1 s").arg(clock_.elapsed() / 1000) : QString());
+        return true;
+    }
+
+    void triggerAndWait()
+    {
+        bool anyTriggered = false;
+        for (const RunCamera& c : run_.cameras())
+            anyTriggered = anyTriggered || (c.opened && !c.continuous);
+        started_ = QDateTime::currentDateTime();
+        run_.setRunning(true, perCamera_);
+        clock_.start();
+        deadline_ = freeRun_ ? static_cast<qint64>(o_.freeRunSeconds * 1000)
+                             : static_cast<qint64>((perCamera_ / o_.rate + o_.timeoutSeconds) * 1000);
+
+        QEventLoop loop;
+        QTimer ticker;
+        ticker.setTimerType(Qt::PreciseTimer);
+        ticker.setInterval(std::max(1, static_cast<int>(std::lround(1000.0 / o_.rate))));
+        QObject::connect(&ticker, &QTimer::timeout, [&] { fireNext(ticker); });
+        QTimer watch;
+        watch.setInterval(kWatchMs);
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (!keepGoing())
+                loop.quit();
+        });
+        if (anyTriggered)
+            ticker.start();
+        watch.start();
+        loop.exec();
+    }
+
+    // Stops numbering, closes the cameras, takes in what was already on its
+    // way and waits for the images in the writing queue.
+    void finishReception()
+    {
+        QElapsedTimer sinceEnd;
+        sinceEnd.start();
+        run_.setRunning(false);
+        // Frames handed over before the close wait in this thread's queue;
+        // the connections stay usable for them until they are taken in.
+        run_.close();
+        drainEvents(kTakeInMs);
+        progress_.update(received_, freeRun_ ? 0 : perCamera_ * run_.cameras().size(),
+                         interrupted_ ? QStringLiteral("interrupted") : QStringLiteral("done"));
+        progress_.finish();
+        logwatch::setBeforeForward(nullptr);
+        // A timed run ends on time: what the disk has not started by then is
+        // left unwritten (and counted), never waited for.
+        writer_->finish(freeRun_ && !interrupted_ ? std::max<int>(0, kEndBudgetMs - static_cast<int>(sinceEnd.elapsed())) : -1);
+        flushRows();
+        csv_.close();
+        for (RunCamera& c : run_.cameras()) {
+            const qint64 unmatched = logwatch::takeUnmatchedLoss(c.index);
+            if (unmatched > 0)
+                c.accounting.lostWithoutFrame(unmatched, false);
+            if (freeRun_ && (c.continuous || !firesBySoftware(o_.triggerType)))
+                c.accounting.addTriggered(c.accounting.delivered() + c.accounting.lostUpstream());
+        }
+    }
+
+    QJsonObject cameraJson(const RunCamera& c, const LogCounts& logs) const
+    {
+        const ContinuityCounts cc = logs.continuity.value(c.index);
+        QJsonObject j;
+        j["serial"] = c.serial;
+        j["cameraIndex"] = c.index;
+        j["opened"] = c.opened;
+        j["mode"] = !c.opened ? "not opened" : c.continuous ? "runs without triggers" : "triggered";
+        if (!freeRun_)
+            j["expected"] = perCamera_;
+        c.accounting.writeJson(j);
+        j["previewFramesIgnored"] = c.preview;
+        j["lostFramesInLog"] = cc.lostFrames;
+        j["lostPacketsInLog"] = cc.lostPackets;
+        j["continuityWarnings"] = cc.warnings;
+        j["losses"] = c.losses;
+        j["reconnects"] = c.reconnects;
+        return j;
+    }
+
+    void writeReports()
+    {
+        const QString sheetPath = QDir(out_).filePath(QStringLiteral("contact-sheet.png"));
+        sheet_ = writeContactSheet(sheetPath, writer_->thumbnails(), sheetError_);
+
+        const LogCounts logs = logwatch::snapshot();
+        QJsonArray camArray;
+        qint64 delivered = 0, dropped = 0, lost = 0, notWritten = 0, misnumbered = 0;
+        int reconnects = 0;
+        for (const RunCamera& c : run_.cameras()) {
+            camArray.append(cameraJson(c, logs));
+            delivered += c.accounting.delivered();
+            dropped += c.accounting.dropped();
+            lost += c.accounting.lostUpstream();
+            notWritten += c.accounting.notWritten();
+            misnumbered += c.accounting.misnumbered();
+            reconnects += c.reconnects;
+            clean_ = clean_ && c.accounting.clean();
+        }
+        QJsonObject t;
+        t["triggerType"] = o_.triggerType;
+        t["capturesPerProduct"] = o_.capturesPerProduct;
+        t["productsPerCycle"] = o_.productsPerCycle;
+        t["cycleTimeout"] = o_.cycleTimeout;
+        t["syncProductId"] = o_.sync ? 1 : 0;
+        QJsonObject s;
+        s["started"] = started_.toString(Qt::ISODateWithMs);
+        s["finished"] = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
+        s["interrupted"] = interrupted_;
+        s["trigger"] = t;
+        if (freeRun_)
+            s["freeRunSeconds"] = o_.freeRunSeconds;
+        else {
+            s["products"] = o_.products;
+            s["captures"] = o_.captures;
+            s["rate"] = o_.rate;
+        }
+        s["cameras"] = camArray;
+        s["delivered"] = delivered;
+        s["dropped"] = dropped;
+        s["lostUpstream"] = lost;
+        s["notWritten"] = notWritten;
+        s["numberingMismatches"] = misnumbered;
+        s["complete"] = clean_;
+        qint64 lostInLog = 0;
+        for (const ContinuityCounts& cc : logs.continuity)
+            lostInLog += cc.lostFrames;
+        s["lostFramesInLog"] = lostInLog;
+        s["reconnects"] = reconnects;
+        s["cycleTimeoutsInLog"] = logs.cycleTimeouts;
+        s["warningsInLog"] = logs.warnings;
+        s["criticalsInLog"] = logs.criticals;
+        s["imagesWritten"] = writer_->written();
+        s["writeErrors"] = QJsonArray::fromStringList(writer_->errors());
+        s["settingsFolder"] = QDir(o_.settingsDir).absolutePath();
+        s["contactSheet"] = sheet_ ? QStringLiteral("contact-sheet.png") : QString();
+        summaryPath_ = QDir(out_).filePath(QStringLiteral("summary.json"));
+        QString error;
+        if (!writeJsonFile(summaryPath_, s, error))
+            say(QStringLiteral("error: %1").arg(error));
+        for (const QString& e : writer_->errors())
+            say(QStringLiteral("error: %1").arg(e));
+        delivered_ = delivered;
+    }
+
+    int verdict()
+    {
+        QTextStream os(stdout);
+        const QString abs = QDir(out_).absolutePath();
+        os << QStringLiteral("pictures:      %1/\n").arg(abs);
+        os << QStringLiteral("report:        %1\n").arg(QDir(abs).filePath(QStringLiteral("frames.csv")));
+        os << QStringLiteral("summary:       %1\n").arg(QDir(abs).filePath(QStringLiteral("summary.json")));
+        if (sheet_)
+            os << QStringLiteral("contact sheet: %1\n").arg(QDir(abs).filePath(QStringLiteral("contact-sheet.png")));
+        os.flush();
+        if (!sheet_)
+            say(QStringLiteral("no contact sheet: %1").arg(sheetError_));
+        // The last lines: every camera's counts, then the verdict.
+        for (const RunCamera& c : run_.cameras()) {
+            os << QStringLiteral("%1: %2\n").arg(c.serial, c.accounting.countsText());
+            const QString where = c.accounting.lossText();
+            if (!where.isEmpty())
+                os << QStringLiteral("%1: %2\n").arg(c.serial, where);
+            if (c.accounting.misnumbered() > 0)
+                os << QStringLiteral("%1: numbering disagrees with the trigger settings: %2\n").arg(c.serial, c.accounting.firstMismatch());
+        }
+        os << QStringLiteral("%1 frames from %2 camera(s)%3%4\n").arg(delivered_).arg(run_.cameras().size())
+                  .arg(freeRun_ ? QString() : QStringLiteral(" (%1 expected)").arg(perCamera_ * run_.cameras().size()))
+                  .arg(clean_ ? QStringLiteral(", all accounted for") : QStringLiteral(", NOT all accounted for"));
+        os.flush();
+        if (interrupted_)
+            return kExitInterrupted;
+        if (!writer_->errors().isEmpty())
+            return kExitOutput;
+        if (unknown_ > 0)
+            say(QStringLiteral("note: %1 requested serial number(s) were not attached").arg(unknown_));
+        if (!clean_) {
+            say(QStringLiteral("%1: frames were lost, dropped, left unwritten or misnumbered (see %2)")
+                    .arg(o_.allowLoss ? QStringLiteral("warning") : QStringLiteral("error"), summaryPath_));
+            return o_.allowLoss ? kExitOk : kExitIncomplete;
+        }
+        return kExitOk;
+    }
+
+    const HostOptions& o_;
+    const bool freeRun_;
+    const int perCamera_;
+    QString out_;
+    PluginScan scan_;
+    CameraRun run_;
+    int unknown_ = 0;
+    FrameCsv csv_;
+    std::unique_ptr<FrameWriter> writer_;
+    Progress progress_;
+    std::deque<PendingRow> rows_;
+    qint64 received_ = 0;
+    qint64 delivered_ = 0;
+    int nextTrigger_ = 0;
+    QElapsedTimer clock_;
+    qint64 deadline_ = 0;      // on clock_, in milliseconds
+    QDateTime started_;
+    bool interrupted_ = false;
+    bool clean_ = true;
+    bool sheet_ = false;
+    QString sheetError_;
+    QString summaryPath_;
+};
+
+} // namespace
+
+int runCapture(const HostOptions& o)
+{
+    return Capture(o).run();
+}

@@ -1,0 +1,156 @@
+// logwatch.cpp
+#include "logwatch.h"
+
+#include <QMutex>
+#include <QRegularExpression>
+
+#include <deque>
+
+namespace {
+
+// Records arrive on any thread (the SDK's callback threads, Qt's pool, the
+// main thread); the receiving thread reads the counts and takes the events.
+// g_mutex guards g_counts, g_events and g_before. g_previous and g_verbose
+// are written once by install(), before any camera exists.
+QMutex g_mutex;
+LogCounts g_counts;
+QtMessageHandler g_previous = nullptr;
+bool g_verbose = false;
+std::function<void()> g_before;
+// Per camera index, the continuity records not yet matched to a received
+// frame, oldest first. Bounded: a run that never takes them (no host
+// matching frames) must not grow without end.
+QMap<int, std::deque<ContinuityEvent>> g_events;
+constexpr size_t kMaxPendingEvents = 4096;
+
+void handler(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    std::function<void()> before;
+    {
+        QMutexLocker lock(&g_mutex);
+        before = g_before;
+        if (type == QtWarningMsg) {
+            ++g_counts.warnings;
+            int cam = 0;
+            ContinuityEvent e;
+            if (parseContinuityRecord(text, cam, e)) {
+                ContinuityCounts& c = g_counts.continuity[cam];
+                ++c.warnings;
+                c.lostFrames += e.lostFrames;
+                c.lostPackets += e.lostPackets;
+                std::deque<ContinuityEvent>& q = g_events[cam];
+                q.push_back(e);
+                if (q.size() > kMaxPendingEvents)
+                    q.pop_front();
+            } else if (text.contains(QLatin1String("cycle capture timeout")) || text.contains(QLatin1String("cycle product timeout"))) {
+                ++g_counts.cycleTimeouts;
+            }
+        } else if (type == QtCriticalMsg || type == QtFatalMsg) {
+            ++g_counts.criticals;
+        }
+    }
+    // The plug-in's info and debug records are for whoever asked for them.
+    if ((type == QtDebugMsg || type == QtInfoMsg) && !g_verbose)
+        return;
+    if (before)
+        before();
+    if (g_previous)
+        g_previous(type, context, text);
+}
+
+} // namespace
+
+bool parseContinuityWarning(const QString& text, int& cameraIndex, qint64& lostFrames, qint64& lostPackets)
+{
+    ContinuityEvent e;
+    if (!parseContinuityRecord(text, cameraIndex, e))
+        return false;
+    lostFrames = e.lostFrames;
+    lostPackets = e.lostPackets;
+    return true;
+}
+
+bool parseContinuityRecord(const QString& text, int& cameraIndex, ContinuityEvent& e)
+{
+    static const QRegularExpression re(QStringLiteral(
+        "Camera (-?\\d+) SDK with product (-?\\d+) cycle (-?\\d+) last frame (\\d+) current frame (\\d+)"
+        ".* lost packets (\\d+)"));
+    const QRegularExpressionMatch m = re.match(text);
+    if (!m.hasMatch())
+        return false;
+    cameraIndex = m.captured(1).toInt();
+    e.product = m.captured(2).toInt();
+    e.capture = m.captured(3).toInt();
+    const qint64 expected = m.captured(4).toLongLong();
+    const qint64 current = m.captured(5).toLongLong();
+    // A number below the expected one (the device restarted its count) loses
+    // nothing; a number above it skipped the frames in between.
+    e.lostFrames = current > expected ? current - expected : 0;
+    e.lostPackets = m.captured(6).toLongLong();
+    return true;
+}
+
+namespace logwatch {
+
+void install(bool verbose)
+{
+    g_verbose = verbose;
+    g_previous = qInstallMessageHandler(handler);
+}
+
+void setBeforeForward(std::function<void()> hook)
+{
+    QMutexLocker lock(&g_mutex);
+    g_before = std::move(hook);
+}
+
+LogCounts snapshot()
+{
+    QMutexLocker lock(&g_mutex);
+    return g_counts;
+}
+
+void reset()
+{
+    QMutexLocker lock(&g_mutex);
+    g_counts = LogCounts();
+    g_events.clear();
+}
+
+LossBefore takeLossBefore(int cameraIndex, int product, int capture)
+{
+    QMutexLocker lock(&g_mutex);
+    LossBefore out;
+    auto it = g_events.find(cameraIndex);
+    if (it == g_events.end())
+        return out;
+    std::deque<ContinuityEvent>& q = *it;
+    // The record of a frame is logged before the frame is handed over, so it
+    // is here already; records before it belong to frames that never came.
+    size_t match = 0;
+    while (match < q.size() && !(q[match].product == product && q[match].capture == capture))
+        ++match;
+    if (match == q.size())
+        return out;
+    for (size_t i = 0; i <= match; ++i) {
+        if (q[i].product > 0) // frames lost while not running are no part of a run
+            out.frames += q[i].lostFrames;
+        if (i == match)
+            out.packets = q[i].lostPackets;
+    }
+    q.erase(q.begin(), q.begin() + static_cast<std::ptrdiff_t>(match) + 1);
+    return out;
+}
+
+qint64 takeUnmatchedLoss(int cameraIndex)
+{
+    QMutexLocker lock(&g_mutex);
+    qint64 frames = 0;
+    for (const ContinuityEvent& e : g_events.value(cameraIndex))
+        if (e.product > 0)
+            frames += e.lostFrames + 1; // the frame of the record never came either
+    g_events.remove(cameraIndex);
+    return frames;
+}
+
+} // namespace logwatch

@@ -1,0 +1,36 @@
+// panelprint.h - a camera's parameter panel as a table a person can read.
+#ifndef LORVEXKIT_PANELPRINT_H
+#define LORVEXKIT_PANELPRINT_H
+
+#include <QSet>
+#include <QString>
+#include <QVector>
+
+class CameraInterface;
+class ParamWrap;
+
+// One panel row, read through the item's type name and pointers.
+struct PanelRow
+{
+    int index = -1;   // position in the stored form's "paramsWrap" array
+    bool deviceOwned = false;  // read back from the device; a stored value is replaced
+    bool outOfLimits = false;  // the value lies outside the row's own limits
+    QString heading;  // the group heading the row is under
+    QString label;
+    QString kind;     // the item's type name
+    QString value;
+    QString limits;
+    QString options;
+};
+
+// `deviceValues`: the addresses of values the camera reads back from its
+// device (see deviceOwnedValues); rows bound to them are marked.
+QVector<PanelRow> describePanel(const QVector<ParamWrap*>& items, const QSet<const void*>& deviceValues = {});
+QString formatPanel(const QVector<PanelRow>& rows);
+
+// The values of a camera's settings record that come from the device
+// (geometry and mirroring), found through the record's layout, which hosts
+// share with the plug-in. Empty when the camera has no such record.
+QSet<const void*> deviceOwnedValues(CameraInterface* camera);
+
+#endif
