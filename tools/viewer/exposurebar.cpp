@@ -6,7 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QHBoxLayout>
+#include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -31,7 +31,7 @@ QString exposureStatusText(int status)
 
 ExposureBar::ExposureBar(CameraInterface* camera, QWidget* parent) : QWidget(parent), camera_(camera)
 {
-    auto* layout = new QHBoxLayout(this);
+    auto* layout = new QGridLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     count_ = new QSpinBox(this);
     count_->setRange(0, kMaxConfigurations);
@@ -40,16 +40,18 @@ ExposureBar::ExposureBar(CameraInterface* camera, QWidget* parent) : QWidget(par
     current_ = new QComboBox(this);
     current_->setToolTip(tr("Configuration whose exposure time is sent to the camera"));
     auto* sendButton = new QPushButton(tr("Send"), this);
-    sendOnChange_ = new QCheckBox(tr("on every change"), this);
+    sendOnChange_ = new QCheckBox(tr("send on change"), this);
     sendOnChange_->setChecked(true);
     sendOnChange_->setToolTip(tr("Send the current configuration after every edit, so the image shows it"));
     status_ = new QLabel(this);
-    layout->addWidget(new QLabel(tr("Exposures"), this));
-    layout->addWidget(count_);
-    layout->addWidget(current_, 1);
-    layout->addWidget(sendButton);
-    layout->addWidget(sendOnChange_);
-    layout->addWidget(status_, 2);
+    current_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    current_->setMinimumContentsLength(14);
+    layout->addWidget(new QLabel(tr("Configurations"), this), 0, 0);
+    layout->addWidget(count_, 0, 1);
+    layout->addWidget(current_, 1, 0, 1, 2);
+    layout->addWidget(sendButton, 1, 2);
+    layout->addWidget(sendOnChange_, 0, 2);
+    layout->addWidget(status_, 2, 0, 1, 3);
 
     if (!settingsOf(camera_)) {
         setEnabled(false);
