@@ -3,6 +3,7 @@
 
 #include "viewerhost.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMutexLocker>
 #include <QScreen>
@@ -82,14 +83,25 @@ CameraSession::CameraSession(const ViewerHost* host, const QString& serial, int 
 
 CameraSession::~CameraSession()
 {
+    close();
+}
+
+void CameraSession::close()
+{
     if (!cam_)
         return;
+    tick_.stop();
+    rates_.stop();
     cam_->disconnect(this);
+    disconnect(this, nullptr, nullptr, nullptr);
+    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+    CameraInterface* cam = cam_;
+    cam_ = nullptr;
     {
-        QMutexLocker lock(cam_->getMutex());
-        cam_->isRunning = false;
+        QMutexLocker lock(cam->getMutex());
+        cam->isRunning = false;
     }
-    delete cam_;  // the plug-in stops and closes the device
+    delete cam;  // the plug-in stops and closes the device
 }
 
 void CameraSession::restoreSettings()
@@ -130,6 +142,8 @@ CameraState CameraSession::state() const
 void CameraSession::setTrigParams(const CameraTrigParams& p)
 {
     params_ = p;
+    if (!cam_)
+        return;
     {
         QMutexLocker lock(cam_->getMutex());
         cam_->setTrigParams(&params_);
@@ -142,12 +156,16 @@ void CameraSession::setTrigParams(const CameraTrigParams& p)
 void CameraSession::setRunning(bool on)
 {
     running_ = on;
+    if (!cam_)
+        return;
     QMutexLocker lock(cam_->getMutex());
     cam_->isRunning = on;
 }
 
 void CameraSession::trigger()
 {
+    if (!cam_)
+        return;
     QMutexLocker lock(cam_->getMutex());
     if (nextProduct_ <= 0)
         nextProduct_ = cam_->productCounter + 1;
@@ -162,6 +180,10 @@ void CameraSession::trigger()
 
 bool CameraSession::saveSettings(QString& error)
 {
+    if (!cam_ || !host_) {
+        error = tr("%1: the camera is closed").arg(serial_);
+        return false;
+    }
     if (host_->readSettings(serial_).state == SettingsFile::State::Invalid)
         host_->setSettingsAside(serial_);
     QJsonObject json;

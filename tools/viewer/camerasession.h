@@ -32,11 +32,17 @@ class CameraSession : public QObject
 public:
     // Creates the camera, hands over the trigger settings and the running
     // flag, then restores its settings file (written with the defaults where
-    // there is none), which starts grabbing. `camera` null: the session is
-    // given an already made camera instead (tests).
+    // there is none), which starts grabbing. A non-null `camera` is used
+    // instead of a new one, as it is (tests). The session owns its camera.
     CameraSession(const ViewerHost* host, const QString& serial, int cameraIndex, bool running,
                   CameraInterface* camera = nullptr, QObject* parent = nullptr);
     ~CameraSession() override;
+
+    // Stops the session and deletes the camera. The plug-in may run the
+    // event loop while it stops the device, so everything that could be
+    // reached from there (timers, queued images, the session's signals) is
+    // cut off first. Safe to call twice.
+    void close();
 
     bool valid() const { return cam_ != nullptr; }
     CameraInterface* camera() const { return cam_; }

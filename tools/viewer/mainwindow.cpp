@@ -68,11 +68,20 @@ MainWindow::MainWindow(ViewerHost* host, bool running, QWidget* parent)
             openCamera(item->text(kSerial));
     });
 
-    auto* timer = new QTimer(this);
-    connect(timer, &QTimer::timeout, this, &MainWindow::updateList);
-    timer->start(kListEveryMs);
+    listTimer_ = new QTimer(this);
+    connect(listTimer_, &QTimer::timeout, this, &MainWindow::updateList);
+    listTimer_->start(kListEveryMs);
     say(tr("%1 camera(s) attached: double-click one on the left to open it (settings in %2)")
             .arg(host_->serials().size()).arg(host_->settingsFolder()));
+}
+
+MainWindow::~MainWindow()
+{
+    listTimer_->stop();
+    const QVector<CameraTab*> tabs = open_;
+    open_.clear();
+    for (CameraTab* t : tabs)
+        t->session()->close();
 }
 
 CameraTab* MainWindow::openCamera(const QString& serial)
@@ -141,7 +150,11 @@ void MainWindow::closeTab(int index)
     auto* t = qobject_cast<CameraTab*>(tabs_->widget(index));
     tabs_->removeTab(index);
     open_.removeAll(t);
-    delete t;  // deletes the session, which closes the camera
+    if (t) {
+        t->setEnabled(false);  // nothing may reach the camera while it stops
+        t->session()->close();
+        delete t;
+    }
     updateList();
 }
 

@@ -12,6 +12,7 @@ class QPushButton;
 class QSplitter;
 class QStackedWidget;
 class QTabWidget;
+class QTimer;
 class QTreeWidget;
 
 class MainWindow : public QMainWindow
@@ -20,6 +21,8 @@ class MainWindow : public QMainWindow
 public:
     // `running`: cameras are opened with the running flag set.
     MainWindow(ViewerHost* host, bool running, QWidget* parent = nullptr);
+    // Closes every camera while the window is still whole.
+    ~MainWindow() override;
 
     // Opens the camera in a new tab (or shows its tab). Null when no
     // plug-in lists it.
@@ -42,6 +45,7 @@ private:
     QTabWidget* tabs_;
     QSplitter* tiles_;
     QPushButton* tile_;
+    QTimer* listTimer_;
     QVector<CameraTab*> open_;  // in opening order
 };
 
