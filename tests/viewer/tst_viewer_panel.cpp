@@ -107,9 +107,13 @@ private slots:
         ParamPanel p(&cam);
         cam.gainLimits.max = 240;
         cam.gain = 200;
+        cam.frameRateMode = 3;  // a stored index beyond the three entries offered
         p.refresh();
         QCOMPARE(control<QSpinBox>(p, kGain)->maximum(), 240);
         QCOMPARE(control<QSpinBox>(p, kGain)->value(), 200);
+        QCOMPARE(control<QComboBox>(p, kFrameRate)->currentIndex(), -1);
+        QCOMPARE(cam.frameRateMode, 3);  // shown as no selection, not rewritten
+        QCOMPARE(cam.changes, 0);
     }
 
     void rendersEveryValueTypeAndKind()
