@@ -1,6 +1,8 @@
 // The panel renderer, the quick-adjust sliders and the exposure bar against
 // panels built by the plug-in's own builder.
 #include "adjustsliders.h"
+#include "camerasession.h"
+#include "cameratab.h"
 #include "exposurebar.h"
 #include "panelcamera.h"
 #include "parampanel.h"
@@ -179,13 +181,13 @@ private slots:
 
     void exposureCountRebuildsPanelAndSliders()
     {
-        PanelCamera cam;
-        ParamPanel p(&cam);
-        AdjustSliders sliders(&cam);
-        ExposureBar bar(&cam);
-        connect(&bar, &ExposureBar::itemsReplaced, &p, &ParamPanel::rebuild);
-        connect(&bar, &ExposureBar::itemsReplaced, &sliders, &AdjustSliders::rebuild);
-        connect(&bar, &ExposureBar::currentChanged, &sliders, &AdjustSliders::rebuild);
+        // Wired as the viewer wires them: inside a camera's tab.
+        auto* camera = new PanelCamera;  // owned by the session
+        PanelCamera& cam = *camera;
+        CameraTab tab(new CameraSession(nullptr, QStringLiteral("S1"), 0, false, camera), nullptr);
+        ParamPanel& p = *tab.panel();
+        ExposureBar& bar = *tab.findChild<ExposureBar*>();
+        AdjustSliders& sliders = *tab.findChild<AdjustSliders*>();
 
         bar.countBox()->setValue(3);
         QCOMPARE(cam.paramItems.size(), 24);
@@ -202,14 +204,19 @@ private slots:
         bar.send(2);
         QVERIFY(bar.statusLabel()->text().contains(QLatin1String("0x80000106")));
         QCOMPARE(bar.send(7), -1);
+        cam.selectStatus = 0;
 
-        // The exposure slider follows the current configuration.
-        QSlider* exposure = sliders.slider(0);
-        exposure->setValue(exposure->maximum());
+        // The exposure slider follows the current configuration, and moving
+        // it sends that configuration (which rebuilds the sliders under it).
+        const int sentBefore = cam.sent.size();
+        sliders.slider(0)->setValue(sliders.slider(0)->maximum());
         QCOMPARE(cam.exposureTimes[2], 100.0f);
         QCOMPARE(cam.exposureTimes[0], 0.0f);
+        QCOMPARE(cam.sent.size(), sentBefore + 1);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         sliders.slider(1)->setValue(5);
         QCOMPARE(cam.gain, 5);
+        QCOMPARE(control<QDoubleSpinBox>(p, kExposure0 + 2)->value(), 100.0);
     }
 };
 

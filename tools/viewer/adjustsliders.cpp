@@ -49,8 +49,23 @@ AdjustSliders::AdjustSliders(CameraInterface* camera, QWidget* parent) : QWidget
 
 void AdjustSliders::rebuild()
 {
-    while (form_->rowCount() > 0)
-        form_->removeRow(0);
+    // A rebuild may be asked for from inside a slider's own signal (an edit
+    // that makes another configuration current): the old rows are cut off
+    // and deleted later, never under the signal that is still running.
+    for (QSlider* s : sliders_)
+        s->disconnect(this);
+    while (form_->rowCount() > 0) {
+        const QFormLayout::TakeRowResult row = form_->takeRow(0);
+        for (QLayoutItem* item : {row.labelItem, row.fieldItem}) {
+            if (!item)
+                continue;
+            if (QWidget* w = item->widget()) {
+                w->hide();
+                w->deleteLater();
+            }
+            delete item;
+        }
+    }
     sliders_.clear();
     values_.clear();
     items_ = camera_ ? camera_->getAdjustItems() : QVector<AdjustItem>();
