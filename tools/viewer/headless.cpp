@@ -148,10 +148,10 @@ int runMeasure(MainWindow& window, const ViewerHost& host, const ViewerOptions& 
 
     bool met = true;
     out(QStringLiteral("%1 s measured, display goal %2 shown/s per camera\n").arg(seconds, 0, 'f', 1).arg(kShownPerSecondGoal));
-    out(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8\n")
+    out(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
             .arg(QStringLiteral("camera"), -14).arg(QStringLiteral("delivered"), 10).arg(QStringLiteral("received"), 10)
             .arg(QStringLiteral("shown/s"), 8).arg(QStringLiteral("not shown"), 10).arg(QStringLiteral("sdk dropped"), 11)
-            .arg(QStringLiteral("lost up"), 8).arg(QStringLiteral("verdict")));
+            .arg(QStringLiteral("lost up"), 8).arg(QStringLiteral("misnumbered"), 11).arg(QStringLiteral("verdict")));
     for (CameraTab* t : tabs) {
         CameraSession* s = t->session();
         DeviceCounters after;
@@ -162,10 +162,11 @@ int runMeasure(MainWindow& window, const ViewerHost& host, const ViewerOptions& 
         const double shownRate = (shownAtEnd[t] - shownAtStart[t]) / seconds;
         const bool ok = delivered == received && delivered > 0 && shownRate >= kShownPerSecondGoal;
         met = met && ok;
-        out(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8\n")
+        out(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
                 .arg(s->serial(), -14).arg(delivered, 10).arg(received, 10).arg(shownRate, 8, 'f', 1)
                 .arg(s->counts().notShownCount(), 10).arg(qint64(after.dropped - b.dropped), 11)
                 .arg(s->counts().lostUpstream(), 8)
+                .arg(s->counts().misnumbered(), 11)
                 .arg(ok ? QStringLiteral("ok") : QStringLiteral("MISSED")));
         host.pauseFreeRun(s->serial(), false);
     }

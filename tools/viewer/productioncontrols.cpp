@@ -153,7 +153,8 @@ ProductionControls::ProductionControls(CameraSession* session, const ViewerHost*
 void ProductionControls::applyTrigger()
 {
     CameraTrigParams p = session_->trigParams();
-    p.triggerType = type_->currentData().toInt();
+    if (type_->count() > 0)  // a camera that offers no type keeps its own
+        p.triggerType = type_->currentData().toInt();
     p.capturesPerProduct = perProduct_->value();
     p.productsPerCycle = perCycle_->value();
     p.cycleTimeout = timeout_->value();
