@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -54,6 +55,7 @@ CameraTab::CameraTab(CameraSession* session, const ViewerHost* host, QWidget* pa
     auto* zoomOut = toolButton(tr("Zoom −"), tr("Reduce"), left);
     auto* strip = toolButton(tr("Strip"), tr("Stack consecutive line-scan frames into one scrolling strip"), left);
     strip->setCheckable(true);
+    stripButton_ = strip;
     auto* save = toolButton(tr("Save PNG…"), tr("Save the image shown"), left);
     for (QPushButton* b : {fit, one, zoomIn, zoomOut, strip, save})
         tools->addWidget(b);
@@ -147,6 +149,8 @@ void CameraTab::showStrip(bool on)
 {
     if (!on)
         strip_->clear();
+    QSignalBlocker block(stripButton_);
+    stripButton_->setChecked(on);
     views_->setCurrentWidget(on ? static_cast<QWidget*>(strip_) : view_);
 }
 

@@ -18,6 +18,7 @@ class ProductionControls;
 class StripView;
 class ViewerHost;
 class QLabel;
+class QPushButton;
 class QStackedWidget;
 
 class CameraTab : public QWidget
@@ -54,6 +55,7 @@ private:
     HistogramView* histogram_;
     QLabel* status_;
     QLabel* pixel_;
+    QPushButton* stripButton_;
     ParamPanel* panel_;
     AdjustSliders* sliders_;
     ExposureBar* exposure_;

@@ -71,6 +71,8 @@ int runScreenshot(MainWindow& window, const ViewerOptions& o, const QStringList&
         tell(QStringLiteral("no camera could be opened"));
         return kViewerNoCamera;
     }
+    for (CameraTab* t : tabs)
+        t->showStrip(o.strip);
     window.show();
     const bool arrived = spin(qint64(o.timeoutSeconds * 1000), [&] {
         for (CameraTab* t : tabs)
