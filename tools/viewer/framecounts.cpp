@@ -10,8 +10,11 @@
 
 namespace {
 
+// Records come from any thread: the frame path logs on the SDK's thread with
+// the camera's mutex held, so this lock is always taken after that one and
+// nothing is logged or locked while it is held. Read on the GUI thread.
 QMutex g_lostMutex;
-QHash<int, qint64> g_lost;  // camera index -> frames reported lost
+QHash<int, qint64> g_lost;  // camera index -> frames reported lost, under g_lostMutex
 QtMessageHandler g_previous = nullptr;
 
 // The frame path's continuity warning: "Camera N SDK with product P cycle C
