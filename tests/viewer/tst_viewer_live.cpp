@@ -23,6 +23,26 @@ ImageProcessData frame(int product, int capture, uchar value = 0, int cols = 64,
     return d;
 }
 
+// Records whether the caller held the camera's mutex (it is not recursive,
+// so a try-lock from the holding thread fails).
+struct LockCheckingCamera : StubCamera
+{
+    bool held() { return mutex.tryLock() ? (mutex.unlock(), false) : true; }
+    void softTrigger(int product, int capture, std::function<void()>) override
+    {
+        triggers << qMakePair(product, capture);
+        allHeld = allHeld && held();
+    }
+    void setTrigParams(CameraTrigParams* p) override
+    {
+        perProduct = p->capturesPerProduct;
+        allHeld = allHeld && held();
+    }
+    QVector<QPair<int, int>> triggers;
+    int perProduct = 0;
+    bool allHeld = true;
+};
+
 } // namespace
 
 class TestViewerLive : public QObject
@@ -79,6 +99,26 @@ private slots:
         QVERIFY(c.notShownCount() > 0);
         QCOMPARE(c.misnumbered(), 0);
         session.close();
+    }
+
+    void productionCallsHoldTheCamerasMutex()
+    {
+        auto* cam = new LockCheckingCamera;
+        cam->productCounter = 41;
+        CameraSession session(nullptr, QStringLiteral("S1"), 0, false, cam);
+        CameraTrigParams p;
+        p.capturesPerProduct = 2;
+        session.setTrigParams(p);
+        QCOMPARE(cam->perProduct, 2);
+        for (int i = 0; i < 3; ++i)
+            session.trigger();
+        // Triggers continue the camera's own count, two captures a product.
+        QCOMPARE(cam->triggers, (QVector<QPair<int, int>>{{42, 1}, {42, 2}, {43, 1}}));
+        session.setRunning(true);
+        QVERIFY(cam->isRunning);
+        QVERIFY(cam->allHeld);
+        session.close();
+        session.trigger();  // a closed session reaches no camera
     }
 
     void numberingAndUpstreamLoss()
