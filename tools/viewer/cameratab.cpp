@@ -131,9 +131,13 @@ CameraTab::CameraTab(CameraSession* session, const ViewerHost* host, QWidget* pa
             strip_->append(f.image);
     });
     connect(session_, &CameraSession::stateChanged, this, [this] {
-        // Geometry and limits come back from the device after a reconnect.
-        if (session_->state() == CameraState::Grabbing)
+        // Geometry and limits come back from the device after a reconnect;
+        // the quick-adjust list holds copies of its limits, so it is asked again.
+        if (session_->state() == CameraState::Grabbing) {
             panel_->refresh();
+            sliders_->rebuild();
+            exposure_->refresh();
+        }
         updateStatus();
     });
     connect(session_, &CameraSession::ratesUpdated, this, &CameraTab::updateStatus);
