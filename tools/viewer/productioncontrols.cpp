@@ -114,6 +114,12 @@ ProductionControls::ProductionControls(CameraSession* session, const ViewerHost*
         on ? autoTimer_.start() : autoTimer_.stop();
     });
     runLayout->addRow(running_);
+    if (session_->camera()->isContinuousMode()) {
+        // Otherwise a person presses Trigger and wonders why nothing happens.
+        auto* free = new QLabel(tr("The camera runs by itself (trigger mode off): software triggers take no frame."), run);
+        free->setWordWrap(true);
+        runLayout->addRow(free);
+    }
     runLayout->addRow(trigger_, next_);
     runLayout->addRow(tr("Rate"), rateRow);
     outer->addWidget(run);
