@@ -1,0 +1,72 @@
+// lorvexviewer --screenshot against the virtual SDK's built-in cameras: the
+// picture of the window, and the exit codes and messages when it cannot.
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString err;
+};
+
+Run viewer(const QStringList& args, const QString& workDir)
+{
+    QProcess p;
+    p.setWorkingDirectory(workDir);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VCC_FEATURE_DIR"), qEnvironmentVariable("LORVEX_SOURCE_DIR") + QStringLiteral("/sdk/share"));
+    p.setProcessEnvironment(env);
+    p.start(qEnvironmentVariable("LORVEX_BIN_DIR") + QStringLiteral("/lorvexviewer"), args);
+    if (!p.waitForFinished(120000))
+        p.kill();
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+} // namespace
+
+class TestViewerCli : public QObject
+{
+    Q_OBJECT
+private slots:
+    void screenshotOfBothCameras()
+    {
+        QTemporaryDir dir;
+        const QString shot = dir.filePath(QStringLiteral("window.png"));
+        const Run r = viewer({QStringLiteral("--screenshot"), shot, QStringLiteral("--frames"), QStringLiteral("5")}, dir.path());
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        const QImage picture(shot);
+        QCOMPARE(picture.size(), QSize(1600, 1000));
+        // The settings files are lorvexhost's: written with defaults on first use.
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("settings/ZQ4096M0001.json"))));
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("settings/ZQ2048C0002.json"))));
+    }
+
+    void failuresHaveCodesAndMessages()
+    {
+        QTemporaryDir dir;
+        const QString shot = dir.filePath(QStringLiteral("x.png"));
+        Run r = viewer({QStringLiteral("--screenshot"), shot, QStringLiteral("--serial"), QStringLiteral("NOPE")}, dir.path());
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(r.err.contains(QLatin1String("no attached camera has serial number NOPE")));
+        QVERIFY(!QFile::exists(shot));
+
+        r = viewer({QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("missing/x.png")), QStringLiteral("--serial"),
+                    QStringLiteral("ZQ4096M0001"), QStringLiteral("--frames"), QStringLiteral("2")}, dir.path());
+        QCOMPARE(r.exitCode, 3);
+        QVERIFY(r.err.contains(QLatin1String("cannot write")));
+
+        r = viewer({QStringLiteral("--frames"), QStringLiteral("zero")}, dir.path());
+        QCOMPARE(r.exitCode, 1);
+        r = viewer({QStringLiteral("--screenshot"), shot, QStringLiteral("--plugins"), dir.path()}, dir.path());
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(r.err.contains(QLatin1String("no camera plug-in")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestViewerCli)
+#include "tst_viewer_cli.moc"

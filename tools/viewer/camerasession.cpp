@@ -1,0 +1,242 @@
+// camerasession.cpp
+#include "camerasession.h"
+
+#include "viewerhost.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMutexLocker>
+#include <QScreen>
+
+#include <algorithm>
+
+namespace {
+
+// The plug-in retries a lost camera every 3 s; after the first retry time the
+// camera counts as reconnecting.
+constexpr qint64 kFirstRetryMs = 3000;
+// A camera that sent nothing for this long is open but not grabbing.
+constexpr qint64 kGrabbingWithinMs = 1500;
+constexpr int kRatesEveryMs = 500;
+
+int screenIntervalMs()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const double hz = screen && screen->refreshRate() > 1.0 ? screen->refreshRate() : 60.0;
+    return std::clamp(int(1000.0 / hz + 0.5), 5, 100);
+}
+
+} // namespace
+
+QString stateText(CameraState s)
+{
+    switch (s) {
+    case CameraState::Open: return QObject::tr("open");
+    case CameraState::Grabbing: return QObject::tr("grabbing");
+    case CameraState::Lost: return QObject::tr("lost");
+    case CameraState::Reconnecting: return QObject::tr("reconnecting");
+    }
+    return QString();
+}
+
+CameraSession::CameraSession(const ViewerHost* host, const QString& serial, int cameraIndex, bool running,
+                             CameraInterface* camera, QObject* parent)
+    : QObject(parent), host_(host), serial_(serial), index_(cameraIndex), running_(running),
+      counts_(cameraIndex), gate_(counts_)
+{
+    qRegisterMetaType<ImageProcessData>("ImageProcessData");
+    params_.triggerType = 4;
+    cam_ = camera ? camera : (host_ ? host_->createCamera(serial, cameraIndex) : nullptr);
+    if (!cam_) {
+        messages_ << tr("%1: no plug-in lists this camera").arg(serial);
+        return;
+    }
+    // Queued: the camera must never wait for the GUI thread.
+    connect(cam_, &CameraInterface::captureCompleted, this, &CameraSession::onFrame, Qt::QueuedConnection);
+    connect(cam_, &CameraInterface::CameraLoss, this, &CameraSession::onLoss, Qt::QueuedConnection);
+    connect(cam_, &CameraInterface::CameraReconnect, this, &CameraSession::onReconnect, Qt::QueuedConnection);
+    {
+        // Before grabbing starts, so that no frame is thinned as a preview
+        // when the run is meant to receive them all.
+        QMutexLocker lock(cam_->getMutex());
+        cam_->isRunning = running_;
+        cam_->setTrigParams(&params_);
+    }
+    if (!camera)
+        restoreSettings();
+    if (cam_->getImageSize().isEmpty()) {
+        lost_ = true;
+        lostFor_.start();
+        messages_ << tr("%1: the camera did not open; it is retried every 3 s").arg(serial);
+    }
+    tick_.setInterval(screenIntervalMs());
+    connect(&tick_, &QTimer::timeout, this, [this] {
+        if (gate_.hasPending())
+            emit drawDue();
+    });
+    tick_.start();
+    rates_.setInterval(kRatesEveryMs);
+    connect(&rates_, &QTimer::timeout, this, &CameraSession::updateRates);
+    rates_.start();
+    ratesClock_.start();
+}
+
+CameraSession::~CameraSession()
+{
+    close();
+}
+
+void CameraSession::close()
+{
+    if (!cam_)
+        return;
+    tick_.stop();
+    rates_.stop();
+    cam_->disconnect(this);
+    disconnect(this, nullptr, nullptr, nullptr);
+    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+    CameraInterface* cam = cam_;
+    cam_ = nullptr;
+    {
+        QMutexLocker lock(cam->getMutex());
+        cam->isRunning = false;
+    }
+    delete cam;  // the plug-in stops and closes the device
+}
+
+void CameraSession::restoreSettings()
+{
+    SettingsFile file = host_->readSettings(serial_);
+    QJsonObject json = file.json;
+    switch (file.state) {
+    case SettingsFile::State::Loaded:
+        messages_ << tr("%1: settings restored from %2").arg(serial_, file.path);
+        break;
+    case SettingsFile::State::Missing: {
+        cam_->serialize(json);
+        QString error;
+        if (host_->writeSettings(serial_, json, error))
+            messages_ << tr("%1: settings written with defaults to %2").arg(serial_, file.path);
+        else
+            messages_ << error;
+        break;
+    }
+    case SettingsFile::State::Invalid:
+        // Kept as it is for the person to look at; a save sets it aside.
+        messages_ << tr("%1 (defaults used; saving sets the file aside)").arg(file.problem);
+        break;
+    }
+    // Restores the panel, starts grabbing and the camera's reconnect timer.
+    cam_->deserialize(json);
+}
+
+CameraState CameraSession::state() const
+{
+    if (lost_)
+        return lostFor_.elapsed() >= kFirstRetryMs ? CameraState::Reconnecting : CameraState::Lost;
+    if (sinceFrame_.isValid() && sinceFrame_.elapsed() < kGrabbingWithinMs)
+        return CameraState::Grabbing;
+    return CameraState::Open;
+}
+
+void CameraSession::setTrigParams(const CameraTrigParams& p)
+{
+    params_ = p;
+    if (!cam_)
+        return;
+    {
+        QMutexLocker lock(cam_->getMutex());
+        cam_->setTrigParams(&params_);
+    }
+    counts_.restartNumbering();
+    nextProduct_ = 0;
+    nextCapture_ = 1;
+}
+
+void CameraSession::setRunning(bool on)
+{
+    running_ = on;
+    if (!cam_)
+        return;
+    QMutexLocker lock(cam_->getMutex());
+    cam_->isRunning = on;
+}
+
+void CameraSession::trigger()
+{
+    if (!cam_)
+        return;
+    QMutexLocker lock(cam_->getMutex());
+    if (nextProduct_ <= 0)
+        nextProduct_ = cam_->productCounter + 1;
+    cam_->softTrigger(nextProduct_, nextCapture_, std::function<void()>());
+    if (nextCapture_ < std::max(1, params_.capturesPerProduct)) {
+        ++nextCapture_;
+    } else {
+        nextCapture_ = 1;
+        ++nextProduct_;
+    }
+}
+
+bool CameraSession::saveSettings(QString& error)
+{
+    if (!cam_ || !host_) {
+        error = tr("%1: the camera is closed").arg(serial_);
+        return false;
+    }
+    if (host_->readSettings(serial_).state == SettingsFile::State::Invalid)
+        host_->setSettingsAside(serial_);
+    QJsonObject json;
+    cam_->serialize(json);
+    return host_->writeSettings(serial_, json, error);
+}
+
+void CameraSession::onFrame(const ImageProcessData& frame)
+{
+    // Numbers follow the count unless the trigger sets them (type 32
+    // without sync, or with sync re-aligning) or a time-out may restart a
+    // product.
+    NumberingRule rule;
+    rule.capturesPerProduct = params_.capturesPerProduct;
+    rule.checked = params_.syncProductId == 0 && params_.triggerType != 32 && params_.cycleTimeout <= 0;
+    counts_.received(frame.productId, frame.cycleCapture, rule);
+    sinceFrame_.start();
+    gate_.offer(frame);
+    emit frameReceived(frame);
+    if (lastState_ != CameraState::Grabbing) {
+        lastState_ = CameraState::Grabbing;
+        emit stateChanged();
+    }
+}
+
+void CameraSession::onLoss()
+{
+    if (!lost_) {
+        lost_ = true;
+        lostFor_.start();
+    }
+    lastState_ = state();
+    emit stateChanged();
+}
+
+void CameraSession::onReconnect()
+{
+    lost_ = false;
+    lastState_ = state();
+    emit stateChanged();
+}
+
+void CameraSession::updateRates()
+{
+    const double seconds = std::max(1e-3, ratesClock_.restart() / 1000.0);
+    receivedRate_ = (counts_.receivedCount() - ratesReceived_) / seconds;
+    shownRate_ = (counts_.shownCount() - ratesShown_) / seconds;
+    ratesReceived_ = counts_.receivedCount();
+    ratesShown_ = counts_.shownCount();
+    emit ratesUpdated();
+    const CameraState now = state();
+    if (now != lastState_) {
+        lastState_ = now;
+        emit stateChanged();
+    }
+}

@@ -1,0 +1,112 @@
+// camerasession.h - one opened camera in the viewer: its object from the
+// plug-in, its settings file, its trigger settings and running flag, the
+// images it sends and its state as loss and reconnect reports change it.
+//
+// Threads: a session lives on the GUI thread. The camera emits images on the
+// SDK's thread and loss/reconnect on SDK or pool threads; all three reach the
+// session queued, so every member here is touched by the GUI thread only.
+// The camera's own fields that the viewer writes (isRunning, the trigger
+// settings, the software trigger's counters) are written with the camera's
+// getMutex() held, as the frame path reads them under that mutex.
+#ifndef LORVEXVIEWER_CAMERASESSION_H
+#define LORVEXVIEWER_CAMERASESSION_H
+
+#include "camerainterface.h"
+#include "framecounts.h"
+#include "framegate.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+class ViewerHost;
+
+Q_DECLARE_METATYPE(ImageProcessData)
+
+enum class CameraState { Open, Grabbing, Lost, Reconnecting };
+QString stateText(CameraState s);
+
+class CameraSession : public QObject
+{
+    Q_OBJECT
+public:
+    // Creates the camera, hands over the trigger settings and the running
+    // flag, then restores its settings file (written with the defaults where
+    // there is none), which starts grabbing. A non-null `camera` is used
+    // instead of a new one, as it is (tests). The session owns its camera.
+    CameraSession(const ViewerHost* host, const QString& serial, int cameraIndex, bool running,
+                  CameraInterface* camera = nullptr, QObject* parent = nullptr);
+    ~CameraSession() override;
+
+    // Stops the session and deletes the camera. The plug-in may run the
+    // event loop while it stops the device, so everything that could be
+    // reached from there (timers, queued images, the session's signals) is
+    // cut off first. Safe to call twice.
+    void close();
+
+    bool valid() const { return cam_ != nullptr; }
+    CameraInterface* camera() const { return cam_; }
+    QString serial() const { return serial_; }
+    int cameraIndex() const { return index_; }
+    // What opening reported for people (settings written, file invalid, ...).
+    QStringList messages() const { return messages_; }
+
+    CameraState state() const;
+    FrameCounts& counts() { return counts_; }
+    FrameGate& gate() { return gate_; }
+    double receivedPerSecond() const { return receivedRate_; }
+    double shownPerSecond() const { return shownRate_; }
+
+    // Trigger settings: the camera copies them under its mutex.
+    const CameraTrigParams& trigParams() const { return params_; }
+    void setTrigParams(const CameraTrigParams& p);
+    bool running() const { return running_; }
+    void setRunning(bool on);
+    // One software trigger for the next capture of the host's numbering.
+    void trigger();
+    int nextProduct() const { return nextProduct_; }
+    int nextCapture() const { return nextCapture_; }
+
+    // Writes the camera's current settings to its settings file.
+    bool saveSettings(QString& error);
+
+    // The newest image received is due for drawing at the screen's pace.
+    void setDisplayInterval(int ms) { tick_.setInterval(ms); }
+
+signals:
+    void frameReceived(const ImageProcessData& frame);
+    void drawDue();
+    void stateChanged();
+    // Twice a second, with the new frame rates.
+    void ratesUpdated();
+
+private:
+    void onFrame(const ImageProcessData& frame);
+    void onLoss();
+    void onReconnect();
+    void restoreSettings();
+    void updateRates();
+
+    const ViewerHost* host_;
+    QString serial_;
+    int index_;
+    CameraInterface* cam_ = nullptr;
+    CameraTrigParams params_;
+    bool running_ = false;
+    int nextProduct_ = 0;         // 0: continue from the camera's own count
+    int nextCapture_ = 1;
+    QStringList messages_;
+    FrameCounts counts_;
+    FrameGate gate_;
+    bool lost_ = false;
+    QElapsedTimer lostFor_;
+    QElapsedTimer sinceFrame_;
+    QTimer tick_;
+    QTimer rates_;
+    qint64 ratesReceived_ = 0, ratesShown_ = 0;
+    QElapsedTimer ratesClock_;
+    double receivedRate_ = 0.0, shownRate_ = 0.0;
+    CameraState lastState_ = CameraState::Open;
+};
+
+#endif

@@ -1,0 +1,19 @@
+// framegate.cpp
+#include "framegate.h"
+
+void FrameGate::offer(const ImageProcessData& frame)
+{
+    if (pending_)
+        counts_.notShown();
+    newest_ = frame;  // shares the pixels; the replaced image is released
+    pending_ = true;
+}
+
+ImageProcessData FrameGate::take()
+{
+    pending_ = false;
+    counts_.shown();
+    ImageProcessData out;
+    std::swap(out, newest_);
+    return out;
+}

@@ -1,0 +1,83 @@
+// main.cpp - lorvexviewer: camera plug-ins in a window.
+#include "camerasession.h"
+#include "cameratab.h"
+#include "framecounts.h"
+#include "headless.h"
+#include "mainwindow.h"
+#include "viewerhost.h"
+#include "vieweroptions.h"
+
+#include <QApplication>
+
+#include <cstdio>
+
+namespace {
+
+void tell(const QString& text)
+{
+    std::fprintf(stderr, "lorvexviewer: %s\n", text.toLocal8Bit().constData());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("lorvexviewer"));
+
+    ViewerOptions o;
+    QString error;
+    if (!parseViewerOptions(app.arguments().mid(1), o, error)) {
+        tell(error);
+        std::fputs(viewerUsage().toLocal8Bit().constData(), stderr);
+        return kViewerUsage;
+    }
+    if (o.help) {
+        std::fputs(viewerUsage().toLocal8Bit().constData(), stdout);
+        return kViewerOk;
+    }
+    const bool headless = !o.screenshot.isEmpty() || o.measureSeconds > 0;
+    if (o.measureSeconds > 0)
+        o.running = true;  // without it the plug-in thins frames to a preview
+
+    FrameCounts::watchLog();
+    ViewerHost host(o.pluginDir, o.settingsDir);
+    QStringList notes;
+    if (!host.scan(error, notes)) {
+        for (const QString& n : notes)
+            tell(n);
+        tell(error);
+        return kViewerNoCamera;
+    }
+    QStringList serials;
+    for (const QString& s : o.serials) {
+        if (!host.serials().contains(s)) {
+            tell(QStringLiteral("no attached camera has serial number %1; attached: %2")
+                     .arg(s, host.serials().isEmpty() ? QStringLiteral("(none)") : host.serials().join(QStringLiteral(", "))));
+            continue;
+        }
+        serials << s;
+    }
+    if (headless && o.serials.isEmpty())
+        serials = host.serials();
+    if (serials.isEmpty() && (headless || !o.serials.isEmpty())) {
+        tell(QStringLiteral("no camera to open"));
+        return kViewerNoCamera;
+    }
+
+    MainWindow window(&host, o.running);
+    window.resize(1600, 1000);
+    int rc = kViewerOk;
+    if (!o.screenshot.isEmpty()) {
+        rc = runScreenshot(window, o, serials);
+    } else if (o.measureSeconds > 0) {
+        rc = runMeasure(window, host, o, serials);
+    } else {
+        for (const QString& s : serials)
+            if (CameraTab* t = window.openCamera(s))
+                t->showStrip(o.strip);
+        window.show();
+        rc = app.exec();
+    }
+    return rc;
+}

@@ -1,0 +1,34 @@
+// vieweroptions.h - the viewer's command line.
+#ifndef LORVEXVIEWER_VIEWEROPTIONS_H
+#define LORVEXVIEWER_VIEWEROPTIONS_H
+
+#include <QString>
+#include <QStringList>
+
+struct ViewerOptions
+{
+    QString pluginDir;                         // empty: <program dir>/../Plugins/Cameras
+    QString settingsDir = QStringLiteral("settings");
+    QStringList serials;                       // cameras to open at start
+    bool running = false;                      // open with the running flag set
+    QString screenshot;                        // write a picture of the window and exit
+    int frames = 10;                           // frames per camera before the picture
+    double timeoutSeconds = 30;                // how long to wait for them
+    double measureSeconds = 0;                 // > 0: the display measurement
+    bool strip = false;                        // open in the strip view
+    bool help = false;
+};
+
+// Exit codes, in line with lorvexhost's.
+enum ViewerExit {
+    kViewerOk = 0,
+    kViewerUsage = 1,
+    kViewerNoCamera = 2,
+    kViewerOutput = 3,
+    kViewerIncomplete = 5,
+};
+
+bool parseViewerOptions(const QStringList& args, ViewerOptions& o, QString& error);
+QString viewerUsage();
+
+#endif
