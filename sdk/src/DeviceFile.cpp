@@ -1,8 +1,9 @@
 #include "DeviceFile.h"
 
 #include "Call.h"
-#include "Json.h"
 #include "PixelFormat.h"
+
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <fstream>
@@ -34,28 +35,40 @@ std::vector<std::shared_ptr<Device>> defaultDevices()
 
 namespace {
 
+using Json = nlohmann::ordered_json; // keeps the file's order, in which features are applied
+
 std::string str(const Json& o, const char* key, const std::string& dflt = {})
 {
-    const Json* v = o.get(key);
-    return v && v->type == Json::Type::String ? v->text : dflt;
+    auto v = o.find(key);
+    return v != o.end() && v->is_string() ? v->get<std::string>() : dflt;
 }
 
 bool num(const Json& o, const char* key, double& out)
 {
-    const Json* v = o.get(key);
-    if (!v || v->type != Json::Type::Number)
+    auto v = o.find(key);
+    if (v == o.end() || !v->is_number())
         return false;
-    out = v->number;
+    out = v->get<double>();
     return true;
 }
 
 unsigned formatOf(const Json& v)
 {
-    if (v.type == Json::Type::String)
-        return pixelFormatFromName(v.text);
-    if (v.type == Json::Type::Number && v.number > 0)
-        return static_cast<unsigned>(v.number);
+    if (v.is_string())
+        return pixelFormatFromName(v.get<std::string>());
+    if (v.is_number() && v.get<double>() > 0)
+        return static_cast<unsigned>(v.get<double>());
     return 0;
+}
+
+// A feature value as a feature file would write it; other JSON types give text no feature takes.
+std::string featureText(const Json& v)
+{
+    if (v.is_string())
+        return v.get<std::string>();
+    if (v.is_boolean())
+        return v.get<bool>() ? "true" : "false";
+    return v.is_number() ? v.dump() : std::string();
 }
 
 // Device-file settings may set read-only features: the file describes the device itself.
@@ -64,10 +77,9 @@ int applyFeature(Device& dev, const std::string& name, const Json& v)
     Feature f;
     if (dev.read(name, f) != MV_OK)
         return err(MV_E_GC_GENERIC);
-    std::string text = v.type == Json::Type::Bool ? (v.boolean ? "true" : "false") : v.text;
     const bool writable = f.writable;
     f.writable = true;
-    int rc = writeText(name, f, text);
+    int rc = writeText(name, f, featureText(v));
     if (rc != MV_OK)
         return rc;
     f.writable = writable;
@@ -81,7 +93,7 @@ int parseOne(const Json& o, const std::string& where, std::shared_ptr<Device>& o
         std::fprintf(stderr, "virtual camera SDK: %s: %s\n", where.c_str(), why.c_str());
         return err(MV_E_PARAMETER);
     };
-    if (o.type != Json::Type::Object)
+    if (!o.is_object())
         return fail("a device must be an object");
     std::string manufacturer = str(o, "manufacturer"), model = str(o, "model"), serial = str(o, "serial");
     std::string transport = str(o, "transport", "gige");
@@ -95,8 +107,8 @@ int parseOne(const Json& o, const std::string& where, std::shared_ptr<Device>& o
         height = heightMax;
     num(o, "lineRate", lineRate);
     std::vector<unsigned> formats;
-    if (const Json* pf = o.get("pixelFormats")) {
-        for (const Json& v : pf->items) {
+    if (auto pf = o.find("pixelFormats"); pf != o.end() && pf->is_array()) {
+        for (const Json& v : *pf) {
             unsigned f = formatOf(v);
             if (!f)
                 return fail("unknown pixel format in pixelFormats");
@@ -106,7 +118,7 @@ int parseOne(const Json& o, const std::string& where, std::shared_ptr<Device>& o
     if (formats.empty())
         formats.push_back(PixelType_Gvsp_Mono8);
     unsigned initial = 0;
-    if (const Json* pf = o.get("pixelFormat"))
+    if (auto pf = o.find("pixelFormat"); pf != o.end())
         if (!(initial = formatOf(*pf)))
             return fail("unknown pixelFormat");
     if (transport != "gige" && transport != "usb3")
@@ -132,12 +144,12 @@ int parseOne(const Json& o, const std::string& where, std::shared_ptr<Device>& o
         return fail("incomplete or inconsistent device (names, sizes, pixel formats)");
     if (num(o, "openDelayMs", delay) && delay > 0)
         out->openDelayMs = static_cast<unsigned>(delay);
-    if (const Json* a = o.get("attached"))
-        out->attached = a->type != Json::Type::Bool || a->boolean;
-    if (const Json* fs = o.get("features")) {
-        for (const auto& m : fs->members)
-            if (applyFeature(*out, m.first, m.second) != MV_OK)
-                return fail("feature " + m.first + " cannot take that value");
+    if (auto a = o.find("attached"); a != o.end())
+        out->attached = !a->is_boolean() || a->get<bool>();
+    if (auto fs = o.find("features"); fs != o.end() && fs->is_object()) {
+        for (const auto& m : fs->items())
+            if (applyFeature(*out, m.key(), m.value()) != MV_OK)
+                return fail("feature " + m.key() + " cannot take that value");
     }
     return MV_OK;
 }
@@ -147,21 +159,25 @@ int parseOne(const Json& o, const std::string& where, std::shared_ptr<Device>& o
 int parseDeviceJson(const std::string& text, const std::string& origin, std::vector<std::shared_ptr<Device>>& out)
 {
     Json doc;
-    std::string error;
-    if (!parseJson(text, doc, &error)) {
-        std::fprintf(stderr, "virtual camera SDK: %s: %s\n", origin.c_str(), error.c_str());
+    try {
+        doc = Json::parse(text);
+    } catch (const Json::parse_error& e) {
+        // The library's message names the line, the column and what it met there.
+        std::string why = e.what();
+        why.erase(0, why.find("] ") == std::string::npos ? 0 : why.find("] ") + 2);
+        std::fprintf(stderr, "virtual camera SDK: %s: %s\n", origin.c_str(), why.c_str());
         return err(MV_E_PARAMETER);
     }
-    const Json* list = doc.get("devices");
-    if (!list || list->type != Json::Type::Array) {
+    auto list = doc.find("devices"); // end() unless the document is an object holding it
+    if (list == doc.end() || !list->is_array()) {
         std::fprintf(stderr, "virtual camera SDK: %s: expected {\"devices\": [...]}\n", origin.c_str());
         return err(MV_E_PARAMETER);
     }
     std::vector<std::shared_ptr<Device>> devices;
-    for (size_t i = 0; i < list->items.size(); ++i) {
+    for (size_t i = 0; i < list->size(); ++i) {
         std::shared_ptr<Device> d;
         std::string where = origin + ": device " + std::to_string(i);
-        if (int rc = parseOne(list->items[i], where, d))
+        if (int rc = parseOne((*list)[i], where, d))
             return rc;
         for (const auto& other : devices) {
             if (other->serial() == d->serial()) {
