@@ -51,12 +51,27 @@ int takeBuffer(Session& s, size_t len)
     return -1; // every node holds a frame the application has not taken yet
 }
 
-std::shared_ptr<const Pattern> patternFor(Device& d, const Geometry& g)
+std::shared_ptr<const Pattern> cachedPattern(Device& d, const Geometry& g)
 {
     std::lock_guard<std::mutex> lk(d.patternMu);
-    if (!d.patternCache || !d.patternCache->matches(g))
-        d.patternCache = Pattern::build(g);
-    return d.patternCache;
+    return d.patternCache && d.patternCache->matches(g) ? d.patternCache : nullptr;
+}
+
+// Builds outside patternMu, so a frame thread that looks at the cache meanwhile never waits.
+std::shared_ptr<const Pattern> patternFor(Device& d, const Geometry& g)
+{
+    if (auto p = cachedPattern(d, g))
+        return p;
+    auto p = Pattern::build(g, d);
+    std::lock_guard<std::mutex> lk(d.patternMu);
+    d.patternCache = p;
+    return p;
+}
+
+Clock::duration framePeriod(const Device& d)
+{
+    auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(d.framePeriodSeconds()));
+    return period > Clock::duration::zero() ? period : Clock::duration(1);
 }
 
 // The device produces its next frame into a node buffer. Returns false when
@@ -74,12 +89,18 @@ bool produce(Handle& h, Session& s, Clock::time_point when, uint32_t triggerInde
     d.produced++;
     const unsigned lost = d.takeLostPackets(n);
 
-    // Mirroring may change while grabbing; size and format may not.
+    // Mirroring may change while grabbing; size and format may not. The writer
+    // of the flags builds the mirrored pattern; until it is there, frames keep
+    // the old one, as a camera applies a change at a frame boundary.
     Geometry live = d.geometry();
     if (live.reverseX != s.geometry.reverseX || live.reverseY != s.geometry.reverseY) {
-        s.geometry.reverseX = live.reverseX;
-        s.geometry.reverseY = live.reverseY;
-        s.pattern = patternFor(d, s.geometry);
+        Geometry next = s.geometry;
+        next.reverseX = live.reverseX;
+        next.reverseY = live.reverseY;
+        if (auto p = cachedPattern(d, next)) {
+            s.geometry = next;
+            s.pattern = p;
+        }
     }
     const size_t len = s.pattern->frameLen();
     int b = takeBuffer(s, len);
@@ -87,9 +108,7 @@ bool produce(Handle& h, Session& s, Clock::time_point when, uint32_t triggerInde
         d.dropped++;
         return false;
     }
-    uint8_t* data = s.pool[static_cast<size_t>(b)].data();
-    std::memcpy(data, s.pattern->frame(n), len);
-    stampFrameNumber(data, len, n);
+    s.pattern->copyFrame(n, s.pool[static_cast<size_t>(b)].data());
 
     Node node;
     node.buf = b;
@@ -120,10 +139,7 @@ bool produce(Handle& h, Session& s, Clock::time_point when, uint32_t triggerInde
 // Frames that fell due in free run since the last look.
 void produceDue(Handle& h, Session& s, Clock::time_point now)
 {
-    auto period = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(h.dev->framePeriodSeconds()));
-    if (period <= Clock::duration::zero())
-        period = Clock::duration(1);
+    const auto period = framePeriod(*h.dev);
     if (!s.haveDue) {
         s.nextDue = now + period;
         s.haveDue = true;
@@ -175,10 +191,10 @@ void run(std::shared_ptr<Handle> h, std::shared_ptr<Session> s)
             produceDue(*h, *s, now);
         else
             s->haveDue = false;
-        while (!s->triggers.empty()) {
-            uint32_t ti = s->triggers.front();
+        while (!s->triggers.empty() && s->triggers.front().readOut <= now) {
+            Trigger t = s->triggers.front();
             s->triggers.pop_front();
-            produce(*h, *s, now, ti, nullptr);
+            produce(*h, *s, t.readOut, t.index, nullptr);
         }
         if (!s->requests.empty()) {
             Request* r = s->requests.front();
@@ -208,6 +224,8 @@ void run(std::shared_ptr<Handle> h, std::shared_ptr<Session> s)
         }
         if (freeRun)
             h->cv.wait_until(lk, s->nextDue);
+        else if (!s->triggers.empty())
+            h->cv.wait_until(lk, s->triggers.front().readOut);
         else
             h->cv.wait_for(lk, std::chrono::milliseconds(20)); // notices a trigger-mode change
     }
@@ -234,7 +252,7 @@ int startGrabbing(const std::shared_ptr<Handle>& h)
     auto s = std::make_shared<Session>();
     s->geometry = g;
     s->nodeNum = h->nodeNum;
-    s->pattern = patternFor(*h->dev, g);
+    s->pattern = patternFor(*h->dev, g); // before the thread exists: it never builds one
     if (h->retiring && !h->retiring->done)
         s->previous = h->retiring;
     h->retiring.reset();
@@ -285,9 +303,20 @@ int softwareTrigger(const std::shared_ptr<Handle>& h)
         return rc;
     if (!h->session || !h->dev->geometry().triggerMode)
         return err(MV_E_CALLORDER);
-    if (h->session->triggers.size() >= kMaxPendingTriggers)
+    Session& s = *h->session;
+    if (s.triggers.size() >= kMaxPendingTriggers)
         return err(MV_E_BUSY);
-    h->session->triggers.push_back(++h->triggerIndex);
+    // The device counts every trigger it receives; one that arrives while the
+    // previous frame is still read out is lost, as on a line-scan camera. The
+    // command itself went through, so the call succeeds.
+    const uint32_t index = ++h->triggerIndex;
+    const auto now = Clock::now();
+    if (now < s.busyUntil) {
+        h->dev->triggerOverruns++;
+        return MV_OK;
+    }
+    s.busyUntil = now + framePeriod(*h->dev);
+    s.triggers.push_back({index, s.busyUntil});
     h->cv.notify_all();
     return MV_OK;
 }
@@ -317,6 +346,12 @@ int deliverSync(const std::shared_ptr<Handle>& h, bool deviceFrame, const MV_FRA
     h->cv.notify_all();
     h->cv.wait(lk, [&] { return r.done; });
     return r.status;
+}
+
+void preparePattern(Device& d)
+{
+    if (d.grabbing.load())
+        patternFor(d, d.geometry());
 }
 
 int nodeBufferCount(const std::shared_ptr<Handle>& h)

@@ -16,6 +16,9 @@ int clearImageBuffer(const std::shared_ptr<Handle>& h);
 int softwareTrigger(const std::shared_ptr<Handle>& h);
 int deliverSync(const std::shared_ptr<Handle>& h, bool deviceFrame, const MV_FRAME_OUT_INFO_EX* info,
                 unsigned char* data);
+// Builds the pattern for the device's present features if it grabs, so that a
+// change of the mirror flags reaches the frame thread without work there.
+void preparePattern(Device& d);
 int nodeBufferCount(const std::shared_ptr<Handle>& h);
 
 } // namespace vcc

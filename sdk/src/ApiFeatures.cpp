@@ -1,4 +1,5 @@
 // MV_CC_* entry points: feature reads and writes, feature files.
+#include "Acquisition.h"
 #include "Call.h"
 #include "FeatureFile.h"
 #include "Lifecycle.h"
@@ -194,7 +195,9 @@ MV_CC_API int MV_CC_CALL MV_CC_FeatureLoad(void* handle, const char* strFileName
                      kFeatureDirEnv);
         return c.done(err(MV_E_PARAMETER));
     }
-    return c.done(applyFeatureFile(*dev, path), Call::logging() ? path : std::string());
+    const int status = applyFeatureFile(*dev, path);
+    preparePattern(*dev); // a mirror flag set while grabbing
+    return c.done(status, Call::logging() ? path : std::string());
 }
 
 } // extern "C"

@@ -33,6 +33,7 @@ template <class Change> int edit(const char* serial, const char* name, FeatureTy
     }
     change(f);
     d->put(name, f);
+    preparePattern(*d); // a mirror flag set while grabbing
     return MV_OK;
 }
 
@@ -196,6 +197,7 @@ VCC_API int VCC_GetDeviceCounters(const char* serial, VCC_DEVICE_COUNTERS* count
     counters->framesProduced = d->produced.load();
     counters->framesDelivered = d->delivered.load();
     counters->framesDropped = d->dropped.load();
+    counters->triggerOverruns = d->triggerOverruns.load();
     counters->grabbing = d->grabbing.load() ? 1 : 0;
     counters->liveHandles = d->liveHandles.load();
     std::lock_guard<std::mutex> lk(state().mu);

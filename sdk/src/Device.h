@@ -18,6 +18,7 @@
 namespace vcc {
 
 class Pattern;
+struct Strip;
 using Clock = std::chrono::steady_clock;
 
 // What a frame looks like, read from the features at one moment.
@@ -70,9 +71,16 @@ public:
     uintptr_t openedBy = 0;
 
     std::atomic<uint64_t> produced{0}, delivered{0}, dropped{0};
+    std::atomic<uint64_t> triggerOverruns{0}; // triggers lost while a frame was read out
     std::atomic<int> liveHandles{0};
 
+    // Playback images, set while the device is loaded and never changed after;
+    // null for the test chart.
+    std::shared_ptr<const Strip> playback;
+
     // The last pattern built for this device, reused while the geometry stays.
+    // Built outside patternMu, which only guards the exchange, so the frame
+    // thread never waits for a build.
     std::mutex patternMu;
     std::shared_ptr<const Pattern> patternCache;
 

@@ -34,6 +34,12 @@ struct Node {
     Request* req = nullptr; // completed once this frame has been delivered
 };
 
+// A software trigger the device took: its frame is ready once read out.
+struct Trigger {
+    uint32_t index = 0;
+    Clock::time_point readOut;
+};
+
 struct Session {
     std::thread::id thread;          // the SDK callback thread of this session
     bool stop = false;
@@ -50,7 +56,8 @@ struct Session {
     uint32_t frameNum = 0;
     bool haveDue = false;
     Clock::time_point nextDue;
-    std::deque<uint32_t> triggers;   // trigger index of each software trigger not yet served
+    std::deque<Trigger> triggers;    // software triggers whose frames are not made yet
+    Clock::time_point busyUntil;     // end of the read-out of the last triggered frame
     std::deque<Request*> requests;
 };
 

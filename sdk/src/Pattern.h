@@ -1,43 +1,61 @@
-// Precomputed synthetic image for one geometry and pixel format.
+// What a device shows, prepared for one geometry and pixel format.
 //
-// The scene is a horizontal gradient crossed by a bright bar that moves down
-// kStep rows per frame. It is rendered once into a buffer kPeriod rows taller
-// than the frame, so every frame is one contiguous slice of it: producing a
-// frame costs a single memcpy. Colour formats are the mosaic (or packing) of
-// a colour version of the same scene; the step is even, so the Bayer phase
-// of a slice never shifts.
+// The scene is a looping strip of rows at the device's width: the test chart
+// or the device's playback images. Frame n holds the strip's rows
+// [(n-1) * Height, n * Height) modulo the strip's length, so consecutive
+// frames join into one continuous picture, as a line-scan camera's do.
+//
+// Everything that costs more than copying rows happens in build(), on the
+// thread that starts grabbing or changes the mirror flags: colour devices get
+// the scene mosaiced (or packed) into their format, mirrored as the flags say.
+// Producing a frame then costs copies of whole rows, plus, for the chart, the
+// frame number drawn into a small corner.
 #pragma once
 
 #include "Device.h"
 
+#include <opencv2/core.hpp>
+
 #include <cstdint>
 #include <memory>
-#include <vector>
+#include <string>
 
 namespace vcc {
 
+// Playback images decoded at load: one channel for a device without colour
+// formats, else three channels in red, green, blue order.
+struct Strip {
+    cv::Mat rows;
+};
+
 class Pattern {
 public:
-    static constexpr unsigned kPeriod = 256; // rows after which the bar repeats
-    static constexpr unsigned kStep = 16;    // rows the bar moves per frame
-    static constexpr unsigned kBarRows = 32;
-
-    static std::shared_ptr<const Pattern> build(const Geometry& g);
+    static std::shared_ptr<const Pattern> build(const Geometry& g, const Device& d);
 
     bool matches(const Geometry& g) const;
     size_t frameLen() const { return frameLen_; }
-    // Start of frame `frameNum`'s data: frameLen() readable bytes.
-    const uint8_t* frame(uint32_t frameNum) const;
+    // Writes frame `frameNum` (counted from 1) into dst, frameLen() bytes.
+    void copyFrame(uint32_t frameNum, uint8_t* dst) const;
 
 private:
+    void drawFrameNumber(uint32_t frameNum, uint8_t* dst) const;
+
     unsigned width_ = 0, height_ = 0, format_ = 0;
     bool reverseX_ = false, reverseY_ = false;
+    bool chart_ = false;
     size_t rowBytes_ = 0, frameLen_ = 0;
-    std::vector<uint8_t> tall_;
+    // Device-format strip; [1] is mosaiced one row shifted, for frames that
+    // start on an odd strip row of a Bayer device.
+    cv::Mat rows_[2];
 };
 
-// Write the frame number into the first four bytes (little endian) so that a
-// test can read back which frame it holds.
+// Rows of the test chart for a device of this width and serial number, three
+// channels in red, green, blue order; it loops every kChartRows rows.
+constexpr int kChartRows = 600;
+cv::Mat renderChart(unsigned width, const std::string& serial);
+
+// The chart's devices carry their frame number in the first four bytes (little
+// endian) too, so that a test can read back which frame it holds.
 void stampFrameNumber(uint8_t* data, size_t len, uint32_t frameNum);
 uint32_t readFrameStamp(const uint8_t* data);
 
