@@ -2,10 +2,13 @@
 
 #include "Call.h"
 #include "PixelFormat.h"
+#include "Playback.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -87,7 +90,31 @@ int applyFeature(Device& dev, const std::string& name, const Json& v)
     return MV_OK;
 }
 
-int parseOne(const Json& o, const std::string& where, std::shared_ptr<Device>& out)
+// Images instead of the chart: decoded now, at the geometry the device has after its features.
+int loadImages(const Json& o, const std::string& baseDir, const std::vector<unsigned>& formats, Device& dev,
+               std::string* why)
+{
+    auto images = o.find("images");
+    if (images == o.end())
+        return MV_OK;
+    auto strip = o.find("strip");
+    if (!images->is_string() || (strip != o.end() && !strip->is_boolean())) {
+        *why = "images must name a file, folder or glob, and strip be true or false";
+        return err(MV_E_PARAMETER);
+    }
+    PlaybackSource src;
+    src.images = images->get<std::string>();
+    src.baseDir = baseDir;
+    const Geometry g = dev.geometry();
+    src.width = g.width;
+    src.height = g.height;
+    src.colour = std::any_of(formats.begin(), formats.end(), [](unsigned f) { return f != PixelType_Gvsp_Mono8; });
+    src.strip = strip != o.end() && strip->get<bool>();
+    dev.playback = loadPlayback(src, why);
+    return dev.playback ? MV_OK : err(MV_E_PARAMETER);
+}
+
+int parseOne(const Json& o, const std::string& where, const std::string& baseDir, std::shared_ptr<Device>& out)
 {
     auto fail = [&](const std::string& why) {
         std::fprintf(stderr, "virtual camera SDK: %s: %s\n", where.c_str(), why.c_str());
@@ -151,6 +178,9 @@ int parseOne(const Json& o, const std::string& where, std::shared_ptr<Device>& o
             if (applyFeature(*out, m.key(), m.value()) != MV_OK)
                 return fail("feature " + m.key() + " cannot take that value");
     }
+    std::string why;
+    if (loadImages(o, baseDir, formats, *out, &why) != MV_OK)
+        return fail(why);
     return MV_OK;
 }
 
@@ -173,11 +203,12 @@ int parseDeviceJson(const std::string& text, const std::string& origin, std::vec
         std::fprintf(stderr, "virtual camera SDK: %s: expected {\"devices\": [...]}\n", origin.c_str());
         return err(MV_E_PARAMETER);
     }
+    const std::string baseDir = std::filesystem::path(origin).parent_path().string();
     std::vector<std::shared_ptr<Device>> devices;
     for (size_t i = 0; i < list->size(); ++i) {
         std::shared_ptr<Device> d;
         std::string where = origin + ": device " + std::to_string(i);
-        if (int rc = parseOne((*list)[i], where, d))
+        if (int rc = parseOne((*list)[i], where, baseDir, d))
             return rc;
         for (const auto& other : devices) {
             if (other->serial() == d->serial()) {
