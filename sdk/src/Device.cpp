@@ -15,6 +15,8 @@ void copyName(unsigned char* dst, size_t cap, const std::string& s)
     dst[n] = 0;
 }
 
+constexpr int64_t kWidthStep = 8;
+
 bool validString(const char* s, size_t cap)
 {
     return s && *s && std::strlen(s) < cap;
@@ -68,15 +70,17 @@ std::shared_ptr<Device> Device::create(const VCC_DEVICE_DESC& d, int* status)
     hmax.writable = false;
     fs["WidthMax"] = wmax;
     fs["HeightMax"] = hmax;
-    fs["Width"] = Feature::makeInt(d.width, 8 < d.widthMax ? 8 : 1, d.widthMax, 1);
+    // A line-scan sensor's limits: widths and horizontal offsets in steps of 8
+    // pixels, exposure from 20 µs to 1 s, analogue gain up to 17.5 dB.
+    fs["Width"] = Feature::makeInt(d.width, 8 < d.widthMax ? 8 : 1, d.widthMax, kWidthStep);
     fs["Height"] = Feature::makeInt(d.height, 1, d.heightMax, 1);
-    fs["OffsetX"] = Feature::makeInt(0, 0, d.widthMax - d.width, 1);
+    fs["OffsetX"] = Feature::makeInt(0, 0, d.widthMax - d.width, kWidthStep);
     fs["OffsetY"] = Feature::makeInt(0, 0, d.heightMax - d.height, 1);
     fs["Sharpness"] = Feature::makeInt(0, 0, 100, 1);
     fs["LineDebouncerTime"] = Feature::makeInt(50, 0, 1000000, 1);
-    fs["GevSCPD"] = Feature::makeInt(0, 0, 1000000, 8);
-    fs["ExposureTime"] = Feature::makeFloat(20.0, 2.0, 10000.0);
-    fs["Gain"] = Feature::makeFloat(0.0, 0.0, 20.0);
+    fs["GevSCPD"] = Feature::makeInt(400, 0, 1000000, 8);
+    fs["ExposureTime"] = Feature::makeFloat(100.0, 20.0, 1000000.0);
+    fs["Gain"] = Feature::makeFloat(0.0, 0.0, 17.5);
     fs["Gamma"] = Feature::makeFloat(1.0, 0.1, 4.0);
     fs["ReverseX"] = Feature::makeBool(false);
     fs["ReverseY"] = Feature::makeBool(false);

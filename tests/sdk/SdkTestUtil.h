@@ -2,6 +2,7 @@
 // frame collector for the image callback.
 #pragma once
 
+#include "../common/devicepresets.h"
 #include "MVCameraControl.h"
 #include "VirtualCameraControl.h"
 
@@ -17,27 +18,17 @@
 
 namespace sdktest {
 
+// A small device offering every pixel format, 1000 frames per second at 16 lines.
 inline int addDevice(const char* serial, unsigned width = 64, unsigned height = 16,
                      unsigned format = PixelType_Gvsp_Mono8, const char* model = "TS-64-M",
                      unsigned transport = MV_GIGE_DEVICE)
 {
-    static const unsigned kFormats[] = {PixelType_Gvsp_Mono8, PixelType_Gvsp_BayerRG8, PixelType_Gvsp_BayerGR8,
-                                        PixelType_Gvsp_BayerGB8, PixelType_Gvsp_BayerBG8, PixelType_Gvsp_RGB8_Packed,
-                                        PixelType_Gvsp_BGR8_Packed};
-    VCC_DEVICE_DESC d{};
+    presets::DevicePreset d = presets::everyFormatDevice(serial, width, height, format);
     d.manufacturer = "ZEQ Test";
     d.model = model;
-    d.serial = serial;
     d.transport = transport;
-    d.widthMax = width;
-    d.heightMax = 4096;
-    d.width = width;
-    d.height = height;
-    d.pixelFormats = kFormats;
-    d.pixelFormatCount = 7;
-    d.pixelFormat = format;
-    d.lineRate = 16000; // 1000 frames per second at 16 lines
-    return VCC_AddDevice(&d);
+    d.lineRate = 16000;
+    return presets::addDevice(d);
 }
 
 inline const char* serialOf(const MV_CC_DEVICE_INFO* info)
