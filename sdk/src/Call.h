@@ -4,6 +4,7 @@
 
 #include "CallLog.h"
 #include "Faults.h"
+#include "Status.h"
 
 #include <string>
 
@@ -38,10 +39,5 @@ private:
     bool injected_ = false;
     int injectedStatus_ = 0;
 };
-
-inline int err(unsigned code)
-{
-    return static_cast<int>(code);
-}
 
 } // namespace vcc

@@ -31,7 +31,7 @@ bool lockedWhileGrabbing(const std::string& name)
 
 std::shared_ptr<Device> Device::create(const VCC_DEVICE_DESC& d, int* status)
 {
-    *status = static_cast<int>(MV_E_PARAMETER);
+    *status = err(MV_E_PARAMETER);
     // The GigE record has the smallest name fields, so every name must fit it.
     if (!validString(d.manufacturer, 32) || !validString(d.model, 32) || !validString(d.serial, 64))
         return nullptr;
@@ -119,7 +119,7 @@ int Device::read(const std::string& name, Feature& out) const
     std::lock_guard<std::mutex> lk(mu_);
     auto it = features_.find(name);
     if (it == features_.end())
-        return static_cast<int>(MV_E_GC_GENERIC);
+        return err(MV_E_GC_GENERIC);
     out = it->second;
     return MV_OK;
 }
@@ -135,7 +135,7 @@ int Device::setWritable(const std::string& name, bool writable)
     std::lock_guard<std::mutex> lk(mu_);
     auto it = features_.find(name);
     if (it == features_.end())
-        return static_cast<int>(MV_E_GC_GENERIC);
+        return err(MV_E_GC_GENERIC);
     it->second.writable = writable;
     return MV_OK;
 }
@@ -143,7 +143,7 @@ int Device::setWritable(const std::string& name, bool writable)
 int Device::remove(const std::string& name)
 {
     std::lock_guard<std::mutex> lk(mu_);
-    return features_.erase(name) ? MV_OK : static_cast<int>(MV_E_GC_GENERIC);
+    return features_.erase(name) ? MV_OK : err(MV_E_GC_GENERIC);
 }
 
 static int64_t intOf(const std::map<std::string, Feature>& fs, const char* n, int64_t dflt)
@@ -157,7 +157,7 @@ int Device::checkGeometry(const std::map<std::string, Feature>& fs) const
 {
     if (intOf(fs, "Width", 0) + intOf(fs, "OffsetX", 0) > intOf(fs, "WidthMax", 65535)
         || intOf(fs, "Height", 0) + intOf(fs, "OffsetY", 0) > intOf(fs, "HeightMax", 65535))
-        return static_cast<int>(MV_E_GC_RANGE);
+        return err(MV_E_GC_RANGE);
     return MV_OK;
 }
 

@@ -5,6 +5,7 @@
 
 #include "Feature.h"
 #include "MVCameraControl.h"
+#include "Status.h"
 #include "VirtualCameraControl.h"
 
 #include <atomic>
@@ -107,9 +108,9 @@ template <class Op> int Device::write(const std::string& name, Op op)
     std::lock_guard<std::mutex> lk(mu_);
     auto it = features_.find(name);
     if (it == features_.end())
-        return static_cast<int>(MV_E_GC_GENERIC);
+        return err(MV_E_GC_GENERIC);
     if (grabbing.load() && lockedWhileGrabbing(name))
-        return static_cast<int>(MV_E_GC_ACCESS);
+        return err(MV_E_GC_ACCESS);
     Feature copy = it->second;
     int rc = op(copy);
     if (rc != MV_OK)

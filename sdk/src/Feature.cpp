@@ -2,6 +2,7 @@
 
 #include "MVCameraControl.h"
 #include "PixelFormat.h"
+#include "Status.h"
 
 #include <cerrno>
 #include <cmath>
@@ -59,9 +60,9 @@ Feature Feature::makeEnum(unsigned cur, std::vector<unsigned> supported)
 static int precheck(const Feature& f, FeatureType t)
 {
     if (f.type != t)
-        return static_cast<int>(MV_E_GC_GENERIC);
+        return err(MV_E_GC_GENERIC);
     if (!f.writable)
-        return static_cast<int>(MV_E_GC_ACCESS);
+        return err(MV_E_GC_ACCESS);
     return MV_OK;
 }
 
@@ -70,7 +71,7 @@ int writeInt(Feature& f, int64_t v)
     if (int rc = precheck(f, FeatureType::Int))
         return rc;
     if (v < f.imin || v > f.imax || (v - f.imin) % f.inc != 0)
-        return static_cast<int>(MV_E_GC_RANGE);
+        return err(MV_E_GC_RANGE);
     f.i = v;
     return MV_OK;
 }
@@ -80,7 +81,7 @@ int writeFloat(Feature& f, double v)
     if (int rc = precheck(f, FeatureType::Float))
         return rc;
     if (!std::isfinite(v) || v < f.fmin || v > f.fmax)
-        return static_cast<int>(MV_E_GC_RANGE);
+        return err(MV_E_GC_RANGE);
     f.f = v;
     return MV_OK;
 }
@@ -98,7 +99,7 @@ int writeString(Feature& f, const std::string& v)
     if (int rc = precheck(f, FeatureType::String))
         return rc;
     if (v.size() > 255)
-        return static_cast<int>(MV_E_GC_RANGE);
+        return err(MV_E_GC_RANGE);
     f.s = v;
     return MV_OK;
 }
@@ -113,7 +114,7 @@ int writeEnum(Feature& f, unsigned v)
             return MV_OK;
         }
     }
-    return static_cast<int>(MV_E_GC_RANGE);
+    return err(MV_E_GC_RANGE);
 }
 
 namespace {
@@ -168,7 +169,7 @@ bool enumFromName(const std::string& feature, const std::string& t, unsigned& ou
 
 int writeText(const std::string& name, Feature& f, const std::string& text)
 {
-    const int bad = static_cast<int>(MV_E_PARAMETER);
+    const int bad = err(MV_E_PARAMETER);
     switch (f.type) {
     case FeatureType::Int: {
         int64_t v;
@@ -189,7 +190,7 @@ int writeText(const std::string& name, Feature& f, const std::string& text)
     case FeatureType::Enum: {
         int64_t v;
         if (parseInt(text, v))
-            return (v < 0 || v > 0xFFFFFFFFLL) ? static_cast<int>(MV_E_GC_RANGE) : writeEnum(f, static_cast<unsigned>(v));
+            return (v < 0 || v > 0xFFFFFFFFLL) ? err(MV_E_GC_RANGE) : writeEnum(f, static_cast<unsigned>(v));
         unsigned e;
         return enumFromName(name, text, e) ? writeEnum(f, e) : bad;
     }

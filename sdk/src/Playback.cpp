@@ -26,21 +26,21 @@ bool looksLikeImage(const fs::path& p)
 }
 
 // The files named, in name order; empty when nothing matches.
-std::vector<std::string> listImages(const std::string& spec)
+std::vector<std::string> listImages(const std::string& named)
 {
     std::vector<std::string> files;
     std::error_code ec;
-    if (spec.find_first_of("*?[") != std::string::npos) {
+    if (named.find_first_of("*?[") != std::string::npos) {
         glob_t g{};
-        if (glob(spec.c_str(), 0, nullptr, &g) == 0)
+        if (glob(named.c_str(), 0, nullptr, &g) == 0)
             files.assign(g.gl_pathv, g.gl_pathv + g.gl_pathc);
         globfree(&g);
-    } else if (fs::is_directory(spec, ec)) {
-        for (const auto& e : fs::directory_iterator(spec, ec))
+    } else if (fs::is_directory(named, ec)) {
+        for (const auto& e : fs::directory_iterator(named, ec))
             if (e.is_regular_file(ec) && looksLikeImage(e.path()))
                 files.push_back(e.path().string());
     } else {
-        files.push_back(spec);
+        files.push_back(named);
     }
     std::sort(files.begin(), files.end());
     return files;
@@ -81,12 +81,12 @@ bool decode(const std::string& file, const PlaybackSource& src, cv::Mat& out, st
 
 std::shared_ptr<const Strip> loadPlayback(const PlaybackSource& src, std::string* why)
 {
-    fs::path spec(src.images);
-    if (spec.is_relative() && !src.baseDir.empty())
-        spec = fs::path(src.baseDir) / spec;
-    const std::vector<std::string> files = listImages(spec.string());
+    fs::path named(src.images);
+    if (named.is_relative() && !src.baseDir.empty())
+        named = fs::path(src.baseDir) / named;
+    const std::vector<std::string> files = listImages(named.string());
     if (files.empty()) {
-        *why = spec.string() + ": no images found";
+        *why = named.string() + ": no images found";
         return nullptr;
     }
     std::vector<cv::Mat> decoded;
