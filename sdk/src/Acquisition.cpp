@@ -76,14 +76,20 @@ Clock::duration framePeriod(const Device& d)
 
 // The device produces its next frame into a node buffer. Returns false when
 // the frame was dropped because no node was free. Caller holds h.mu.
-bool produce(Handle& h, Session& s, Clock::time_point when, uint32_t triggerIndex, Request* req)
+// A frame the device triggered itself (free run, or a synchronous device
+// frame) takes the handle's next trigger index; a software-triggered one
+// brings the index it got when the trigger arrived.
+bool produce(Handle& h, Session& s, Clock::time_point when, const uint32_t* softwareTrigger, Request* req)
 {
     Device& d = *h.dev;
     if (unsigned skip = d.takeGapAfter(s.frameNum)) {
-        // Frames lost on the way: the device counted them, the host never sees them.
+        // Frames lost on the way: the device made them, the host never sees them.
         s.frameNum += skip;
         h.frameCounter += skip;
+        if (!softwareTrigger)
+            h.triggerIndex += skip; // and triggered them itself, so both counters agree again
     }
+    const uint32_t triggerIndex = softwareTrigger ? *softwareTrigger : ++h.triggerIndex;
     const uint32_t n = ++s.frameNum;
     ++h.frameCounter;
     d.produced++;
@@ -146,8 +152,7 @@ void produceDue(Handle& h, Session& s, Clock::time_point now)
         return;
     }
     for (int guard = 0; s.nextDue <= now && guard < 100000; ++guard) {
-        ++h.triggerIndex; // free run: the device triggers itself
-        produce(h, s, s.nextDue, h.triggerIndex, nullptr);
+        produce(h, s, s.nextDue, nullptr, nullptr); // free run: the device triggers itself
         s.nextDue += period;
     }
     if (s.nextDue <= now)
@@ -194,14 +199,13 @@ void run(std::shared_ptr<Handle> h, std::shared_ptr<Session> s)
         while (!s->triggers.empty() && s->triggers.front().readOut <= now) {
             Trigger t = s->triggers.front();
             s->triggers.pop_front();
-            produce(*h, *s, t.readOut, t.index, nullptr);
+            produce(*h, *s, t.readOut, &t.index, nullptr);
         }
         if (!s->requests.empty()) {
             Request* r = s->requests.front();
             s->requests.pop_front();
             if (r->deviceFrame) {
-                ++h->triggerIndex;
-                if (!produce(*h, *s, now, h->triggerIndex, r))
+                if (!produce(*h, *s, now, nullptr, r))
                     complete(*h, r, err(MV_E_BUFOVER));
                 continue; // delivered in queue order below
             }

@@ -240,6 +240,7 @@ private slots:
         QCOMPARE(frames.frames[3].nFrameNum, 9u);
         QCOMPARE(frames.frames[3].nLostPacket, 0u);
         QCOMPARE(frames.stamps[3], 9u);
+        QCOMPARE(frames.frames[3].nFrameCounter, frames.frames[3].nTriggerIndex); // lost in transit, not untriggered
         QCOMPARE_STATUS(VCC_InjectFrameGap(kSerial, 3, 0), MV_E_PARAMETER);
     }
 
