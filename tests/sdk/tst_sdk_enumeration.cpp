@@ -1,5 +1,5 @@
 // Enumeration: the default device set, the records, device files and attach state.
-#include "SdkTestUtil.h"
+#include "sdktestutil.h"
 
 #include <QTemporaryDir>
 

@@ -1,7 +1,7 @@
 // Fault injection and the contract's safety rules: disconnects, scheduled
 // failures, lost packets, frame gaps, slow opens, raw deliveries, stale
 // handles, exclusive open and the call log.
-#include "SdkTestUtil.h"
+#include "sdktestutil.h"
 
 #include <QElapsedTimer>
 

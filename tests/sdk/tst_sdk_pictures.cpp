@@ -1,7 +1,7 @@
 // What the devices show and at what pace: the chart's colours through every
 // Bayer layout, playback strips that join across frames, rejected image files,
 // and triggers lost while a frame is read out.
-#include "SdkTestUtil.h"
+#include "sdktestutil.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>

@@ -1,4 +1,4 @@
-#include "CallLog.h"
+#include "calllog.h"
 
 #include <atomic>
 #include <cstring>

@@ -1,9 +1,9 @@
 // VCC_* entry points: the device set, features and observation.
-#include "Acquisition.h"
-#include "Call.h"
-#include "DeviceFile.h"
-#include "Lifecycle.h"
-#include "State.h"
+#include "acquisition.h"
+#include "call.h"
+#include "devicefile.h"
+#include "lifecycle.h"
+#include "state.h"
 
 using namespace vcc;
 

@@ -1,4 +1,4 @@
-#include "PixelFormat.h"
+#include "pixelformat.h"
 
 namespace vcc {
 

@@ -2,7 +2,7 @@
 // and calls the image callback, one frame at a time.
 #pragma once
 
-#include "Handle.h"
+#include "handle.h"
 
 #include <memory>
 

@@ -3,9 +3,9 @@
 // handle outlives the device's removal without dangling.
 #pragma once
 
-#include "Feature.h"
+#include "feature.h"
 #include "MVCameraControl.h"
-#include "Status.h"
+#include "status.h"
 #include "VirtualCameraControl.h"
 
 #include <atomic>

@@ -4,9 +4,9 @@
 // own lock. No lock is held while a user callback runs.
 #pragma once
 
-#include "Device.h"
+#include "device.h"
 #include "MVCameraControl.h"
-#include "Pattern.h"
+#include "pattern.h"
 
 #include <condition_variable>
 #include <cstdint>

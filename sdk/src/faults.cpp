@@ -1,4 +1,4 @@
-#include "Faults.h"
+#include "faults.h"
 
 #include <atomic>
 #include <map>

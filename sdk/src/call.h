@@ -2,9 +2,9 @@
 // scheduled failures and the call log.
 #pragma once
 
-#include "CallLog.h"
-#include "Faults.h"
-#include "Status.h"
+#include "calllog.h"
+#include "faults.h"
+#include "status.h"
 
 #include <string>
 

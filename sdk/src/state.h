@@ -1,8 +1,8 @@
 // Process-wide registry: the device set, live handles and enumeration storage.
 #pragma once
 
-#include "Device.h"
-#include "Handle.h"
+#include "device.h"
+#include "handle.h"
 
 #include <condition_variable>
 #include <map>

@@ -1,8 +1,8 @@
-#include "DeviceFile.h"
+#include "devicefile.h"
 
-#include "Call.h"
-#include "PixelFormat.h"
-#include "Playback.h"
+#include "call.h"
+#include "pixelformat.h"
+#include "playback.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,8 +1,8 @@
-#include "Lifecycle.h"
+#include "lifecycle.h"
 
-#include "Acquisition.h"
-#include "Call.h"
-#include "State.h"
+#include "acquisition.h"
+#include "call.h"
+#include "state.h"
 
 #include <chrono>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "Device.h"
+#include "device.h"
 
-#include "PixelFormat.h"
+#include "pixelformat.h"
 
 #include <cstring>
 

@@ -2,7 +2,7 @@
 // the built-in default set.
 #pragma once
 
-#include "Device.h"
+#include "device.h"
 
 #include <memory>
 #include <string>

@@ -1,4 +1,4 @@
-#include "Playback.h"
+#include "playback.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>

@@ -1,6 +1,6 @@
-#include "Pattern.h"
+#include "pattern.h"
 
-#include "PixelFormat.h"
+#include "pixelformat.h"
 
 #include <opencv2/imgproc.hpp>
 

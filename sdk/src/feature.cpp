@@ -1,8 +1,8 @@
-#include "Feature.h"
+#include "feature.h"
 
 #include "MVCameraControl.h"
-#include "PixelFormat.h"
-#include "Status.h"
+#include "pixelformat.h"
+#include "status.h"
 
 #include <cerrno>
 #include <cmath>

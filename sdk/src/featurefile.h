@@ -2,7 +2,7 @@
 // starts lines for devices whose DeviceModelName is Model ("[*]" for all).
 #pragma once
 
-#include "Device.h"
+#include "device.h"
 
 #include <string>
 

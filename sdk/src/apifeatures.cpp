@@ -1,9 +1,9 @@
 // MV_CC_* entry points: feature reads and writes, feature files.
-#include "Acquisition.h"
-#include "Call.h"
-#include "FeatureFile.h"
-#include "Lifecycle.h"
-#include "State.h"
+#include "acquisition.h"
+#include "call.h"
+#include "featurefile.h"
+#include "lifecycle.h"
+#include "state.h"
 
 #include <cmath>
 #include <cstdio>

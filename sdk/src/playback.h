@@ -2,7 +2,7 @@
 // once, when the device is loaded, so the frame thread only copies rows.
 #pragma once
 
-#include "Pattern.h"
+#include "pattern.h"
 
 #include <cstddef>
 #include <memory>

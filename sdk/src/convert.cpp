@@ -1,7 +1,7 @@
-#include "Convert.h"
+#include "convert.h"
 
-#include "Call.h"
-#include "PixelFormat.h"
+#include "call.h"
+#include "pixelformat.h"
 
 #include <opencv2/imgproc.hpp>
 

@@ -1,8 +1,8 @@
-#include "State.h"
+#include "state.h"
 
-#include "Call.h"
-#include "DeviceFile.h"
-#include "Lifecycle.h"
+#include "call.h"
+#include "devicefile.h"
+#include "lifecycle.h"
 
 #include <cstdio>
 #include <cstdlib>

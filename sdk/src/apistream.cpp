@@ -1,9 +1,9 @@
 // MV_CC_* entry points: callbacks, grabbing, triggers and pixel conversion.
-#include "Acquisition.h"
-#include "Call.h"
-#include "Convert.h"
-#include "Lifecycle.h"
-#include "State.h"
+#include "acquisition.h"
+#include "call.h"
+#include "convert.h"
+#include "lifecycle.h"
+#include "state.h"
 
 #include <cstdio>
 #include <string>

@@ -1,7 +1,7 @@
 // MV_CC_* entry points: enumeration and the life of a handle.
-#include "Call.h"
-#include "Lifecycle.h"
-#include "State.h"
+#include "call.h"
+#include "lifecycle.h"
+#include "state.h"
 
 #include <cstring>
 #include <string>

@@ -1,7 +1,7 @@
 // Handle creation, opening, closing, destruction and loss of the device.
 #pragma once
 
-#include "Handle.h"
+#include "handle.h"
 
 #include <memory>
 

@@ -1,8 +1,8 @@
-#include "Acquisition.h"
+#include "acquisition.h"
 
-#include "Call.h"
-#include "Lifecycle.h"
-#include "PixelFormat.h"
+#include "call.h"
+#include "lifecycle.h"
+#include "pixelformat.h"
 
 #include <chrono>
 #include <cstring>

@@ -12,7 +12,7 @@
 // frame number drawn into a small corner.
 #pragma once
 
-#include "Device.h"
+#include "device.h"
 
 #include <opencv2/core.hpp>
 

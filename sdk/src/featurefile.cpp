@@ -1,6 +1,6 @@
-#include "FeatureFile.h"
+#include "featurefile.h"
 
-#include "Call.h"
+#include "call.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // VCC_* entry points: fault injection, synchronous deliveries and the call log.
-#include "Acquisition.h"
-#include "Call.h"
-#include "State.h"
+#include "acquisition.h"
+#include "call.h"
+#include "state.h"
 
 #include <cstring>
 
