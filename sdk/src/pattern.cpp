@@ -125,8 +125,12 @@ std::shared_ptr<const Pattern> Pattern::build(const Geometry& g, const Device& d
     p->rowBytes_ = size_t(g.width) * bytesPerPixel(g.pixelFormat);
     p->frameLen_ = p->rowBytes_ * g.height;
     cv::Mat scene = sceneFor(g, d, &p->chart_);
-    if (g.reverseX || g.reverseY)
-        cv::flip(scene, scene, g.reverseX && g.reverseY ? -1 : g.reverseX ? 1 : 0);
+    if (g.reverseX || g.reverseY) {
+        // Into a new buffer: the scene may be the device's decoded strip itself.
+        cv::Mat mirrored;
+        cv::flip(scene, mirrored, g.reverseX && g.reverseY ? -1 : g.reverseX ? 1 : 0);
+        scene = mirrored;
+    }
     // Without mirroring a Mono8 device shares the decoded strip: no second copy.
     cv::Mat& out = p->rows_[0];
     if (isBayer(g.pixelFormat)) {

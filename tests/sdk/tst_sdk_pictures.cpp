@@ -109,6 +109,37 @@ private slots:
             QVERIFY2(cv::norm(got.row(r), strip.row(r % strip.rows), cv::NORM_INF) == 0, qPrintable(QString::number(r)));
     }
 
+    void mirroringWhileGrabbingLeavesTheImagesAlone()
+    {
+        QTemporaryDir dir;
+        cv::Mat a(4, 16, CV_8UC1);
+        cv::randu(a, 0, 256);
+        QVERIFY(cv::imwrite(dir.filePath("a.png").toStdString(), a));
+        QCOMPARE_STATUS(loadDevices(dir, R"({"manufacturer": "m", "model": "S", "serial": "FLIP-000001",
+            "widthMax": 16, "heightMax": 64, "height": 4, "images": "a.png"})"), MV_OK);
+        std::vector<cv::Mat> frames;
+        struct Keep {
+            static void MV_CC_CALL cb(unsigned char* d, MV_FRAME_OUT_INFO_EX* i, void* u)
+            {
+                static_cast<std::vector<cv::Mat>*>(u)->push_back(cv::Mat(i->nHeight, i->nWidth, CV_8UC1, d).clone());
+            }
+        };
+        void* h = openDevice("FLIP-000001");
+        QCOMPARE_STATUS(VCC_SetFreeRunPaused("FLIP-000001", 1), MV_OK);
+        QCOMPARE_STATUS(MV_CC_RegisterImageCallBackEx(h, Keep::cb, &frames), MV_OK);
+        QCOMPARE_STATUS(MV_CC_StartGrabbing(h), MV_OK);
+        for (int flip : {0, 1, 0}) {
+            QCOMPARE_STATUS(VCC_SetBoolFeature("FLIP-000001", "ReverseX", flip), MV_OK);
+            QCOMPARE_STATUS(VCC_DeliverDeviceFrame(h), MV_OK);
+        }
+        closeDevice(h);
+        cv::Mat mirrored;
+        cv::flip(a, mirrored, 1);
+        QCOMPARE(frames.size(), size_t(3));
+        QCOMPARE(cv::norm(frames[1], mirrored, cv::NORM_INF), 0.0);
+        QCOMPARE(cv::norm(frames[2], a, cv::NORM_INF), 0.0);
+    }
+
     void unreadableImagesRejectTheFile_data()
     {
         QTest::addColumn<QByteArray>("images");
