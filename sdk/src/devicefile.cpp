@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <fstream>
 #include <sstream>
 
@@ -55,11 +56,17 @@ bool num(const Json& o, const char* key, double& out)
     return true;
 }
 
+// Whether a number from the file converts to unsigned without overflow.
+bool fitsUnsigned(double v)
+{
+    return v >= 0 && v <= double(std::numeric_limits<unsigned>::max());
+}
+
 unsigned formatOf(const Json& v)
 {
     if (v.is_string())
         return pixelFormatFromName(v.get<std::string>());
-    if (v.is_number() && v.get<double>() > 0)
+    if (v.is_number() && v.get<double>() > 0 && fitsUnsigned(v.get<double>()))
         return static_cast<unsigned>(v.get<double>());
     return 0;
 }
@@ -133,6 +140,10 @@ int parseOne(const Json& o, const std::string& where, const std::string& baseDir
     if (!num(o, "height", height))
         height = heightMax;
     num(o, "lineRate", lineRate);
+    num(o, "openDelayMs", delay);
+    if (!fitsUnsigned(widthMax) || !fitsUnsigned(heightMax) || !fitsUnsigned(width) || !fitsUnsigned(height)
+        || !fitsUnsigned(delay))
+        return fail("sizes and openDelayMs must lie between 0 and 4294967295");
     std::vector<unsigned> formats;
     if (auto pf = o.find("pixelFormats"); pf != o.end() && pf->is_array()) {
         for (const Json& v : *pf) {
@@ -169,7 +180,7 @@ int parseOne(const Json& o, const std::string& where, const std::string& baseDir
     out = Device::create(d, &status);
     if (!out)
         return fail("incomplete or inconsistent device (names, sizes, pixel formats)");
-    if (num(o, "openDelayMs", delay) && delay > 0)
+    if (delay > 0)
         out->openDelayMs = static_cast<unsigned>(delay);
     if (auto a = o.find("attached"); a != o.end())
         out->attached = !a->is_boolean() || a->get<bool>();
