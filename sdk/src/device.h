@@ -72,7 +72,7 @@ public:
     uintptr_t openedBy = 0;
 
     std::atomic<uint64_t> produced{0}, delivered{0}, dropped{0};
-    std::atomic<uint64_t> triggerOverruns{0}; // triggers lost while a frame was read out
+    std::atomic<uint64_t> triggerOverruns{0}; // triggers lost while a frame was read out (any thread)
     std::atomic<int> liveHandles{0};
 
     // Playback images, set while the device is loaded and never changed after;

@@ -1,7 +1,8 @@
 // A device handle and, while it grabs, its acquisition session.
 //
 // Lock order, everywhere: registry lock, then Handle::mu, then the device's
-// own lock. No lock is held while a user callback runs.
+// own lock. Device::patternMu is a leaf: taken with or without Handle::mu,
+// nothing is locked under it. No lock is held while a user callback runs.
 #pragma once
 
 #include "device.h"
@@ -56,6 +57,8 @@ struct Session {
     uint32_t frameNum = 0;
     bool haveDue = false;
     Clock::time_point nextDue;
+    // Both under Handle::mu: written by the thread that fires a software
+    // trigger, read by the session's SDK thread.
     std::deque<Trigger> triggers;    // software triggers whose frames are not made yet
     Clock::time_point busyUntil;     // end of the read-out of the last triggered frame
     std::deque<Request*> requests;
