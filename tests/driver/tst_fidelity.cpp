@@ -1,5 +1,6 @@
-// Pictures through the whole plug-in: playback devices' images, delivered by
-// the SDK's callback and emitted by captureCompleted, come out as they went in.
+// Pictures and pace through the whole plug-in: playback devices' images,
+// delivered by the SDK's callback and emitted by captureCompleted, come out as
+// they went in, and a trigger the device lost shows in the plug-in's log.
 #include "virtualdevices.h"
 
 #include <opencv2/imgcodecs.hpp>
@@ -94,6 +95,32 @@ private slots:
         cv::Mat swapped;
         cv::cvtColor(colour, swapped, cv::COLOR_RGB2BGR);
         QVERIFY(cv::PSNR(got, swapped) < 20); // red and blue in their places
+    }
+
+    void triggerLostDuringReadOutIsLogged()
+    {
+        QCOMPARE(addDevice(monoDevice("PACE000001", 64, 16)), 0);
+        QCOMPARE(VCC_SetLineRate("PACE000001", 80), 0); // 200 ms a frame
+        static const unsigned kModes[] = {0, 1};
+        QCOMPARE(VCC_SetEnumFeature("PACE000001", "TriggerMode", 1, kModes, 2), 0);
+        std::unique_ptr<CameraLorvex> camera(createListed(1, QStringLiteral("PACE000001")));
+        CameraTrigParams params;
+        params.triggerType = 32;
+        setTrigger(camera.get(), params);
+        setRunning(camera.get(), true);
+        LogCapture log;
+        startGrabbing(camera.get());
+        Receiver receiver(camera.get());
+        auto trigger = [&camera](int product) {
+            QMutexLocker frames(camera->getMutex());
+            camera->softTrigger(product, 1, std::function<void()>());
+        };
+        trigger(1);
+        trigger(2); // during the first frame's read-out: lost
+        QVERIFY(waitUntil([&] { return receiver.count() == 1; }));
+        trigger(3);
+        QVERIFY(waitUntil([&] { return receiver.count() == 2; }));
+        QVERIFY(log.indexOf(QtWarningMsg, QStringLiteral("Camera 1 SDK with FrameCounter 2 TriggerIndex 3")) >= 0);
     }
 };
 
