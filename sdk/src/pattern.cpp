@@ -142,6 +142,8 @@ std::shared_ptr<const Pattern> Pattern::build(const Geometry& g, const Device& d
     } else {
         out = scene.isContinuous() ? scene : scene.clone();
     }
+    if (p->chart_)
+        p->prepareFrameLabel();
     return p;
 }
 
@@ -169,23 +171,42 @@ void Pattern::copyFrame(uint32_t frameNum, uint8_t* dst) const
     }
 }
 
-// White digits on black, so the label reads the same through any Bayer layout;
-// mirrored with the frame, as the sensor would see a label on the scene.
-void Pattern::drawFrameNumber(uint32_t frameNum, uint8_t* dst) const
+// White on black, so the label reads the same through any Bayer layout, and
+// mirrored with the frame, as the sensor would see a label on the scene. The
+// glyphs are drawn once here: a frame only copies its digits' cells.
+void Pattern::prepareFrameLabel()
 {
     const int rows = std::min<int>(int(height_), std::clamp<int>(int(height_) / 8, 10, 96));
-    const int cols = std::min<int>(int(width_) - 2 * kFrameLabelMargin, rows * 5);
-    if (cols < kFrameLabelMargin)
+    const int cell = std::min<int>((int(width_) - 2 * kFrameLabelMargin) / kLabelCells, rows / 2);
+    if (cell < 2)
         return;
     const int type = CV_8UC(int(bytesPerPixel(format_)));
-    cv::Mat label(rows, cols, type, cv::Scalar::all(0));
-    fitText(label, "#" + std::to_string(frameNum), cv::Rect(0, 0, cols, rows), kWhite, cv::LINE_8);
-    if (reverseX_ || reverseY_)
-        cv::flip(label, label, reverseX_ && reverseY_ ? -1 : reverseX_ ? 1 : 0);
-    const int x = reverseX_ ? int(width_) - kFrameLabelMargin - cols : kFrameLabelMargin;
-    const int y = reverseY_ ? int(height_) - rows : 0;
-    cv::Mat frame(int(height_), int(width_), type, dst);
-    label.copyTo(frame(cv::Rect(x, y, cols, rows)));
+    labelRows_ = rows;
+    labelCell_ = cell;
+    for (int i = 0; i < kLabelGlyphs; ++i) {
+        cv::Mat glyph(rows, cell, type, cv::Scalar::all(0));
+        if (i > 0) // glyph 0 is the blank cell
+            fitText(glyph, std::string(1, "#0123456789"[i - 1]), cv::Rect(0, 0, cell, rows), kWhite, cv::LINE_8);
+        if (reverseX_ || reverseY_)
+            cv::flip(glyph, glyph, reverseX_ && reverseY_ ? -1 : reverseX_ ? 1 : 0);
+        glyphs_[i] = glyph;
+    }
+}
+
+void Pattern::drawFrameNumber(uint32_t frameNum, uint8_t* dst) const
+{
+    if (!labelCell_)
+        return;
+    const std::string text = "#" + std::to_string(frameNum);
+    cv::Mat frame(int(height_), int(width_), glyphs_[0].type(), dst);
+    const int y = reverseY_ ? int(height_) - labelRows_ : 0;
+    for (int i = 0; i < kLabelCells; ++i) {
+        const size_t c = size_t(i);
+        const int glyph = c >= text.size() ? 0 : text[c] == '#' ? 1 : 2 + (text[c] - '0');
+        const int x = kFrameLabelMargin + i * labelCell_;
+        const int at = reverseX_ ? int(width_) - x - labelCell_ : x;
+        glyphs_[glyph].copyTo(frame(cv::Rect(at, y, labelCell_, labelRows_)));
+    }
 }
 
 void stampFrameNumber(uint8_t* data, size_t len, uint32_t frameNum)

@@ -38,7 +38,11 @@ public:
     void copyFrame(uint32_t frameNum, uint8_t* dst) const;
 
 private:
+    void prepareFrameLabel();
     void drawFrameNumber(uint32_t frameNum, uint8_t* dst) const;
+
+    static constexpr int kLabelCells = 11;  // '#' and up to ten digits
+    static constexpr int kLabelGlyphs = 12; // a blank cell, '#', '0' to '9'
 
     unsigned width_ = 0, height_ = 0, format_ = 0;
     bool reverseX_ = false, reverseY_ = false;
@@ -47,6 +51,9 @@ private:
     // Device-format strip; [1] is mosaiced one row shifted, for frames that
     // start on an odd strip row of a Bayer device.
     cv::Mat rows_[2];
+    // The chart's frame label: glyph cells already mirrored as the frame is.
+    cv::Mat glyphs_[kLabelGlyphs];
+    int labelRows_ = 0, labelCell_ = 0;
 };
 
 // Rows of the test chart for a device of this width and serial number, three
