@@ -177,7 +177,7 @@ void Pattern::copyFrame(uint32_t frameNum, uint8_t* dst) const
 void Pattern::prepareFrameLabel()
 {
     const int rows = std::min<int>(int(height_), std::clamp<int>(int(height_) / 8, 10, 96));
-    const int cell = std::min<int>((int(width_) - 2 * kFrameLabelMargin) / kLabelCells, rows / 2);
+    const int cell = std::min<int>((int(width_) - 2 * kFrameLabelMargin) / kLabelCells, rows * 3 / 4);
     if (cell < 2)
         return;
     const int type = CV_8UC(int(bytesPerPixel(format_)));
