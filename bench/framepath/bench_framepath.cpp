@@ -15,6 +15,7 @@
 // case; a case's ratio is the median of the path's per-frame times over the
 // median of its baseline's. Run through scripts/bench, which unsets TZ as
 // hosts usually run.
+#include "../../tests/common/devicepresets.h"
 #include "MVCameraControl.h"
 #include "VirtualCameraControl.h"
 #include "cameralorvex.h"
@@ -302,33 +303,13 @@ long rssKb()
 
 int addDevice(const Case& c)
 {
-    const unsigned formats[] = {c.pixelFormat};
-    VCC_DEVICE_DESC d{};
+    presets::DevicePreset d = presets::monoDevice(c.serial, c.width, c.height);
     d.manufacturer = "ZEQ Bench";
     d.model = c.model;
-    d.serial = c.serial;
-    d.transport = MV_GIGE_DEVICE;
-    d.widthMax = c.width;
     d.heightMax = c.height;
-    d.width = c.width;
-    d.height = c.height;
-    d.pixelFormats = formats;
-    d.pixelFormatCount = 1;
-    int status = VCC_AddDevice(&d);
-    auto keep = [&status](int s) {
-        if (status == MV_OK)
-            status = s;
-    };
-    keep(VCC_SetIntFeature(c.serial, "Width", c.width, 8, c.width, 8));
-    keep(VCC_SetIntFeature(c.serial, "Height", c.height, 1, c.height, 1));
-    keep(VCC_SetIntFeature(c.serial, "OffsetX", 0, 0, 0, 8));
-    keep(VCC_SetIntFeature(c.serial, "OffsetY", 0, 0, 0, 1));
-    keep(VCC_SetFloatFeature(c.serial, "ExposureTime", 100.0, 20.0, 1000000.0));
-    keep(VCC_SetFloatFeature(c.serial, "Gain", 0.0, 0.0, 17.5));
-    keep(VCC_SetBoolFeature(c.serial, "ReverseX", 0));
-    keep(VCC_SetBoolFeature(c.serial, "ReverseY", 0));
-    keep(VCC_SetFreeRunPaused(c.serial, 1));  // only the benchmark's deliveries
-    return status;
+    d.formats = {c.pixelFormat};
+    const int status = presets::addDevice(d);
+    return status == MV_OK ? VCC_SetFreeRunPaused(c.serial, 1) : status; // only the benchmark's deliveries
 }
 
 // Devices, cameras started with isRunning set, sources and warm destinations.

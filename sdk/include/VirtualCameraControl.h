@@ -171,6 +171,7 @@ typedef struct VCC_DEVICE_COUNTERS {
     int opened;                         /* 1 when a handle has it open */
     int grabbing;                       /* 1 when that handle is grabbing */
     int liveHandles;                    /* handles created for it and not destroyed */
+    unsigned long long triggerOverruns; /* triggers lost because they came during a frame's read-out */
 } VCC_DEVICE_COUNTERS;
 
 /* Read a device's counters and state. */

@@ -3,6 +3,7 @@
 // helpers to bring a camera object to the state a test needs.
 #pragma once
 
+#include "../common/devicepresets.h"
 #include "MVCameraControl.h"
 #include "VirtualCameraControl.h"
 #include "cameralorvex.h"
@@ -25,82 +26,11 @@ namespace drvtest {
 
 // ---- devices -------------------------------------------------------------------
 
-struct DeviceSpec
-{
-    std::string manufacturer = "ZEQ Vision";
-    std::string model = "LX-LS4096-GM";
-    std::string serial;
-    unsigned transport = MV_GIGE_DEVICE;
-    unsigned width = 4096;
-    unsigned height = 1000;
-    unsigned widthMax = 4096;
-    unsigned heightMax = 4096;
-    std::vector<unsigned> formats{PixelType_Gvsp_Mono8};
-    std::string deviceModelName;  // empty: same as model
-    double lineRate = 0;          // 0: the SDK's default
-};
-
-inline DeviceSpec monoDevice(const std::string& serial, unsigned width = 4096, unsigned height = 1000)
-{
-    DeviceSpec d;
-    d.serial = serial;
-    d.width = width;
-    d.height = height;
-    d.widthMax = width;
-    return d;
-}
-
-inline DeviceSpec colourDevice(const std::string& serial, unsigned width = 64, unsigned height = 16)
-{
-    DeviceSpec d;
-    d.model = "LX-LS2048-GC";
-    d.serial = serial;
-    d.width = width;
-    d.height = height;
-    d.widthMax = width;
-    d.formats = {PixelType_Gvsp_BayerRG8, PixelType_Gvsp_RGB8_Packed, PixelType_Gvsp_Mono8};
-    return d;
-}
-
-// Adds the device and gives it the features a line-scan camera of this kind
-// has; returns the first failing status, 0 when all went through.
-inline int addDevice(const DeviceSpec& spec)
-{
-    VCC_DEVICE_DESC d{};
-    d.manufacturer = spec.manufacturer.c_str();
-    d.model = spec.model.c_str();
-    d.serial = spec.serial.c_str();
-    d.transport = spec.transport;
-    d.widthMax = spec.widthMax;
-    d.heightMax = spec.heightMax;
-    d.width = spec.width;
-    d.height = spec.height;
-    d.pixelFormats = spec.formats.data();
-    d.pixelFormatCount = static_cast<unsigned>(spec.formats.size());
-    d.deviceModelName = spec.deviceModelName.empty() ? nullptr : spec.deviceModelName.c_str();
-    d.lineRate = spec.lineRate;
-    int first = VCC_AddDevice(&d);
-    const char* sn = spec.serial.c_str();
-    auto keep = [&first](int status) {
-        if (first == MV_OK)
-            first = status;
-    };
-    keep(VCC_SetIntFeature(sn, "Width", spec.width, 8, spec.widthMax, 8));
-    keep(VCC_SetIntFeature(sn, "Height", spec.height, 1, spec.heightMax, 1));
-    keep(VCC_SetIntFeature(sn, "OffsetX", 0, 0, spec.widthMax - spec.width, 8));
-    keep(VCC_SetIntFeature(sn, "OffsetY", 0, 0, spec.heightMax - spec.height, 1));
-    keep(VCC_SetFloatFeature(sn, "ExposureTime", 100.0, 20.0, 1000000.0));
-    keep(VCC_SetFloatFeature(sn, "Gain", 0.0, 0.0, 17.5));
-    keep(VCC_SetFloatFeature(sn, "Gamma", 1.0, 0.1, 4.0));
-    keep(VCC_SetIntFeature(sn, "Sharpness", 0, 0, 100, 1));
-    keep(VCC_SetIntFeature(sn, "LineDebouncerTime", 50, 0, 1000000, 1));
-    keep(VCC_SetIntFeature(sn, "GevSCPD", 400, 0, 1000000, 8));
-    keep(VCC_SetBoolFeature(sn, "ReverseX", 0));
-    keep(VCC_SetBoolFeature(sn, "ReverseY", 0));
-    static const unsigned kTriggerModes[] = {0, 1};
-    keep(VCC_SetEnumFeature(sn, "TriggerMode", 0, kTriggerModes, 2));
-    return first;
-}
+// The presets every test and benchmark shares; their features are the SDK's own.
+using DeviceSpec = presets::DevicePreset;
+using presets::addDevice;
+using presets::colourDevice;
+using presets::monoDevice;
 
 // A folder holding the feature file the driver loads at every open, named to
 // the SDK through its environment variable.

@@ -1,6 +1,6 @@
 // Acquisition: free run and software trigger, numbering, time stamps, the
 // pattern, mirroring and the bounded node buffers.
-#include "SdkTestUtil.h"
+#include "sdktestutil.h"
 
 using namespace sdktest;
 

@@ -1,6 +1,6 @@
 // MV_CC_ConvertPixelType: demosaicing of every Bayer layout, packing, and
 // the bounds of the destination buffer.
-#include "SdkTestUtil.h"
+#include "sdktestutil.h"
 
 #include <opencv2/imgproc.hpp>
 

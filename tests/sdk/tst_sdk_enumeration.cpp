@@ -1,5 +1,5 @@
 // Enumeration: the default device set, the records, device files and attach state.
-#include "SdkTestUtil.h"
+#include "sdktestutil.h"
 
 #include <QTemporaryDir>
 
@@ -184,6 +184,8 @@ private slots:
         QTest::newRow("no sizes") << QByteArray(R"({"devices": [{"manufacturer": "a", "model": "b", "serial": "c"}]})");
         QTest::newRow("bad format") << QByteArray(
             R"({"devices": [{"manufacturer": "a", "model": "b", "serial": "c", "widthMax": 8, "heightMax": 8, "pixelFormats": ["Mono12"]}]})");
+        QTest::newRow("size beyond unsigned") << QByteArray(
+            R"({"devices": [{"manufacturer": "a", "model": "b", "serial": "c", "widthMax": 1e20, "heightMax": -8}]})");
         QTest::newRow("bad feature") << QByteArray(
             R"({"devices": [{"manufacturer": "a", "model": "b", "serial": "c", "widthMax": 8, "heightMax": 8, "features": {"Gain": "loud"}}]})");
     }

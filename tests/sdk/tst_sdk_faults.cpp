@@ -1,7 +1,7 @@
 // Fault injection and the contract's safety rules: disconnects, scheduled
 // failures, lost packets, frame gaps, slow opens, raw deliveries, stale
 // handles, exclusive open and the call log.
-#include "SdkTestUtil.h"
+#include "sdktestutil.h"
 
 #include <QElapsedTimer>
 
@@ -240,6 +240,7 @@ private slots:
         QCOMPARE(frames.frames[3].nFrameNum, 9u);
         QCOMPARE(frames.frames[3].nLostPacket, 0u);
         QCOMPARE(frames.stamps[3], 9u);
+        QCOMPARE(frames.frames[3].nFrameCounter, frames.frames[3].nTriggerIndex); // lost in transit, not untriggered
         QCOMPARE_STATUS(VCC_InjectFrameGap(kSerial, 3, 0), MV_E_PARAMETER);
     }
 

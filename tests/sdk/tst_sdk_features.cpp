@@ -1,5 +1,5 @@
 // Features: limits, increments, writability, unknown names and feature files.
-#include "SdkTestUtil.h"
+#include "sdktestutil.h"
 
 #include <QTemporaryDir>
 

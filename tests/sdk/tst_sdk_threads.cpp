@@ -1,6 +1,6 @@
 // Many threads at once: open, start, stop, close, trigger, deliver, detach
 // and attach on shared devices. Run under ThreadSanitizer in the sanitizer build.
-#include "SdkTestUtil.h"
+#include "sdktestutil.h"
 
 #include <random>
 
