@@ -1,5 +1,6 @@
 // Identity and the small interface answers, construction and teardown.
 #include "cameralorvex.h"
+#include "triggertypes.h"
 
 #include <QMutexLocker>
 #include <QThread>
@@ -146,7 +147,7 @@ bool CameraLorvex::hasCapabilityA()
 
 int CameraLorvex::getTriggerTypeMask()
 {
-    return 63;
+    return lorvex::trigger::kAllTypes;
 }
 
 void CameraLorvex::setTrigParams(CameraTrigParams* params)
