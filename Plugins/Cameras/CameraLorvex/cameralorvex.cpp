@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <cstring>
+#include <limits>
 
 CameraLorvex::CameraLorvex()
 {
@@ -13,6 +14,10 @@ CameraLorvex::CameraLorvex()
     initialTriggerType = 1;
     trigParams = new CameraTrigParams;
     trigParams->triggerType = initialTriggerType;
+    // Until the device gives its exposure limits, none: an exposure time set
+    // before the first open is kept as given, not clamped to nothing.
+    exposureMin = 0.0f;
+    exposureMax = std::numeric_limits<float>::max();
     lastFrameNum = 0;
     reconnectTimer = new QTimer(this);
     connect(reconnectTimer, &QTimer::timeout, this, &CameraLorvex::onReconnectTimer);

@@ -207,8 +207,8 @@ public:
     std::atomic<bool> bShuttingDown{false};
     std::atomic<int> exceptionCallsInFlight{0};
 
-    // What the quick-adjust exposure entry points at while exposureIndex names
-    // no configuration: a value of the camera's own that nothing else reads.
+    // What the quick-adjust exposure entry points at while there is no
+    // exposure configuration at all: a value of the camera's own.
     float detachedExposure = 0.0f;
 
     // Items superseded by a panel rebuild: a host may still hold pointers to
