@@ -431,6 +431,9 @@ private slots:
         const qint64 after = QDateTime::currentMSecsSinceEpoch();
         const ImageProcessData record = g.receiver->at(0);
         QCOMPARE(record.captureTime.toMSecsSinceEpoch(), ms);
+        // Local time, as a host formats it.
+        QCOMPARE(record.captureTime.timeSpec(), Qt::LocalTime);
+        QCOMPARE(record.captureTime, QDateTime::fromMSecsSinceEpoch(ms));
         QVERIFY(record.receiveTime >= before && record.receiveTime <= after);
         QCOMPARE(record.cameraIndex, 1);
         QCOMPARE(record.productId, 1);

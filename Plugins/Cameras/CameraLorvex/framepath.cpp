@@ -2,6 +2,7 @@
 // the host through captureCompleted. Runs on the SDK's image thread with
 // cameraMutex held for the whole frame.
 #include "cameralorvex.h"
+#include "clockreads.h"
 #include "platform/memoryguard.h"
 
 #include <QLoggingCategory>
@@ -104,9 +105,9 @@ void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_IN
                  << cycleCapture << "cycle product" << cycleProduct << "device stamp" << deviceStamp;
 
     ImageProcessData record;
-    // The same instant and local date and time as the local-time QDateTime of
-    // deviceStamp, built without a time-zone lookup per frame.
-    record.captureTime = lorvex::localDateTime(deviceStamp);
+    // Local time, as hosts format it into file names and rows; this costs a
+    // time-zone lookup per frame (see the README's performance notes).
+    record.captureTime = QDateTime::fromMSecsSinceEpoch(deviceStamp);
     record.cameraIndex = cameraIndex;
     record.productId = productId;
     record.cycleCapture = cycleCapture;
