@@ -37,6 +37,8 @@
 //      only tries it and behaves as on a closed camera when it is busy. It is
 //      recursive because the pauses of stop and close run a nested event loop
 //      on H, in which a queued host slot may call back into the camera.
+//   The frame pool has a leaf lock of its own: I hands buffers out, the stop
+//      (H, E) releases the free ones.
 //   geometryMutex (QMutex, leaf): the device-derived panel fields that an open
 //      or a read-back on P writes (geometry, format, limits) against the reads
 //      of the size queries and getAdjustItems on H.
@@ -200,7 +202,7 @@ public:
         bool convertColour = false;  // colour wanted and the sensor is not mono
     } frameFormat;
 
-    // Recycled image buffers for the frame path (guarded by cameraMutex).
+    // Recycled image buffers for the frame path (locked by itself).
     FrameBufferPool framePool;
 
     // Teardown coordination with the exception thread.

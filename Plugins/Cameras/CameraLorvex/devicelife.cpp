@@ -274,6 +274,9 @@ void CameraLorvex::CameraStop()
     else
         qWarning() << "CameraLorvex MV_CC_StopGrabbing: " << status;
     MV_CC_ClearImageBuffer(devHandle);
+    // An idle camera holds no spare image buffers; images the host still
+    // holds stay valid.
+    framePool.clear();
     pauseWithEvents(10);
 }
 

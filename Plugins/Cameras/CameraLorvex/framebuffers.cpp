@@ -1,5 +1,7 @@
 #include "framebuffers.h"
 
+#include <QMutexLocker>
+
 #include <algorithm>
 #include <utility>
 
@@ -19,6 +21,7 @@ bool FrameBufferPool::soleOwner(const cv::Mat& m)
 
 cv::Mat FrameBufferPool::acquire(int rows, int cols, int type)
 {
+    QMutexLocker lock(&mutex);
     // A geometry change: buffers of another shape can never be handed out
     // again. Free ones go back now, held ones when the host lets them go.
     for (size_t i = buffers.size(); i-- > 0;) {
@@ -79,6 +82,13 @@ cv::Mat FrameBufferPool::acquire(int rows, int cols, int type)
 
 void FrameBufferPool::clear()
 {
+    QMutexLocker lock(&mutex);
     buffers.clear();
     nextVictim = 0;
+}
+
+size_t FrameBufferPool::size() const
+{
+    QMutexLocker lock(&mutex);
+    return buffers.size();
 }

@@ -8,9 +8,12 @@
 // never by code of this library: images may outlive the camera and even the
 // loaded plug-in.
 //
-// The pool is not thread-safe: the frame path uses it under cameraMutex.
+// The pool locks itself: the frame path hands buffers out while a stop on
+// another thread may release the free ones.
 #ifndef FRAMEBUFFERS_H
 #define FRAMEBUFFERS_H
+
+#include <QMutex>
 
 #include <opencv2/core.hpp>
 
@@ -35,10 +38,12 @@ public:
     // Drops the pool's references; images the host still holds stay valid.
     void clear();
 
-    size_t size() const { return buffers.size(); }
+    size_t size() const;
 
 private:
     static bool soleOwner(const cv::Mat& m);
+
+    mutable QMutex mutex;  // leaf: guards everything below
 
     size_t capacity;
     size_t spare;

@@ -9,6 +9,7 @@
 #include <QMutexLocker>
 
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 
 namespace {
@@ -91,11 +92,20 @@ void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_IN
         if (convert.nSrcDataLen > info->nFrameLen)
             convert.nSrcDataLen = info->nFrameLen;
         convert.nDstBufferSize = static_cast<unsigned int>(imageBytes);
-        MV_CC_ConvertPixelType(camera->devHandle, &convert);
+        const int status = MV_CC_ConvertPixelType(camera->devHandle, &convert);
         convert.nSrcDataLen = static_cast<unsigned int>(static_cast<size_t>(format.width) * format.height);
+        if (status != MV_OK) {
+            // The buffer is recycled: what it holds is an earlier product's.
+            qWarning() << "Camera" << cameraIndex << "SDK captured image for product" << productId << "cycle"
+                       << cycleCapture << "conversion failed:" << status << "delivered blank";
+            std::memset(image.data, 0, imageBytes);
+        }
     } else if (!lorvex::platform::guardedCopy(image.data, data, info->nFrameLen)) {
         qWarning() << "memcpy image data failed!";
         return;
+    } else if (info->nFrameLen < imageBytes) {
+        // A short frame: the rest of a recycled buffer is an earlier product's.
+        std::memset(image.data + info->nFrameLen, 0, imageBytes - info->nFrameLen);
     }
 
     const quint64 ticks = (static_cast<quint64>(info->nDevTimeStampHigh) << 32) | info->nDevTimeStampLow;
