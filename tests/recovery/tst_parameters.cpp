@@ -355,6 +355,22 @@ private slots:
         QCOMPARE(restored->getExposureValue(0), 5.0f);
     }
 
+    // A host may hold the frame lock around any call that changes the camera:
+    // the restore, its read-back and its start never take it themselves.
+    void restoreUnderTheHostsFrameLockReturns()
+    {
+        startGrabbing(camera.get());
+        QCOMPARE(VCC_SetIntFeature(kSerial.c_str(), "Width", 32, 8, 64, 8), 0);
+        Watchdog watchdog("loadParams under getMutex()", 20);
+        camera->saveParams();
+        {
+            QMutexLocker frames(camera->getMutex());
+            camera->loadParams();
+        }
+        QCOMPARE(camera->getImageSize(), QSize(32, 16));
+        QCOMPARE(camera->frameFormat.width, 32);
+    }
+
     // ---- paramsChanged ----------------------------------------------------------------------------
 
     void paramsChangedReadsTheGeometryFromTheDevice()

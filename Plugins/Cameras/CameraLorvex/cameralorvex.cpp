@@ -67,8 +67,9 @@ void CameraLorvex::deserialize(const QJsonObject& json)
 {
     {
         // The device lock keeps a reconnect's geometry read-back from writing
-        // the panel fields while they are restored.
-        QMutexLocker device(&deviceMutex);
+        // the panel fields while they are restored. No cameraMutex: the host
+        // may hold it around this call.
+        DeviceOperation operation(*this);
         QJsonObject copy = json;
         readParamsWrap(copy);
         if (bOpened) {
@@ -76,8 +77,7 @@ void CameraLorvex::deserialize(const QJsonObject& json)
                 QMutexLocker geometry(&geometryMutex);
                 channels = (bMonoSensor || !colorImage) ? 1 : 3;
             }
-            readBackGeometryLocked();
-            CameraStart();
+            bringUpDevice(OpenFirst::No);
         }
     }
     reconnectTimer->start(3000);

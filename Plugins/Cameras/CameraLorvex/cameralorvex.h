@@ -24,10 +24,16 @@
 //
 //   deviceMutex  ->  deviceTableMutex (process-wide)
 //   deviceMutex  ->  cameraMutex  ->  geometryMutex
+//   deviceMutex  ->  lossMutex
 //
-//   cameraMutex (QMutex, getMutex()): held by I for a whole frame, by
-//      paramsChanged, by the geometry read-back, and by the host around its
-//      writes of isRunning and its calls of setTrigParams and softTrigger.
+//   cameraMutex (QMutex, getMutex()): held by I for a whole frame and by
+//      paramsChanged, the one host call that takes it itself. The host holds
+//      it around its writes of isRunning and its calls of setTrigParams and
+//      softTrigger, and may hold it around any other call that changes the
+//      camera (loadParams, deserialize, setExposureCount, ...): none of those
+//      takes it, and neither do the open, the geometry read-back, start, stop
+//      and close. What they share with the frame path is guarded otherwise
+//      (frameFormat and convertParam by geometryMutex, lastFrameNum atomic).
 //   deviceMutex (QRecursiveMutex): the life of the device handle. Held across
 //      every open, start, stop and close, and across every SDK call that uses
 //      devHandle outside the frame path. Never taken by I. The close path holds
@@ -37,25 +43,31 @@
 //      only tries it and behaves as on a closed camera when it is busy. It is
 //      recursive because the pauses of stop and close run a nested event loop
 //      on H, in which a queued host slot may call back into the camera.
+//      The SDK's handle destruction waits for a running exception callback, so
+//      E never waits for it without bound: while a device operation (close,
+//      restart, restore, reopen; see DeviceOperation) holds it, E leaves the
+//      notice to that operation and returns.
+//   lossMutex (QMutex, leaf): deviceOperations and the deferred disconnect
+//      notice, between E and the thread of the device operation.
+//   geometryMutex (QMutex, leaf): the device-derived panel fields that an open
+//      or a read-back writes (geometry, format, limits, frameFormat,
+//      convertParam) against the reads of the size queries, getAdjustItems and
+//      the frame path's snapshot of its format.
 //   The frame pool has a leaf lock of its own: I hands buffers out, the stop
 //      (H, E) releases the free ones.
-//   geometryMutex (QMutex, leaf): the device-derived panel fields that an open
-//      or a read-back on P writes (geometry, format, limits) against the reads
-//      of the size queries and getAdjustItems on H.
-//   liveCamerasMutex (process-wide QMutex, leaf, recovery.cpp): the set of
-//      live camera objects, checked by the exception callback before it uses
-//      its user pointer; never held while another lock is taken.
-//   deviceTableMutex (process-wide QMutex, devicetable.cpp): enumeration, the
-//      acceptance filter, listedDeviceCount and the selection by serial number
-//      up to the creation of the handle.
-//
 // Shared members (declared below unless noted), who touches them, what guards them
 //   isRunning, productCounter, cycleCapture, cycleProduct, cycleTimer,
-//   triggerCallback, lastFrameTime (CameraInterface), *trigParams, lastFrameNum,
-//   convertParam, frameFormat            H, I, P      cameraMutex
+//   triggerCallback, lastFrameTime (CameraInterface), *trigParams
+//                                             H, I         cameraMutex
+//   frameFormat, convertParam                 H, I, P      geometryMutex
+//   lastFrameNum                              H, I, P      atomic (reset by
+//      the start, compared and advanced by I)
 //   devHandle, bOpened, bMonoSensor, pixelType        H, E, P  deviceMutex
 //      (I uses devHandle for the conversion only between start and stop, which
 //      the SDK orders against the close.)
+//   openGeneration                            H, E, P   atomic, written under
+//      deviceMutex
+//   deviceOperations, deferredLoss, deferredGeneration   H, E, P  lossMutex
 //   width, height, offsets, mirror flags, channels, matType and the limits
 //   read at open (CameraBase)                 H, P     geometryMutex for writers
 //      off H and for the interface's reads; the host's own reads through item
@@ -147,12 +159,32 @@ public:
     // Device-life steps. Each expects deviceMutex held by the caller.
     void CameraOpen();
     void readBackGeometry();
-    void CameraStart();
+    // True when grabbing started; false on a closed camera or a refusal.
+    bool CameraStart();
     void CameraStop();
     void CameraClose();
 
-    // One reopen attempt of the reconnect task.
+    // One reopen attempt of the reconnect task; expects deviceMutex held.
     bool CameraReopen();
+
+    // Holds deviceMutex for one host or reconnect operation that may destroy
+    // the device handle. A disconnect notice that comes meanwhile is left to
+    // the operation, which settles it before it lets the device go: the
+    // camera ends lost when the device is gone and not open again.
+    class DeviceOperation
+    {
+    public:
+        explicit DeviceOperation(CameraLorvex& camera);
+        ~DeviceOperation();
+        DeviceOperation(const DeviceOperation&) = delete;
+        DeviceOperation& operator=(const DeviceOperation&) = delete;
+        // Settles the notices that came so far; the operation goes on.
+        void settle() { settleNotices(false); }
+
+    private:
+        void settleNotices(bool finishing);
+        CameraLorvex& camera;
+    };
 
     // The reconnect timer's handler. A plain member, not a slot: the class
     // adds no methods of its own to its meta-object.
@@ -161,12 +193,27 @@ public:
 private:
     // Runs a local event loop for `ms` milliseconds on the calling thread.
     static void pauseWithEvents(int ms);
-    // The geometry read-back under cameraMutex, as every caller needs it.
-    void readBackGeometryLocked();
+    // Opens the device when asked, reads the geometry back and starts
+    // grabbing: the one way every path brings a device to delivering frames.
+    // True when it is grabbing. Expects deviceMutex held.
+    enum class OpenFirst { No, Yes };
+    bool bringUpDevice(OpenFirst open);
+    // Stop, then close: what closeCamera does, for callers that hold
+    // deviceMutex already.
+    void stopAndClose();
+    // Marks the camera lost: CameraLoss, then the flag.
+    void markLost();
+    // A disconnect notice left to a device operation: closes the handle it
+    // was about, if that is still the open one, and marks the camera lost
+    // unless it ended open.
+    void settleDeferredLoss(unsigned generation);
+    // CameraOpen's parts.
+    bool selectAndOpen();
+    void readLimits();
+    void choosePixelFormat();
     // Selects the device by serial number and creates its handle; returns the
     // table position, -1 when not found, -2 when the handle was not created.
     int createHandleForSerial(int& status);
-    void markLost();
     void reconnectTask();
     // The process-wide set of live cameras that the exception callback checks
     // its user pointer against (recovery.cpp).
@@ -179,7 +226,7 @@ public:
     void* devHandle = nullptr;
     int bMonoSensor = 0;
     int bOpened = 0;
-    unsigned int lastFrameNum = 0;
+    std::atomic<unsigned int> lastFrameNum{0};
     CameraTrigParams* trigParams = nullptr;
     int pixelType = -1;
     QMutex cameraMutex;
@@ -190,6 +237,14 @@ public:
 
     QRecursiveMutex deviceMutex;
     QMutex geometryMutex;
+
+    // Counts successful opens, so that a deferred disconnect notice can tell
+    // whether the handle it was about is still the open one.
+    std::atomic<unsigned int> openGeneration{0};
+    QMutex lossMutex;
+    int deviceOperations = 0;          // DeviceOperation nesting depth
+    bool deferredLoss = false;         // a notice came during an operation
+    unsigned int deferredGeneration = 0;
 
     // The format the frame path shapes images to, fixed by the last geometry
     // read-back, so that a panel edit or a JSON restore that lands while frames

@@ -40,9 +40,10 @@ void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_IN
     int cycleProduct = 1;
     camera->getProductID(cameraIndex, camera->trigParams, productId, cycleCapture, cycleProduct);
 
-    if (info->nFrameNum != camera->lastFrameNum + 1 || info->nLostPacket != 0) {
+    const unsigned int expectedFrameNum = camera->lastFrameNum + 1;
+    if (info->nFrameNum != expectedFrameNum || info->nLostPacket != 0) {
         qWarning() << "Camera" << cameraIndex << "SDK with product" << productId << "cycle" << cycleCapture
-                   << "last frame" << camera->lastFrameNum + 1 << "current frame" << info->nFrameNum
+                   << "last frame" << expectedFrameNum << "current frame" << info->nFrameNum
                    << "width" << info->nWidth << "height" << info->nHeight << "lost packets" << info->nLostPacket;
     }
     camera->lastFrameNum = info->nFrameNum;
@@ -62,7 +63,16 @@ void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_IN
     }
     camera->lastFrameTime = now;
 
-    const FrameFormat& format = camera->frameFormat;
+    // The format and conversion record as the last geometry read-back left
+    // them; a read-back runs without cameraMutex, so they are copied under
+    // their own lock.
+    FrameFormat format;
+    MV_CC_PIXEL_CONVERT_PARAM convert;
+    {
+        QMutexLocker geometry(&camera->geometryMutex);
+        format = camera->frameFormat;
+        convert = camera->convertParam;
+    }
     cv::Mat image;
     try {
         image = camera->framePool.acquire(format.height, format.width, format.matType);
@@ -82,7 +92,6 @@ void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_IN
     }
 
     if (format.convertColour && info->enPixelType != PixelType_Gvsp_RGB8_Packed) {
-        MV_CC_PIXEL_CONVERT_PARAM& convert = camera->convertParam;
         convert.enSrcPixelType = info->enPixelType;
         convert.enDstPixelType = PixelType_Gvsp_RGB8_Packed;
         convert.pSrcData = data;
@@ -93,7 +102,6 @@ void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_IN
             convert.nSrcDataLen = info->nFrameLen;
         convert.nDstBufferSize = static_cast<unsigned int>(imageBytes);
         const int status = MV_CC_ConvertPixelType(camera->devHandle, &convert);
-        convert.nSrcDataLen = static_cast<unsigned int>(static_cast<size_t>(format.width) * format.height);
         if (status != MV_OK) {
             // The buffer is recycled: what it holds is an earlier product's.
             qWarning() << "Camera" << cameraIndex << "SDK captured image for product" << productId << "cycle"
