@@ -5,7 +5,10 @@
 //   devicetable.cpp    process-wide accepted-device table, enumeration, factory
 //   devicelife.cpp     open, geometry read-back, start, stop, close, restart
 //   framepath.cpp      the SDK image callback: one frame to one captureCompleted
+//   framebuffers.cpp   recycled image buffers of the frame path
+//   clockreads.cpp     cheap reads of the local clock for the frame path
 //   triggering.cpp     software trigger, continuous-mode query
+//   triggertypes.h     the host's trigger-type codes, named
 //   recovery.cpp       exception callback, reconnect timer and task
 //   exposure.cpp       parameter changes, exposure configurations, quick adjust
 //   camerabase.cpp, paramwrap.cpp   the parameter panel and its JSON form
@@ -25,6 +28,7 @@
 //   deviceMutex  ->  deviceTableMutex (process-wide)
 //   deviceMutex  ->  cameraMutex  ->  geometryMutex
 //   deviceMutex  ->  lossMutex
+//   cameraMutex, deviceMutex  ->  the frame pool's own mutex
 //
 //   cameraMutex (QMutex, getMutex()): held by I for a whole frame and by
 //      paramsChanged, the one host call that takes it itself. The host holds
@@ -53,8 +57,15 @@
 //      or a read-back writes (geometry, format, limits, frameFormat,
 //      convertParam) against the reads of the size queries, getAdjustItems and
 //      the frame path's snapshot of its format.
-//   The frame pool has a leaf lock of its own: I hands buffers out, the stop
-//      (H, E) releases the free ones.
+//   FrameBufferPool's own mutex (leaf): I hands buffers out under cameraMutex,
+//      the stop (H, E, P) releases the free ones under deviceMutex.
+//   liveCamerasMutex (process-wide QMutex, leaf, recovery.cpp): the set of
+//      live camera objects, checked by the exception callback before it uses
+//      its user pointer; never held while another lock is taken.
+//   deviceTableMutex (process-wide QMutex, devicetable.cpp): enumeration, the
+//      acceptance filter, listedDeviceCount and the selection by serial number
+//      up to the creation of the handle.
+//
 // Shared members (declared below unless noted), who touches them, what guards them
 //   isRunning, productCounter, cycleCapture, cycleProduct, cycleTimer,
 //   triggerCallback, lastFrameTime (CameraInterface), *trigParams
@@ -68,6 +79,7 @@
 //   openGeneration                            H, E, P   atomic, written under
 //      deviceMutex
 //   deviceOperations, deferredLoss, deferredGeneration   H, E, P  lossMutex
+//   framePool                                 I, H, E, P   its own mutex
 //   width, height, offsets, mirror flags, channels, matType and the limits
 //   read at open (CameraBase)                 H, P     geometryMutex for writers
 //      off H and for the interface's reads; the host's own reads through item
