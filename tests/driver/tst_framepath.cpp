@@ -69,6 +69,13 @@ Grabbing grabbing(const DeviceSpec& spec, bool colour = false)
     return g;
 }
 
+// The receiver lets go of every image it was handed.
+void releaseRecords(Receiver& receiver)
+{
+    std::lock_guard<std::mutex> lock(receiver.mutex);
+    receiver.records.clear();
+}
+
 void forgetLastFrameTime(CameraLorvex* camera)
 {
     QMutexLocker frames(camera->getMutex());
@@ -431,6 +438,9 @@ private slots:
         const qint64 after = QDateTime::currentMSecsSinceEpoch();
         const ImageProcessData record = g.receiver->at(0);
         QCOMPARE(record.captureTime.toMSecsSinceEpoch(), ms);
+        // Local time, as a host formats it.
+        QCOMPARE(record.captureTime.timeSpec(), Qt::LocalTime);
+        QCOMPARE(record.captureTime, QDateTime::fromMSecsSinceEpoch(ms));
         QVERIFY(record.receiveTime >= before && record.receiveTime <= after);
         QCOMPARE(record.cameraIndex, 1);
         QCOMPARE(record.productId, 1);
@@ -472,6 +482,60 @@ private slots:
         QCOMPARE(g.deliver(&later, data.data()), 0);
         QCOMPARE(receiver->events.size(), 7);
         QCOMPARE(receiver->events.last(), QStringLiteral("captured"));
+    }
+
+    // Buffers are recycled: a short frame, or a failed conversion, must not
+    // show an earlier product's pixels.
+    void recycledBuffersCarryNoEarlierPixels()
+    {
+        Grabbing g = grabbing(monoDevice(kMono, 64, 16));
+        setRunning(g.camera.get(), true);
+        std::vector<unsigned char> full(1024, 0xEE);
+        auto info = frameInfo(1, 64, 16, PixelType_Gvsp_Mono8, 1024);
+        QCOMPARE(g.deliver(&info, full.data()), 0);
+        releaseRecords(*g.receiver);
+        std::vector<unsigned char> part(100, 3);
+        auto shorter = frameInfo(2, 64, 16, PixelType_Gvsp_Mono8, 100);
+        QCOMPARE(g.deliver(&shorter, part.data()), 0);
+        const cv::Mat image = g.receiver->at(0).image;
+        QCOMPARE(cv::countNonZero(image), 100);
+        QCOMPARE(int(image.at<unsigned char>(1, 35)), 3);
+
+        Grabbing c = grabbing(colourDevice(kColour, 64, 16), true);
+        setRunning(c.camera.get(), true);
+        std::vector<unsigned char> mosaic(1024, 0x80);
+        auto bayer = frameInfo(1, 64, 16, PixelType_Gvsp_BayerRG8, 1024);
+        QCOMPARE(c.deliver(&bayer, mosaic.data()), 0);
+        QVERIFY(cv::countNonZero(c.receiver->at(0).image.reshape(1)) > 0);
+        releaseRecords(*c.receiver);
+        LogCapture log;
+        QCOMPARE(VCC_FailNext("MV_CC_ConvertPixelType", 1, int(MV_E_PARAMETER)), 0);
+        bayer.nFrameNum = 2;
+        QCOMPARE(c.deliver(&bayer, mosaic.data()), 0);
+        QCOMPARE(c.receiver->count(), size_t(1));  // still delivered
+        QCOMPARE(cv::countNonZero(c.receiver->at(0).image.reshape(1)), 0);
+        QVERIFY2(log.indexOf(QtWarningMsg, QStringLiteral("conversion failed")) >= 0, qPrintable(log.dump()));
+    }
+
+    // An idle camera keeps no spare buffers; an image the host holds stays.
+    void stoppingReleasesTheFreeBuffers()
+    {
+        Grabbing g = grabbing(monoDevice(kMono, 64, 16));
+        setRunning(g.camera.get(), true);
+        std::vector<unsigned char> data(1024, 9);
+        for (unsigned n = 1; n <= 3; ++n) {
+            auto info = frameInfo(n, 64, 16, PixelType_Gvsp_Mono8, 1024);
+            QCOMPARE(g.deliver(&info, data.data()), 0);
+        }
+        const cv::Mat held = g.receiver->at(2).image;
+        releaseRecords(*g.receiver);
+        QVERIFY(g.camera->framePool.size() > 0);
+        {
+            QMutexLocker device(&g.camera->deviceMutex);
+            g.camera->CameraStop();
+        }
+        QCOMPARE(g.camera->framePool.size(), size_t(0));
+        QCOMPARE(cv::countNonZero(held), 1024);
     }
 
     // One buffer per frame, shared by every receiver and never reused while

@@ -4,6 +4,7 @@
 
 #include <QSemaphore>
 
+#include <iterator>
 #include <thread>
 
 using namespace drvtest;
@@ -96,6 +97,14 @@ private slots:
         QTest::newRow("32: cycle length -3") << 32 << 0 << 1 << -3 << 9 << 2 << Counters{9, 2, 1} << true;
         QTest::newRow("32 with sync follows sync") << 32 << 1 << 1 << 4 << 5 << 3 << Counters{4, 0, 0} << true;
         QTest::newRow("32 with sync, mid cycle") << 32 << 1 << 1 << 4 << 6 << 3 << kept << true;
+        // A negative value with type 32 counts nothing, so the trigger numbers.
+        QTest::newRow("32 negative sync sets") << 32 << -1 << 3 << 4 << 9 << 2 << Counters{9, 2, 1} << true;
+        QTest::newRow("32 negative sync, opens") << 32 << -1 << 3 << 4 << 5 << 1 << Counters{5, 1, 1} << true;
+        // Priming leaves the next frame at its product's place in the cycle,
+        // and never restarts a product at its second capture.
+        QTest::newRow("2 sync: 2nd of cycle") << 2 << 1 << 2 << 2 << 2 << 1 << Counters{1, 0, 1} << true;
+        QTest::newRow("2 sync: 2nd capture, opens cycle") << 2 << 1 << 2 << 2 << 3 << 2 << kept << true;
+        QTest::newRow("2 sync: negative product") << 2 << 1 << 2 << 3 << -2 << 1 << Counters{-3, 0, 0} << true;
         QTest::newRow("2 sync: opens product") << 2 << 1 << 3 << 1 << 5 << 1 << Counters{4, 0, 0} << true;
         QTest::newRow("2 sync: second capture") << 2 << 1 << 3 << 1 << 5 << 2 << kept << true;
         QTest::newRow("2 sync: opens cycle") << 2 << 1 << 1 << 3 << 4 << 2 << Counters{3, 0, 0} << true;
@@ -196,11 +205,16 @@ private slots:
         });
         held.acquire();
         VCC_CallLogClear();
+        LogCapture log;
         trigger(camera.get(), 9, 2);
+        trigger(camera.get(), 10, 1);
         const bool continuous = camera->isContinuousMode();
         release.release();
         owner.join();
         QVERIFY(!continuous);
+        // A trigger lost to a busy device is never silent, however often.
+        QCOMPARE(log.count(QStringLiteral("dropped")), 2);
+        QVERIFY(log.indexOf(QtWarningMsg, QStringLiteral("Camera 1 software trigger for product 10 capture 1")) >= 0);
         QCOMPARE(countersOf(camera.get()), (Counters{3, 2, 1}));
         QCOMPARE(VCC_CallLogCount(), 0);
     }
@@ -216,6 +230,44 @@ private slots:
         // A failed read says nothing about the mode.
         QCOMPARE(VCC_FailNext("MV_CC_GetEnumValue", 1, int(MV_E_GC_GENERIC)), 0);
         QVERIFY(!camera->isContinuousMode());
+    }
+
+    // Products in cycles, two captures each: the frames carry the numbers the
+    // host triggered with.
+    void syncedCyclesKeepTheHostsNumbers()
+    {
+        // A camera of its own: a receiver stays connected to its camera.
+        const char* const serial = "ZEQ4096T02";
+        QCOMPARE(addDevice(monoDevice(serial, 64, 16)), 0);
+        static const unsigned kModes[] = {0, 1};
+        VCC_SetEnumFeature(serial, "TriggerMode", 1, kModes, 2);
+        std::unique_ptr<CameraLorvex> cycled(createListed(2, QString::fromLatin1(serial)));
+        CameraTrigParams params;
+        params.triggerType = 2;
+        params.syncProductId = 1;
+        params.capturesPerProduct = 2;
+        params.productsPerCycle = 2;
+        setTrigger(cycled.get(), params);
+        QSemaphore arrived;
+        Receiver receiver(cycled.get());
+        receiver.onRecord = [&arrived](const ImageProcessData&) { arrived.release(); };
+        setRunning(cycled.get(), true);
+        startGrabbing(cycled.get());
+        const Counters table[] = {{1, 1, 1}, {1, 2, 1}, {2, 1, 2}, {2, 2, 2}, {3, 1, 1}, {3, 2, 1}};
+        for (const Counters& c : table) {
+            trigger(cycled.get(), c.product, c.capture);
+            QVERIFY(arrived.tryAcquire(1, 5000));
+        }
+        {
+            QMutexLocker device(&cycled->deviceMutex);
+            cycled->CameraStop();
+        }
+        std::lock_guard<std::mutex> lock(receiver.mutex);
+        QCOMPARE(receiver.records.size(), std::size(table));
+        for (size_t i = 0; i < std::size(table); ++i) {
+            const ImageProcessData& r = receiver.records[i];
+            QCOMPARE((Counters{r.productId, r.cycleCapture, r.cycleProduct}), table[i]);
+        }
     }
 
     // The sync rule seen through the frames that follow the triggers.

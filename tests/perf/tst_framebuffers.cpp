@@ -1,4 +1,5 @@
 // The frame path's recycled buffers and its cheap clock reads.
+#include "clockreads.h"
 #include "framebuffers.h"
 
 #include <QtTest>

@@ -59,6 +59,24 @@ inline int stressCycles(int full, int sanitized)
     return (kThreadSanitizer || kAddressSanitizer) ? sanitized : full;
 }
 
+// A stress test's count, and its time limits grown in proportion when
+// LORVEX_STRESS_CYCLES asks for more than the build's own count: a long soak
+// must not be cut short by limits sized for the usual one.
+struct StressRun
+{
+    int cycles;
+    int usual;
+    int scaled(int limit) const
+    {
+        return cycles <= usual ? limit : static_cast<int>(qint64(limit) * cycles / usual) + 1;
+    }
+};
+
+inline StressRun stressRun(int full, int sanitized)
+{
+    return {stressCycles(full, sanitized), (kThreadSanitizer || kAddressSanitizer) ? sanitized : full};
+}
+
 // ---- devices -----------------------------------------------------------------------
 
 // A small line-scan device with a modest free-run frame rate, so that frames

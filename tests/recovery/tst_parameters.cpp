@@ -292,30 +292,38 @@ private slots:
 
     // Outside the configurations the exposure entry points at the camera's own
     // spare value, never past the end of exposureTimes.
+    // An index outside the configurations edits the nearest one; only with no
+    // configuration at all does the entry point at the camera's own value.
     void adjustItemsOutsideTheConfigurations_data()
     {
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("index");
-        QTest::newRow("index past the end") << 2 << 2;
-        QTest::newRow("index far past the end") << 2 << 1000000;
-        QTest::newRow("negative index") << 2 << -1;
-        QTest::newRow("no configurations") << 0 << 0;
+        QTest::addColumn<int>("edited");
+        QTest::newRow("index past the end") << 2 << 2 << 1;
+        QTest::newRow("index far past the end") << 2 << 1000000 << 1;
+        QTest::newRow("negative index") << 2 << -1 << 0;
+        QTest::newRow("no configurations") << 0 << 0 << -1;
     }
     void adjustItemsOutsideTheConfigurations()
     {
         QFETCH(int, count);
         QFETCH(int, index);
+        QFETCH(int, edited);
         camera->setExposureCount(count);
         for (int i = 0; i < camera->exposureTimes.size(); ++i)
             camera->exposureTimes[i] = 1.0f + i;
-        const QVector<float> before = camera->exposureTimes;
+        QVector<float> expected = camera->exposureTimes;
+        if (edited >= 0)
+            expected[edited] = 55.0f;
         camera->exposureIndex = index;
         const QVector<AdjustItem> items = camera->getAdjustItems();
         QCOMPARE(items.size(), 2);
-        QVERIFY(items[0].value == &camera->detachedExposure);
-        // The host writes through the pointer: nothing else changes.
+        if (edited < 0)
+            QVERIFY(items[0].value == &camera->detachedExposure);
+        // The host writes through the pointer: it lands in a configuration.
         *static_cast<float*>(items[0].value) = 55.0f;
-        QCOMPARE(camera->exposureTimes, before);
+        QCOMPARE(camera->exposureTimes, expected);
+        QCOMPARE(camera->exposureIndex, index);
         QVERIFY(items[1].value == &camera->gain);
     }
 
@@ -325,7 +333,42 @@ private slots:
         camera->exposureIndex = 2;
         QVERIFY(camera->getAdjustItems()[0].value == &camera->exposureTimes[2]);
         camera->setExposureCount(1);
-        QVERIFY(camera->getAdjustItems()[0].value == &camera->detachedExposure);
+        QVERIFY(camera->getAdjustItems()[0].value == &camera->exposureTimes[0]);
+    }
+
+    // Limits not yet read from a device clamp nothing away.
+    void exposureSetBeforeTheFirstOpenIsKept()
+    {
+        camera.reset();
+        resetSdk();
+        camera = createCamera(1, kSerial);  // no device: never opened
+        QCOMPARE(camera->bOpened, 0);
+        camera->setExposureCount(1);
+        float value = 5.0f;
+        camera->setExposureValue(0, value);
+        QCOMPARE(value, 5.0f);
+        QJsonObject stored;
+        camera->serialize(stored);
+        auto restored = createCamera(2, kSerial);
+        restored->setExposureCount(1);
+        restored->deserialize(stored);
+        QCOMPARE(restored->getExposureValue(0), 5.0f);
+    }
+
+    // A host may hold the frame lock around any call that changes the camera:
+    // the restore, its read-back and its start never take it themselves.
+    void restoreUnderTheHostsFrameLockReturns()
+    {
+        startGrabbing(camera.get());
+        QCOMPARE(VCC_SetIntFeature(kSerial.c_str(), "Width", 32, 8, 64, 8), 0);
+        Watchdog watchdog("loadParams under getMutex()", 20);
+        camera->saveParams();
+        {
+            QMutexLocker frames(camera->getMutex());
+            camera->loadParams();
+        }
+        QCOMPARE(camera->getImageSize(), QSize(32, 16));
+        QCOMPARE(camera->frameFormat.width, 32);
     }
 
     // ---- paramsChanged ----------------------------------------------------------------------------

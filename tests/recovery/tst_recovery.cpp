@@ -9,6 +9,7 @@
 
 #include <QSemaphore>
 #include <QThreadPool>
+#include <QTimer>
 
 using namespace rectest;
 
@@ -131,6 +132,60 @@ private slots:
         QCOMPARE(signals_.losses.load(), 1);
         QVERIFY(lockedAtLoss);
         QVERIFY(!flagAtLoss);
+        QCOMPARE(camera->bOpened, 0);
+    }
+
+    // The SDK's destruction of a handle waits for its running exception
+    // callback: a disconnect during the host's close or restart must neither
+    // hang the two nor leave the camera believed present.
+    void disconnectDuringAHostCloseOrRestart_data()
+    {
+        QTest::addColumn<bool>("restart");
+        QTest::newRow("close") << false;
+        QTest::newRow("restart") << true;
+    }
+    void disconnectDuringAHostCloseOrRestart()
+    {
+        QFETCH(bool, restart);
+        QCOMPARE(addDevice(smallDevice(kSerialA)), 0);
+        auto camera = createCamera(1, kSerialA);
+        startGrabbing(camera.get());
+        SignalCount signals_(camera.get());
+        Watchdog watchdog("disconnect during a close", 30);
+        // Fires inside the stop's pause, with the close still to come.
+        QTimer::singleShot(2, [] { VCC_DetachDevice(kSerialA.c_str()); });
+        if (restart)
+            camera->restartCamera();
+        else
+            camera->closeCamera();
+        QVERIFY(waitUntil([&] { return signals_.losses.load() > 0; }));
+        QTest::qWait(50);
+        QCOMPARE(signals_.losses.load(), 1);
+        QVERIFY(camera->bCameraLost);
+        QCOMPARE(camera->bOpened, 0);
+        QCOMPARE(counters(kSerialA).liveHandles, 0);
+
+        QCOMPARE(VCC_AttachDevice(kSerialA.c_str()), 0);
+        reconnectAttempt(camera.get());
+        QCOMPARE(signals_.reconnects.load(), 1);
+        QCOMPARE(counters(kSerialA).grabbing, 1);
+    }
+
+    // A notice that finds the camera closed by its host changes nothing: the
+    // camera must not come back on its own.
+    void noticeAfterTheHostClosedChangesNothing()
+    {
+        QCOMPARE(addDevice(smallDevice(kSerialA)), 0);
+        auto camera = createCamera(1, kSerialA);
+        restore(camera.get());
+        SignalCount signals_(camera.get());
+        camera->closeCamera();
+        CameraLorvex::ExceptionImageCallBack(MV_EXCEPTION_DEV_DISCONNECT, camera.get());
+        QCOMPARE(signals_.losses.load(), 0);
+        QVERIFY(!camera->bCameraLost);
+        VCC_CallLogClear();
+        reconnectAttempt(camera.get());
+        QCOMPARE(openCalls(), 0);
         QCOMPARE(camera->bOpened, 0);
     }
 
@@ -364,7 +419,9 @@ private slots:
 
     // ---- failures during a reopen ---------------------------------------------------------------
 
-    void reopenWhoseStartFailsStillReconnects()
+    // A device that opens but refuses to grab is not reported back: it is
+    // closed again and the next timeout tries once more.
+    void reopenWhoseStartFailsStaysLostAndIsRetried()
     {
         QCOMPARE(addDevice(smallDevice(kSerialA)), 0);
         auto camera = createCamera(1, kSerialA);
@@ -377,11 +434,18 @@ private slots:
 
         reconnectAttempt(camera.get());
         QVERIFY(log.indexOf(QtWarningMsg, QStringLiteral("CameraLorvex MV_CC_StartGrabbing:")) >= 0);
+        QVERIFY2(log.indexOf(QtWarningMsg, QStringLiteral("Camera 1 reopened but refused to start grabbing")) >= 0,
+                 qPrintable(log.dump()));
+        QCOMPARE(signals_.reconnects.load(), 0);
+        QCOMPARE(log.count(QStringLiteral("Successfully reopening camera 1")), 0);
+        QVERIFY(camera->bCameraLost);
+        QCOMPARE(camera->bOpened, 0);
+        QCOMPARE(counters(kSerialA).liveHandles, 0);
+
+        reconnectAttempt(camera.get());
         QCOMPARE(signals_.reconnects.load(), 1);
-        QCOMPARE(log.count(QStringLiteral("Successfully reopening camera 1")), 1);
         QVERIFY(!camera->bCameraLost);
-        QCOMPARE(camera->bOpened, 1);
-        QCOMPARE(counters(kSerialA).grabbing, 0);
+        QCOMPARE(counters(kSerialA).grabbing, 1);
     }
 
     void reopenWhoseOpenFailsIsReportedAndRetried()

@@ -6,7 +6,8 @@
 // Reconnect attempts are started by calling the reconnect timer's handler on
 // the camera's thread every few milliseconds, instead of waiting up to
 // 3000 ms for the timer: the same code runs, the cycles just follow faster. The cycle
-// counts are lower under a sanitizer; LORVEX_STRESS_CYCLES sets them.
+// counts are lower under a sanitizer; LORVEX_STRESS_CYCLES sets them, and the
+// time limits grow with it.
 #include "recoveryfixture.h"
 
 #include <QLoggingCategory>
@@ -96,8 +97,9 @@ private slots:
     // a timer, the exposure is written and frames flow in free run.
     void hostKeepsWorkingWhileTheDeviceComesAndGoes()
     {
-        const int cycles = stressCycles(200, 120);
-        Watchdog watchdog("hostKeepsWorkingWhileTheDeviceComesAndGoes", 150);
+        const StressRun run = stressRun(200, 120);
+        const int cycles = run.cycles;
+        Watchdog watchdog("hostKeepsWorkingWhileTheDeviceComesAndGoes", run.scaled(150));
         const std::string serial = serialOf(0);
         QCOMPARE(addDevice(smallDevice(serial, 300.0)), 0);
         auto camera = createCamera(1, serial);
@@ -158,7 +160,7 @@ private slots:
             }
             finished = true;
         });
-        const bool done = waitUntil([&] { return finished.load(); }, 140000);
+        const bool done = waitUntil([&] { return finished.load(); }, run.scaled(140000));
         operatorThread.join();
         host.stop();
         edits.stop();
@@ -189,9 +191,10 @@ private slots:
     // just after it, and while frames arrive.
     void camerasDeletedWhileTheyRecover()
     {
-        const int rounds = stressCycles(30, 20);
+        const StressRun run = stressRun(30, 20);
+        const int rounds = run.cycles;
         const int cameraCount = 3;
-        Watchdog watchdog("camerasDeletedWhileTheyRecover", 150);
+        Watchdog watchdog("camerasDeletedWhileTheyRecover", run.scaled(150));
         for (int i = 0; i < cameraCount; ++i)
             QCOMPARE(addDevice(smallDevice(serialOf(i), 300.0)), 0);
         QRandomGenerator random(20240607);
@@ -242,9 +245,10 @@ private slots:
     // refilling the shared device table, while frames flow and parameters change.
     void severalCamerasRecoverTogether()
     {
-        const int rounds = stressCycles(25, 16);
+        const StressRun run = stressRun(25, 16);
+        const int rounds = run.cycles;
         const int cameraCount = 4;
-        Watchdog watchdog("severalCamerasRecoverTogether", 150);
+        Watchdog watchdog("severalCamerasRecoverTogether", run.scaled(150));
         for (int i = 0; i < cameraCount; ++i)
             QCOMPARE(addDevice(smallDevice(serialOf(i), 200.0)), 0);
         std::vector<std::unique_ptr<CameraLorvex>> cameras;
@@ -308,5 +312,15 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestRecoveryStress)
+int main(int argc, char** argv)
+{
+    // QtTest ends a test function after five minutes; a longer soak asks for
+    // proportionally more (the test with the smallest usual count grows most).
+    if (!qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT"))
+        qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number(stressRun(25, 16).scaled(300000)));
+    QCoreApplication app(argc, argv);
+    TestRecoveryStress test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_recovery_stress.moc"

@@ -1,10 +1,12 @@
 // Identity and the small interface answers, construction and teardown.
 #include "cameralorvex.h"
+#include "triggertypes.h"
 
 #include <QMutexLocker>
 #include <QThread>
 
 #include <cstring>
+#include <limits>
 
 CameraLorvex::CameraLorvex()
 {
@@ -12,6 +14,10 @@ CameraLorvex::CameraLorvex()
     initialTriggerType = 1;
     trigParams = new CameraTrigParams;
     trigParams->triggerType = initialTriggerType;
+    // Until the device gives its exposure limits, none: an exposure time set
+    // before the first open is kept as given, not clamped to nothing.
+    exposureMin = 0.0f;
+    exposureMax = std::numeric_limits<float>::max();
     lastFrameNum = 0;
     reconnectTimer = new QTimer(this);
     connect(reconnectTimer, &QTimer::timeout, this, &CameraLorvex::onReconnectTimer);
@@ -61,8 +67,9 @@ void CameraLorvex::deserialize(const QJsonObject& json)
 {
     {
         // The device lock keeps a reconnect's geometry read-back from writing
-        // the panel fields while they are restored.
-        QMutexLocker device(&deviceMutex);
+        // the panel fields while they are restored. No cameraMutex: the host
+        // may hold it around this call.
+        DeviceOperation operation(*this);
         QJsonObject copy = json;
         readParamsWrap(copy);
         if (bOpened) {
@@ -70,8 +77,7 @@ void CameraLorvex::deserialize(const QJsonObject& json)
                 QMutexLocker geometry(&geometryMutex);
                 channels = (bMonoSensor || !colorImage) ? 1 : 3;
             }
-            readBackGeometryLocked();
-            CameraStart();
+            bringUpDevice(OpenFirst::No);
         }
     }
     reconnectTimer->start(3000);
@@ -146,7 +152,7 @@ bool CameraLorvex::hasCapabilityA()
 
 int CameraLorvex::getTriggerTypeMask()
 {
-    return 63;
+    return lorvex::trigger::kAllTypes;
 }
 
 void CameraLorvex::setTrigParams(CameraTrigParams* params)

@@ -5,7 +5,10 @@
 //   devicetable.cpp    process-wide accepted-device table, enumeration, factory
 //   devicelife.cpp     open, geometry read-back, start, stop, close, restart
 //   framepath.cpp      the SDK image callback: one frame to one captureCompleted
+//   framebuffers.cpp   recycled image buffers of the frame path
+//   clockreads.cpp     cheap reads of the local clock for the frame path
 //   triggering.cpp     software trigger, continuous-mode query
+//   triggertypes.h     the host's trigger-type codes, named
 //   recovery.cpp       exception callback, reconnect timer and task
 //   exposure.cpp       parameter changes, exposure configurations, quick adjust
 //   camerabase.cpp, paramwrap.cpp   the parameter panel and its JSON form
@@ -24,10 +27,17 @@
 //
 //   deviceMutex  ->  deviceTableMutex (process-wide)
 //   deviceMutex  ->  cameraMutex  ->  geometryMutex
+//   deviceMutex  ->  lossMutex
+//   cameraMutex, deviceMutex  ->  the frame pool's own mutex
 //
-//   cameraMutex (QMutex, getMutex()): held by I for a whole frame, by
-//      paramsChanged, by the geometry read-back, and by the host around its
-//      writes of isRunning and its calls of setTrigParams and softTrigger.
+//   cameraMutex (QMutex, getMutex()): held by I for a whole frame and by
+//      paramsChanged, the one host call that takes it itself. The host holds
+//      it around its writes of isRunning and its calls of setTrigParams and
+//      softTrigger, and may hold it around any other call that changes the
+//      camera (loadParams, deserialize, setExposureCount, ...): none of those
+//      takes it, and neither do the open, the geometry read-back, start, stop
+//      and close. What they share with the frame path is guarded otherwise
+//      (frameFormat and convertParam by geometryMutex, lastFrameNum atomic).
 //   deviceMutex (QRecursiveMutex): the life of the device handle. Held across
 //      every open, start, stop and close, and across every SDK call that uses
 //      devHandle outside the frame path. Never taken by I. The close path holds
@@ -37,9 +47,18 @@
 //      only tries it and behaves as on a closed camera when it is busy. It is
 //      recursive because the pauses of stop and close run a nested event loop
 //      on H, in which a queued host slot may call back into the camera.
+//      The SDK's handle destruction waits for a running exception callback, so
+//      E never waits for it without bound: while a device operation (close,
+//      restart, restore, reopen; see DeviceOperation) holds it, E leaves the
+//      notice to that operation and returns.
+//   lossMutex (QMutex, leaf): deviceOperations and the deferred disconnect
+//      notice, between E and the thread of the device operation.
 //   geometryMutex (QMutex, leaf): the device-derived panel fields that an open
-//      or a read-back on P writes (geometry, format, limits) against the reads
-//      of the size queries and getAdjustItems on H.
+//      or a read-back writes (geometry, format, limits, frameFormat,
+//      convertParam) against the reads of the size queries, getAdjustItems and
+//      the frame path's snapshot of its format.
+//   FrameBufferPool's own mutex (leaf): I hands buffers out under cameraMutex,
+//      the stop (H, E, P) releases the free ones under deviceMutex.
 //   liveCamerasMutex (process-wide QMutex, leaf, recovery.cpp): the set of
 //      live camera objects, checked by the exception callback before it uses
 //      its user pointer; never held while another lock is taken.
@@ -49,11 +68,18 @@
 //
 // Shared members (declared below unless noted), who touches them, what guards them
 //   isRunning, productCounter, cycleCapture, cycleProduct, cycleTimer,
-//   triggerCallback, lastFrameTime (CameraInterface), *trigParams, lastFrameNum,
-//   convertParam, frameFormat            H, I, P      cameraMutex
+//   triggerCallback, lastFrameTime (CameraInterface), *trigParams
+//                                             H, I         cameraMutex
+//   frameFormat, convertParam                 H, I, P      geometryMutex
+//   lastFrameNum                              H, I, P      atomic (reset by
+//      the start, compared and advanced by I)
 //   devHandle, bOpened, bMonoSensor, pixelType        H, E, P  deviceMutex
 //      (I uses devHandle for the conversion only between start and stop, which
 //      the SDK orders against the close.)
+//   openGeneration                            H, E, P   atomic, written under
+//      deviceMutex
+//   deviceOperations, deferredLoss, deferredGeneration   H, E, P  lossMutex
+//   framePool                                 I, H, E, P   its own mutex
 //   width, height, offsets, mirror flags, channels, matType and the limits
 //   read at open (CameraBase)                 H, P     geometryMutex for writers
 //      off H and for the interface's reads; the host's own reads through item
@@ -145,12 +171,32 @@ public:
     // Device-life steps. Each expects deviceMutex held by the caller.
     void CameraOpen();
     void readBackGeometry();
-    void CameraStart();
+    // True when grabbing started; false on a closed camera or a refusal.
+    bool CameraStart();
     void CameraStop();
     void CameraClose();
 
-    // One reopen attempt of the reconnect task.
+    // One reopen attempt of the reconnect task; expects deviceMutex held.
     bool CameraReopen();
+
+    // Holds deviceMutex for one host or reconnect operation that may destroy
+    // the device handle. A disconnect notice that comes meanwhile is left to
+    // the operation, which settles it before it lets the device go: the
+    // camera ends lost when the device is gone and not open again.
+    class DeviceOperation
+    {
+    public:
+        explicit DeviceOperation(CameraLorvex& camera);
+        ~DeviceOperation();
+        DeviceOperation(const DeviceOperation&) = delete;
+        DeviceOperation& operator=(const DeviceOperation&) = delete;
+        // Settles the notices that came so far; the operation goes on.
+        void settle() { settleNotices(false); }
+
+    private:
+        void settleNotices(bool finishing);
+        CameraLorvex& camera;
+    };
 
     // The reconnect timer's handler. A plain member, not a slot: the class
     // adds no methods of its own to its meta-object.
@@ -159,12 +205,27 @@ public:
 private:
     // Runs a local event loop for `ms` milliseconds on the calling thread.
     static void pauseWithEvents(int ms);
-    // The geometry read-back under cameraMutex, as every caller needs it.
-    void readBackGeometryLocked();
+    // Opens the device when asked, reads the geometry back and starts
+    // grabbing: the one way every path brings a device to delivering frames.
+    // True when it is grabbing. Expects deviceMutex held.
+    enum class OpenFirst { No, Yes };
+    bool bringUpDevice(OpenFirst open);
+    // Stop, then close: what closeCamera does, for callers that hold
+    // deviceMutex already.
+    void stopAndClose();
+    // Marks the camera lost: CameraLoss, then the flag.
+    void markLost();
+    // A disconnect notice left to a device operation: closes the handle it
+    // was about, if that is still the open one, and marks the camera lost
+    // unless it ended open.
+    void settleDeferredLoss(unsigned generation);
+    // CameraOpen's parts.
+    bool selectAndOpen();
+    void readLimits();
+    void choosePixelFormat();
     // Selects the device by serial number and creates its handle; returns the
     // table position, -1 when not found, -2 when the handle was not created.
     int createHandleForSerial(int& status);
-    void markLost();
     void reconnectTask();
     // The process-wide set of live cameras that the exception callback checks
     // its user pointer against (recovery.cpp).
@@ -177,7 +238,7 @@ public:
     void* devHandle = nullptr;
     int bMonoSensor = 0;
     int bOpened = 0;
-    unsigned int lastFrameNum = 0;
+    std::atomic<unsigned int> lastFrameNum{0};
     CameraTrigParams* trigParams = nullptr;
     int pixelType = -1;
     QMutex cameraMutex;
@@ -188,6 +249,14 @@ public:
 
     QRecursiveMutex deviceMutex;
     QMutex geometryMutex;
+
+    // Counts successful opens, so that a deferred disconnect notice can tell
+    // whether the handle it was about is still the open one.
+    std::atomic<unsigned int> openGeneration{0};
+    QMutex lossMutex;
+    int deviceOperations = 0;          // DeviceOperation nesting depth
+    bool deferredLoss = false;         // a notice came during an operation
+    unsigned int deferredGeneration = 0;
 
     // The format the frame path shapes images to, fixed by the last geometry
     // read-back, so that a panel edit or a JSON restore that lands while frames
@@ -200,15 +269,15 @@ public:
         bool convertColour = false;  // colour wanted and the sensor is not mono
     } frameFormat;
 
-    // Recycled image buffers for the frame path (guarded by cameraMutex).
+    // Recycled image buffers for the frame path (locked by itself).
     FrameBufferPool framePool;
 
     // Teardown coordination with the exception thread.
     std::atomic<bool> bShuttingDown{false};
     std::atomic<int> exceptionCallsInFlight{0};
 
-    // What the quick-adjust exposure entry points at while exposureIndex names
-    // no configuration: a value of the camera's own that nothing else reads.
+    // What the quick-adjust exposure entry points at while there is no
+    // exposure configuration at all: a value of the camera's own.
     float detachedExposure = 0.0f;
 
     // Items superseded by a panel rebuild: a host may still hold pointers to

@@ -1,8 +1,9 @@
 // Device life: open, geometry read-back, start, stop, close, restart.
 //
 // The steps below expect deviceMutex held by their caller; closeCamera and
-// restartCamera take it. None of them takes cameraMutex, except the geometry
-// read-back, which runs under it (readBackGeometryLocked).
+// restartCamera take it. None of them takes cameraMutex: a host may hold it
+// around any call that changes the camera. What they share with the frame
+// path is under geometryMutex or atomic.
 #include "cameralorvex.h"
 #include "devicetable.h"
 
@@ -15,6 +16,16 @@
 #include <limits>
 
 namespace {
+
+// The pauses of stop and close, in which the device settles.
+constexpr int kStopPauseMs = 10;
+constexpr int kClosePauseMs = 200;
+// Serial numbers this short name no device: configuration left blank or cut.
+constexpr int kMinSerialLength = 8;
+// MV_CC_OpenDevice's access mode for exclusive control of the device.
+constexpr unsigned int kExclusiveAccess = 1;
+// Frame buffers the SDK keeps for the device.
+constexpr unsigned int kImageNodes = 30;
 
 bool isColourFormat(unsigned int format)
 {
@@ -72,18 +83,25 @@ void CameraLorvex::CameraOpen()
 {
     qDebug().noquote() << "Opening camera" << cameraIndex << "with SN" << serialNumber;
     bOpened = 0;
-
-    // Zeroed, so that a read that fails first stores zeros, not garbage.
-    MVCC_INTVALUE intValue;
-    MVCC_FLOATVALUE floatValue;
-    MVCC_STRINGVALUE stringValue;
-    std::memset(&intValue, 0, sizeof intValue);
-    std::memset(&floatValue, 0, sizeof floatValue);
-    std::memset(&stringValue, 0, sizeof stringValue);
-
-    if (serialNumber.size() <= 8) {
-        qWarning().noquote() << "Camera" << cameraIndex << "invalid config SN" << serialNumber;
+    if (!selectAndOpen())
         return;
+    readLimits();
+    choosePixelFormat();
+
+    MV_CC_DEVICE_INFO scratch;
+    std::memset(&scratch, 0, sizeof scratch);
+    MV_CC_GetDeviceInfo(devHandle, &scratch);
+
+    bOpened = 1;
+    ++openGeneration;
+    qInfo() << "Open Camera" << cameraIndex << "success.";
+}
+
+bool CameraLorvex::selectAndOpen()
+{
+    if (serialNumber.size() <= kMinSerialLength) {
+        qWarning().noquote() << "Camera" << cameraIndex << "invalid config SN" << serialNumber;
+        return false;
     }
 
     int status = MV_OK;
@@ -91,21 +109,21 @@ void CameraLorvex::CameraOpen()
     if (position == -1) {
         qWarning().noquote() << "Can not found camera" << cameraIndex << "with SN" << serialNumber;
         markLost();
-        return;
+        return false;
     }
     if (position < 0) {
         qWarning().noquote() << "Camera" << cameraIndex << "create handle failed:" << QString::number(status, 16);
         markLost();
-        return;
+        return false;
     }
 
-    status = MV_CC_OpenDevice(devHandle, 1, 0);
+    status = MV_CC_OpenDevice(devHandle, kExclusiveAccess, 0);
     if (status != MV_OK) {
         qWarning().noquote() << "Open camera" << cameraIndex << "failed:" << QString::number(status, 16);
         MV_CC_DestroyHandle(devHandle);
         devHandle = nullptr;
         markLost();
-        return;
+        return false;
     }
 
     status = MV_CC_FeatureLoad(devHandle, "Lorvex.mfs");
@@ -116,7 +134,20 @@ void CameraLorvex::CameraOpen()
 
     MV_CC_RegisterImageCallBackEx(devHandle, ImageCallBack, this);
     MV_CC_RegisterExceptionCallBack(devHandle, ExceptionImageCallBack, this);
-    MV_CC_SetImageNodeNum(devHandle, 30);
+    MV_CC_SetImageNodeNum(devHandle, kImageNodes);
+    return true;
+}
+
+void CameraLorvex::readLimits()
+{
+    // Zeroed, so that a read that fails first stores zeros, not garbage; a
+    // later failed read leaves what the previous read of its kind stored.
+    MVCC_INTVALUE intValue;
+    MVCC_FLOATVALUE floatValue;
+    MVCC_STRINGVALUE stringValue;
+    std::memset(&intValue, 0, sizeof intValue);
+    std::memset(&floatValue, 0, sizeof floatValue);
+    std::memset(&stringValue, 0, sizeof stringValue);
 
     MV_CC_GetStringValue(devHandle, "DeviceModelName", &stringValue);
     const size_t modelLength = strnlen(stringValue.chCurValue, sizeof stringValue.chCurValue);
@@ -125,49 +156,50 @@ void CameraLorvex::CameraOpen()
 
     MV_CC_SetEnumValue(devHandle, "ExposureAuto", 0);
 
-    {
-        // The limits are panel fields that the host reads on its thread while
-        // a reconnect may open the device on a pool thread.
-        QMutexLocker geometry(&geometryMutex);
+    // The limits are panel fields that the host reads on its thread while
+    // a reconnect may open the device on a pool thread.
+    QMutexLocker geometry(&geometryMutex);
 
-        MV_CC_GetIntValue(devHandle, "WidthMax", &intValue);
-        sensorWidthMax = static_cast<int>(intValue.nCurValue);
-        MV_CC_GetIntValue(devHandle, "HeightMax", &intValue);
-        sensorHeightMax = static_cast<int>(intValue.nCurValue);
+    MV_CC_GetIntValue(devHandle, "WidthMax", &intValue);
+    sensorWidthMax = static_cast<int>(intValue.nCurValue);
+    MV_CC_GetIntValue(devHandle, "HeightMax", &intValue);
+    sensorHeightMax = static_cast<int>(intValue.nCurValue);
 
-        const auto readInfo = [&](const char* key, IntParamInfo& info) {
-            MV_CC_GetIntValue(devHandle, key, &intValue);
-            info.max = static_cast<int>(intValue.nMax);
-            info.min = static_cast<int>(intValue.nMin);
-            info.step = static_cast<int>(intValue.nInc);
-        };
-        readInfo("Width", widthInfo);
-        readInfo("Height", heightInfo);
-        readInfo("OffsetX", offsetXInfo);
-        readInfo("OffsetY", offsetYInfo);
+    const auto readInfo = [&](const char* key, IntParamInfo& info) {
+        MV_CC_GetIntValue(devHandle, key, &intValue);
+        info.max = static_cast<int>(intValue.nMax);
+        info.min = static_cast<int>(intValue.nMin);
+        info.step = static_cast<int>(intValue.nInc);
+    };
+    readInfo("Width", widthInfo);
+    readInfo("Height", heightInfo);
+    readInfo("OffsetX", offsetXInfo);
+    readInfo("OffsetY", offsetYInfo);
 
-        MV_CC_GetFloatValue(devHandle, "ExposureTime", &floatValue);
-        exposureMax = floatValue.fMax / 1000;
-        exposureMin = floatValue.fMin / 1000;
-        MV_CC_GetFloatValue(devHandle, "Gain", &floatValue);
-        gainLimits.max = truncatedTenths(floatValue.fMax);
-        gainLimits.min = truncatedTenths(floatValue.fMin);
-        MV_CC_GetFloatValue(devHandle, "Gamma", &floatValue);
-        gammaLimits.max = truncatedTenths(floatValue.fMax);
-        gammaLimits.min = truncatedTenths(floatValue.fMin);
+    MV_CC_GetFloatValue(devHandle, "ExposureTime", &floatValue);
+    exposureMax = floatValue.fMax / 1000;
+    exposureMin = floatValue.fMin / 1000;
+    MV_CC_GetFloatValue(devHandle, "Gain", &floatValue);
+    gainLimits.max = truncatedTenths(floatValue.fMax);
+    gainLimits.min = truncatedTenths(floatValue.fMin);
+    MV_CC_GetFloatValue(devHandle, "Gamma", &floatValue);
+    gammaLimits.max = truncatedTenths(floatValue.fMax);
+    gammaLimits.min = truncatedTenths(floatValue.fMin);
 
-        const auto readLimits = [&](const char* key, IntParamLimits& limits) {
-            MV_CC_GetIntValue(devHandle, key, &intValue);
-            limits.max = static_cast<int>(intValue.nMax);
-            limits.min = static_cast<int>(intValue.nMin);
-        };
-        readLimits("Sharpness", sharpnessLimits);
-        contrastLimits.min = 0;
-        contrastLimits.max = 0;
-        readLimits("LineDebouncerTime", debounceTimeLimits);
-        readLimits("GevSCPD", packetIntervalLimits);
-    }
+    const auto readIntLimits = [&](const char* key, IntParamLimits& limits) {
+        MV_CC_GetIntValue(devHandle, key, &intValue);
+        limits.max = static_cast<int>(intValue.nMax);
+        limits.min = static_cast<int>(intValue.nMin);
+    };
+    readIntLimits("Sharpness", sharpnessLimits);
+    contrastLimits.min = 0;
+    contrastLimits.max = 0;
+    readIntLimits("LineDebouncerTime", debounceTimeLimits);
+    readIntLimits("GevSCPD", packetIntervalLimits);
+}
 
+void CameraLorvex::choosePixelFormat()
+{
     MVCC_ENUMVALUE formats;
     std::memset(&formats, 0, sizeof formats);
     MV_CC_GetPixelFormat(devHandle, &formats);
@@ -180,19 +212,6 @@ void CameraLorvex::CameraOpen()
         }
     }
     qInfo() << "pixelType:" << pixelType;
-
-    MV_CC_DEVICE_INFO scratch;
-    std::memset(&scratch, 0, sizeof scratch);
-    MV_CC_GetDeviceInfo(devHandle, &scratch);
-
-    bOpened = 1;
-    qInfo() << "Open Camera" << cameraIndex << "success.";
-}
-
-void CameraLorvex::readBackGeometryLocked()
-{
-    QMutexLocker frames(&cameraMutex);
-    readBackGeometry();
 }
 
 void CameraLorvex::readBackGeometry()
@@ -248,10 +267,10 @@ void CameraLorvex::readBackGeometry()
     frameFormat.convertColour = colour;
 }
 
-void CameraLorvex::CameraStart()
+bool CameraLorvex::CameraStart()
 {
     if (!bOpened)
-        return;
+        return false;
     qInfo() << "CameraLorvex CameraStart";
     const int status = MV_CC_StartGrabbing(devHandle);
     if (status == MV_OK)
@@ -260,8 +279,8 @@ void CameraLorvex::CameraStart()
         qWarning() << "CameraLorvex MV_CC_StartGrabbing: " << status;
     // After the start returned: a frame that raced ahead of the reset is
     // compared with the old number.
-    QMutexLocker frames(&cameraMutex);
     lastFrameNum = 0;
+    return status == MV_OK;
 }
 
 void CameraLorvex::CameraStop()
@@ -275,7 +294,10 @@ void CameraLorvex::CameraStop()
     else
         qWarning() << "CameraLorvex MV_CC_StopGrabbing: " << status;
     MV_CC_ClearImageBuffer(devHandle);
-    pauseWithEvents(10);
+    // An idle camera holds no spare image buffers; images the host still
+    // holds stay valid.
+    framePool.clear();
+    pauseWithEvents(kStopPauseMs);
 }
 
 void CameraLorvex::CameraClose()
@@ -283,7 +305,7 @@ void CameraLorvex::CameraClose()
     if (!bOpened)
         return;
     void* const handle = devHandle;
-    pauseWithEvents(200);
+    pauseWithEvents(kClosePauseMs);
     // A host slot run by the pause's event loop may have closed or reopened
     // the camera itself; never close a handle this call did not start with.
     if (!bOpened || devHandle != handle)
@@ -294,19 +316,29 @@ void CameraLorvex::CameraClose()
     bOpened = 0;
 }
 
-void CameraLorvex::closeCamera()
+void CameraLorvex::stopAndClose()
 {
-    QMutexLocker device(&deviceMutex);
     CameraStop();
     CameraClose();
 }
 
+bool CameraLorvex::bringUpDevice(OpenFirst open)
+{
+    if (open == OpenFirst::Yes)
+        CameraOpen();
+    readBackGeometry();
+    return CameraStart();
+}
+
+void CameraLorvex::closeCamera()
+{
+    DeviceOperation operation(*this);
+    stopAndClose();
+}
+
 void CameraLorvex::restartCamera()
 {
-    QMutexLocker device(&deviceMutex);
-    CameraStop();
-    CameraClose();
-    CameraOpen();
-    readBackGeometryLocked();
-    CameraStart();
+    DeviceOperation operation(*this);
+    stopAndClose();
+    bringUpDevice(OpenFirst::Yes);
 }

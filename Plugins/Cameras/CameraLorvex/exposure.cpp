@@ -75,10 +75,13 @@ QVector<AdjustItem> CameraLorvex::getAdjustItems()
     AdjustItem& exposure = items[0];
     exposure.name = QString::fromUtf8("曝光时间");
     exposure.valueType = Float;
-    if (exposureIndex >= 0 && exposureIndex < exposureTimes.size()) {
-        exposure.value = &exposureTimes[exposureIndex];
+    if (!exposureTimes.isEmpty()) {
+        // An index outside the configurations (the count was lowered, or a
+        // stored index lies beyond the list) edits the nearest one, so that a
+        // quick-adjust edit always lands in a real configuration.
+        const int index = qBound(0, exposureIndex, exposureTimes.size() - 1);
+        exposure.value = &exposureTimes[index];
     } else {
-        // No such configuration: a value of the camera's own that nothing reads.
         detachedExposure = 0.0f;
         exposure.value = &detachedExposure;
     }

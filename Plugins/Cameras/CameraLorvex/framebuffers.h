@@ -1,5 +1,4 @@
-// framebuffers.h - recycled image buffers and cheap clock reads for the frame
-// path.
+// framebuffers.h - recycled image buffers for the frame path.
 //
 // Every delivered frame needs a buffer that no other live image shares. A
 // fresh allocation of a large frame gets fresh pages from the system, and
@@ -9,12 +8,12 @@
 // never by code of this library: images may outlive the camera and even the
 // loaded plug-in.
 //
-// The pool is not thread-safe: the frame path uses it under cameraMutex.
+// The pool locks itself: the frame path hands buffers out while a stop on
+// another thread may release the free ones.
 #ifndef FRAMEBUFFERS_H
 #define FRAMEBUFFERS_H
 
-#include <QDateTime>
-#include <QTime>
+#include <QMutex>
 
 #include <opencv2/core.hpp>
 
@@ -39,10 +38,12 @@ public:
     // Drops the pool's references; images the host still holds stay valid.
     void clear();
 
-    size_t size() const { return buffers.size(); }
+    size_t size() const;
 
 private:
     static bool soleOwner(const cv::Mat& m);
+
+    mutable QMutex mutex;  // leaf: guards everything below
 
     size_t capacity;
     size_t spare;
@@ -53,31 +54,5 @@ private:
     size_t nextVictim = 0;
     std::vector<cv::Mat> buffers;
 };
-
-namespace lorvex {
-
-// The local time zone is consulted at most once per second of the clock read
-// (and again whenever the TZ variable changes); in between, the offset of that
-// second is reused. Zone offsets change only at whole seconds, so the values
-// below are exactly what the Qt calls named give, at a fraction of their cost
-// (each of those asks the C library about the zone, which without TZ set
-// re-reads the zone file's status every time). A change of the system's zone
-// file is seen within one second. The caches are per thread.
-
-// Same value as QTime::currentTime().
-QTime timeOfDay();
-
-// Same value as QDateTime::fromMSecsSinceEpoch(msecs).time().
-QTime timeOfDayAt(qint64 msecsSinceEpoch);
-
-// The instant msecsSinceEpoch with the local wall-clock offset in force at
-// that instant (Qt::OffsetFromUTC, or Qt::UTC where that offset is 0). Equal
-// (operator==, toMSecsSinceEpoch, date, time, offsetFromUtc) to the local
-// QDateTime::fromMSecsSinceEpoch(msecs); only the time spec and the zone name
-// differ. The local form cannot be built without asking the C library about
-// the zone every time.
-QDateTime localDateTime(qint64 msecsSinceEpoch);
-
-} // namespace lorvex
 
 #endif // FRAMEBUFFERS_H

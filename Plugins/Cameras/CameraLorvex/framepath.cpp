@@ -2,12 +2,14 @@
 // the host through captureCompleted. Runs on the SDK's image thread with
 // cameraMutex held for the whole frame.
 #include "cameralorvex.h"
+#include "clockreads.h"
 #include "platform/memoryguard.h"
 
 #include <QLoggingCategory>
 #include <QMutexLocker>
 
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 
 namespace {
@@ -38,9 +40,10 @@ void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_IN
     int cycleProduct = 1;
     camera->getProductID(cameraIndex, camera->trigParams, productId, cycleCapture, cycleProduct);
 
-    if (info->nFrameNum != camera->lastFrameNum + 1 || info->nLostPacket != 0) {
+    const unsigned int expectedFrameNum = camera->lastFrameNum + 1;
+    if (info->nFrameNum != expectedFrameNum || info->nLostPacket != 0) {
         qWarning() << "Camera" << cameraIndex << "SDK with product" << productId << "cycle" << cycleCapture
-                   << "last frame" << camera->lastFrameNum + 1 << "current frame" << info->nFrameNum
+                   << "last frame" << expectedFrameNum << "current frame" << info->nFrameNum
                    << "width" << info->nWidth << "height" << info->nHeight << "lost packets" << info->nLostPacket;
     }
     camera->lastFrameNum = info->nFrameNum;
@@ -60,7 +63,16 @@ void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_IN
     }
     camera->lastFrameTime = now;
 
-    const FrameFormat& format = camera->frameFormat;
+    // The format and conversion record as the last geometry read-back left
+    // them; a read-back runs without cameraMutex, so they are copied under
+    // their own lock.
+    FrameFormat format;
+    MV_CC_PIXEL_CONVERT_PARAM convert;
+    {
+        QMutexLocker geometry(&camera->geometryMutex);
+        format = camera->frameFormat;
+        convert = camera->convertParam;
+    }
     cv::Mat image;
     try {
         image = camera->framePool.acquire(format.height, format.width, format.matType);
@@ -80,7 +92,6 @@ void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_IN
     }
 
     if (format.convertColour && info->enPixelType != PixelType_Gvsp_RGB8_Packed) {
-        MV_CC_PIXEL_CONVERT_PARAM& convert = camera->convertParam;
         convert.enSrcPixelType = info->enPixelType;
         convert.enDstPixelType = PixelType_Gvsp_RGB8_Packed;
         convert.pSrcData = data;
@@ -90,11 +101,19 @@ void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_IN
         if (convert.nSrcDataLen > info->nFrameLen)
             convert.nSrcDataLen = info->nFrameLen;
         convert.nDstBufferSize = static_cast<unsigned int>(imageBytes);
-        MV_CC_ConvertPixelType(camera->devHandle, &convert);
-        convert.nSrcDataLen = static_cast<unsigned int>(static_cast<size_t>(format.width) * format.height);
+        const int status = MV_CC_ConvertPixelType(camera->devHandle, &convert);
+        if (status != MV_OK) {
+            // The buffer is recycled: what it holds is an earlier product's.
+            qWarning() << "Camera" << cameraIndex << "SDK captured image for product" << productId << "cycle"
+                       << cycleCapture << "conversion failed:" << status << "delivered blank";
+            std::memset(image.data, 0, imageBytes);
+        }
     } else if (!lorvex::platform::guardedCopy(image.data, data, info->nFrameLen)) {
         qWarning() << "memcpy image data failed!";
         return;
+    } else if (info->nFrameLen < imageBytes) {
+        // A short frame: the rest of a recycled buffer is an earlier product's.
+        std::memset(image.data + info->nFrameLen, 0, imageBytes - info->nFrameLen);
     }
 
     const quint64 ticks = (static_cast<quint64>(info->nDevTimeStampHigh) << 32) | info->nDevTimeStampLow;
@@ -104,9 +123,9 @@ void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_IN
                  << cycleCapture << "cycle product" << cycleProduct << "device stamp" << deviceStamp;
 
     ImageProcessData record;
-    // The same instant and local date and time as the local-time QDateTime of
-    // deviceStamp, built without a time-zone lookup per frame.
-    record.captureTime = lorvex::localDateTime(deviceStamp);
+    // Local time, as hosts format it into file names and rows; this costs a
+    // time-zone lookup per frame (see the README's performance notes).
+    record.captureTime = QDateTime::fromMSecsSinceEpoch(deviceStamp);
     record.cameraIndex = cameraIndex;
     record.productId = productId;
     record.cycleCapture = cycleCapture;

@@ -12,6 +12,9 @@
 
 namespace {
 
+// How long the exception callback waits for the device lock at a time.
+constexpr int kDeviceWaitStepMs = 10;
+
 // Every camera object alive in this process. The SDK does not promise that a
 // disconnect notice never arrives after its handle was destroyed, so the
 // callback accepts its user pointer only while that camera is registered, and
@@ -75,22 +78,74 @@ void MV_CC_CALL CameraLorvex::ExceptionImageCallBack(unsigned int nMsgType, void
 
     // The close must not interleave with a trigger, a feature access, a
     // restart or the destructor on the host's thread: all of them hold or try
-    // the device lock. It is waited for in short steps, because the destructor
-    // may hold it while the SDK waits for this very callback to return.
-    while (!camera->deviceMutex.try_lock_for(std::chrono::milliseconds(10))) {
+    // the device lock. It is waited for in short steps, and never for long:
+    // the SDK's destruction of the handle, in a close or restart that holds
+    // the lock, waits for this very callback to return. Such an operation
+    // takes the notice over instead.
+    while (!camera->deviceMutex.try_lock_for(std::chrono::milliseconds(kDeviceWaitStepMs))) {
         if (camera->bShuttingDown)
             return;
+        QMutexLocker loss(&camera->lossMutex);
+        if (camera->deviceOperations > 0) {
+            camera->deferredLoss = true;
+            camera->deferredGeneration = camera->openGeneration;
+            return;
+        }
     }
-    if (camera->bShuttingDown) {
+    // A camera the host closed, or one already lost, has nothing to lose:
+    // marking it lost would reopen a camera closed on purpose.
+    if (camera->bShuttingDown || !camera->bOpened) {
         camera->deviceMutex.unlock();
         return;
     }
-    camera->closeCamera();
+    camera->stopAndClose();
     // Still under the device lock, so that a reconnect task cannot slip a
     // reopen and its flag-clearing in between the close and the flag.
-    emit camera->CameraLoss();
-    camera->bCameraLost = true;
+    camera->markLost();
     camera->deviceMutex.unlock();
+}
+
+CameraLorvex::DeviceOperation::DeviceOperation(CameraLorvex& camera) : camera(camera)
+{
+    camera.deviceMutex.lock();
+    QMutexLocker loss(&camera.lossMutex);
+    ++camera.deviceOperations;
+}
+
+CameraLorvex::DeviceOperation::~DeviceOperation()
+{
+    settleNotices(true);
+    camera.deviceMutex.unlock();
+}
+
+void CameraLorvex::DeviceOperation::settleNotices(bool finishing)
+{
+    for (;;) {
+        unsigned int generation = 0;
+        {
+            QMutexLocker loss(&camera.lossMutex);
+            // An outer operation (one whose pause ran this one) settles them.
+            if (!camera.deferredLoss || camera.deviceOperations > 1) {
+                if (finishing)
+                    --camera.deviceOperations;
+                return;
+            }
+            camera.deferredLoss = false;
+            generation = camera.deferredGeneration;
+        }
+        // Still counted as an operation: a notice that comes meanwhile is
+        // deferred again rather than waiting for the lock.
+        camera.settleDeferredLoss(generation);
+    }
+}
+
+void CameraLorvex::settleDeferredLoss(unsigned int generation)
+{
+    // The notice was about the handle that is open now: it is gone.
+    if (bOpened && openGeneration == generation)
+        stopAndClose();
+    if (!bOpened && !bCameraLost)
+        markLost();
 }
 
 void CameraLorvex::onReconnectTimer()
@@ -106,9 +161,13 @@ void CameraLorvex::reconnectTask()
 {
     qInfo() << "Reopening camera" << cameraIndex;
     // Under the device lock from the attempt to the cleared flag: a disconnect
-    // that comes meanwhile is handled after it and leaves the flag set.
-    QMutexLocker device(&deviceMutex);
+    // that comes meanwhile is settled after it and leaves the flag set.
+    DeviceOperation operation(*this);
     if (!CameraReopen())
+        return;
+    // A disconnect during the reopen: the device is gone again.
+    operation.settle();
+    if (!bOpened)
         return;
     qInfo() << "Successfully reopening camera" << cameraIndex;
     emit CameraReconnect();
@@ -117,7 +176,6 @@ void CameraLorvex::reconnectTask()
 
 bool CameraLorvex::CameraReopen()
 {
-    QMutexLocker device(&deviceMutex);
     if (bShuttingDown)
         return false;
     // Opened meanwhile by another path (restartCamera): the live handle is
@@ -130,8 +188,15 @@ bool CameraLorvex::CameraReopen()
         if (static_cast<int>(lorvex::acceptedDevices().nDeviceNum) != lorvex::listedDeviceCount())
             return false;
     }
-    CameraOpen();
-    readBackGeometryLocked();
-    CameraStart();
-    return bOpened != 0;
+    const bool grabbing = bringUpDevice(OpenFirst::Yes);
+    if (!bOpened)
+        return false;
+    // A device that opens but will not grab would stay silent while the host
+    // believes it back: give it up and try again at the next timeout.
+    if (!grabbing) {
+        qWarning() << "Camera" << cameraIndex << "reopened but refused to start grabbing; closed, retried later";
+        stopAndClose();
+        return false;
+    }
+    return true;
 }
