@@ -20,6 +20,18 @@ QString defaultPluginFolder()
     return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../Plugins/Cameras"));
 }
 
+void chooseFeatureFolder(const QString& chosen)
+{
+    QString folder = chosen;
+    if (folder.isEmpty() && qEnvironmentVariableIsEmpty("VCC_FEATURE_DIR")) {
+        const QString beside = QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/virtual"));
+        if (QFileInfo::exists(beside))
+            folder = beside;
+    }
+    if (!folder.isEmpty())
+        qputenv("VCC_FEATURE_DIR", QDir(folder).absolutePath().toLocal8Bit());
+}
+
 namespace {
 
 // The loaders of every plug-in file looked at, for the life of the process.

@@ -42,6 +42,13 @@ extern const char* const kCameraInterfaceIid;
 // The folder used without --plugins: <program dir>/../Plugins/Cameras.
 QString defaultPluginFolder();
 
+// The virtual SDK reads its feature file from VCC_FEATURE_DIR; without one
+// every open would fail to find it. Sets the variable to `chosen` when given,
+// else, when the variable is unset, to the folder the build writes beside
+// the program (<program dir>/../share/virtual). A real SDK ignores it. Call
+// before the plug-ins are loaded.
+void chooseFeatureFolder(const QString& chosen);
+
 // Loads every file of `folder` with QPluginLoader, checks the metadata IID,
 // casts the instance to CameraInterface and lists its cameras. A file that
 // fails a step is recorded in `rejected` and the scan goes on. Libraries stay

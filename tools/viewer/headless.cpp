@@ -76,14 +76,14 @@ int runScreenshot(MainWindow& window, const ViewerOptions& o, const QStringList&
     window.show();
     const bool arrived = spin(qint64(o.timeoutSeconds * 1000), [&] {
         for (CameraTab* t : tabs)
-            if (t->session()->counts().receivedCount() < o.frames || (t->isVisible() && t->shown().image.empty()))
+            if (t->session()->accounting().delivered() < o.frames || (t->isVisible() && t->shown().image.empty()))
                 return false;
         return true;
     });
     if (!arrived) {
         for (CameraTab* t : tabs)
             tell(QStringLiteral("%1: %2 of %3 frames after %4 s (%5)")
-                     .arg(t->session()->serial()).arg(t->session()->counts().receivedCount()).arg(o.frames)
+                     .arg(t->session()->serial()).arg(t->session()->accounting().delivered()).arg(o.frames)
                      .arg(o.timeoutSeconds).arg(stateText(t->session()->state())));
         return kViewerIncomplete;
     }
@@ -116,14 +116,14 @@ int runMeasure(MainWindow& window, const ViewerHost& host, const ViewerOptions& 
     spin(kWarmUpMs, {});
     QMap<CameraTab*, qint64> shownAtStart;
     for (CameraTab* t : tabs)
-        shownAtStart[t] = t->session()->counts().shownCount();
+        shownAtStart[t] = t->session()->gate().shownCount();
     QElapsedTimer window_;
     window_.start();
     spin(qint64(o.measureSeconds * 1000), {});
     const double seconds = window_.elapsed() / 1000.0;
     QMap<CameraTab*, qint64> shownAtEnd;
     for (CameraTab* t : tabs)
-        shownAtEnd[t] = t->session()->counts().shownCount();
+        shownAtEnd[t] = t->session()->gate().shownCount();
 
     // Stop the devices, then take in what is still on its way.
     for (CameraTab* t : tabs)
@@ -131,7 +131,7 @@ int runMeasure(MainWindow& window, const ViewerHost& host, const ViewerOptions& 
     auto total = [&] {
         qint64 n = 0;
         for (CameraTab* t : tabs)
-            n += t->session()->counts().receivedCount();
+            n += t->session()->accounting().delivered();
         return n;
     };
     QElapsedTimer drain;
@@ -160,15 +160,15 @@ int runMeasure(MainWindow& window, const ViewerHost& host, const ViewerOptions& 
         host.counters(s->serial(), after);
         const DeviceCounters& b = before[s->serial()];
         const qint64 delivered = qint64(after.delivered - b.delivered);
-        const qint64 received = s->counts().receivedCount();
+        const qint64 received = s->accounting().delivered();
         const double shownRate = (shownAtEnd[t] - shownAtStart[t]) / seconds;
         const bool ok = delivered == received && delivered > 0 && shownRate >= kShownPerSecondGoal;
         met = met && ok;
         out(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
                 .arg(s->serial(), -14).arg(delivered, 10).arg(received, 10).arg(shownRate, 8, 'f', 1)
-                .arg(s->counts().notShownCount(), 10).arg(qint64(after.dropped - b.dropped), 11)
-                .arg(s->counts().lostUpstream(), 8)
-                .arg(s->counts().misnumbered(), 11)
+                .arg(s->gate().notShownCount(), 10).arg(qint64(after.dropped - b.dropped), 11)
+                .arg(s->accounting().lostUpstream(), 8)
+                .arg(s->accounting().misnumbered(), 11)
                 .arg(ok ? QStringLiteral("ok") : QStringLiteral("MISSED")));
         host.pauseFreeRun(s->serial(), false);
     }

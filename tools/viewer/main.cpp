@@ -1,9 +1,10 @@
 // main.cpp - lorvexviewer: camera plug-ins in a window.
 #include "camerasession.h"
 #include "cameratab.h"
-#include "framecounts.h"
 #include "headless.h"
+#include "logwatch.h"
 #include "mainwindow.h"
+#include "pluginhost.h"
 #include "viewerhost.h"
 #include "vieweroptions.h"
 
@@ -40,7 +41,8 @@ int main(int argc, char** argv)
     if (o.measureSeconds > 0)
         o.running = true;  // without it the plug-in thins frames to a preview
 
-    FrameCounts::watchLog();
+    chooseFeatureFolder(o.featureDir);
+    logwatch::install(o.verbose);
     ViewerHost host(o.pluginDir, o.settingsDir);
     QStringList notes;
     if (!host.scan(error, notes)) {

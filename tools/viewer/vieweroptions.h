@@ -9,6 +9,7 @@ struct ViewerOptions
 {
     QString pluginDir;                         // empty: <program dir>/../Plugins/Cameras
     QString settingsDir = QStringLiteral("settings");
+    QString featureDir;                        // empty: VCC_FEATURE_DIR, else <program dir>/../share/virtual
     QStringList serials;                       // cameras to open at start
     bool running = false;                      // open with the running flag set
     QString screenshot;                        // write a picture of the window and exit
@@ -16,6 +17,7 @@ struct ViewerOptions
     double timeoutSeconds = 30;                // how long to wait for them
     double measureSeconds = 0;                 // > 0: the display measurement
     bool strip = false;                        // open in the strip view
+    bool verbose = false;                      // show the plug-in's info and debug records
     bool help = false;
 };
 
