@@ -126,3 +126,18 @@ QStringList allSerials(const PluginScan& scan)
             out << s;
     return out;
 }
+
+QString scanProblem(const PluginScan& scan)
+{
+    if (!scan.folderExists)
+        return QStringLiteral("plug-in folder %1 does not exist (use --plugins DIR)").arg(scan.folder);
+    if (scan.plugins.isEmpty())
+        return QStringLiteral("no camera plug-in in %1").arg(scan.folder);
+    return QString();
+}
+
+QString unknownSerialText(const QString& serial, const QStringList& attached)
+{
+    return QStringLiteral("no attached camera has serial number %1; attached: %2")
+        .arg(serial, attached.isEmpty() ? QStringLiteral("(none)") : attached.join(QStringLiteral(", ")));
+}

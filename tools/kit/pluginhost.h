@@ -55,6 +55,13 @@ void chooseFeatureFolder(const QString& chosen);
 // loaded for the life of the process.
 PluginScan scanPlugins(const QString& folder);
 
+// Why `scan` leaves no camera to open (its folder is missing, or no file in
+// it is a camera plug-in), for people; empty when it found a plug-in.
+QString scanProblem(const PluginScan& scan);
+
+// The message for a serial number that no plug-in lists.
+QString unknownSerialText(const QString& serial, const QStringList& attached);
+
 // Where a serial number was found: plug-in index and device index.
 struct CameraLocation
 {

@@ -107,13 +107,13 @@ void CameraSession::close()
 
 void CameraSession::restoreSettings()
 {
-    SettingsFile file = host_->readSettings(serial_);
+    StoredSettings file = host_->readSettings(serial_);
     QJsonObject json = file.json;
     switch (file.state) {
-    case SettingsFile::State::Loaded:
+    case StoredSettings::State::Loaded:
         messages_ << tr("%1: settings restored from %2").arg(serial_, file.path);
         break;
-    case SettingsFile::State::Missing: {
+    case StoredSettings::State::Missing: {
         cam_->serialize(json);
         QString error;
         if (host_->writeSettings(serial_, json, error))
@@ -122,7 +122,7 @@ void CameraSession::restoreSettings()
             messages_ << error;
         break;
     }
-    case SettingsFile::State::Invalid:
+    case StoredSettings::State::Invalid:
         // Kept as it is for the person to look at; a save sets it aside.
         messages_ << tr("%1 (defaults used; saving sets the file aside)").arg(file.problem);
         break;
@@ -188,7 +188,7 @@ bool CameraSession::saveSettings(QString& error)
         error = tr("%1: the camera is closed").arg(serial_);
         return false;
     }
-    if (host_->readSettings(serial_).state == SettingsFile::State::Invalid)
+    if (host_->readSettings(serial_).state == StoredSettings::State::Invalid)
         host_->setSettingsAside(serial_);
     QJsonObject json;
     cam_->serialize(json);

@@ -4,7 +4,6 @@
 
 #include "camerainterface.h"
 #include "pluginhost.h"
-#include "settingsstore.h"
 #include "virtualcontrol.h"
 
 struct ViewerHost::Parts
@@ -29,14 +28,9 @@ bool ViewerHost::scan(QString& error, QStringList& notes)
     d_->scan = scanPlugins(d_->pluginFolder);
     for (const RejectedFile& r : d_->scan.rejected)
         notes << QStringLiteral("%1: %2").arg(r.file, r.reason);
-    if (!d_->scan.folderExists) {
-        error = QStringLiteral("plug-in folder %1 does not exist").arg(d_->scan.folder);
+    error = scanProblem(d_->scan);
+    if (!error.isEmpty())
         return false;
-    }
-    if (d_->scan.plugins.isEmpty()) {
-        error = QStringLiteral("no camera plug-in in %1").arg(d_->scan.folder);
-        return false;
-    }
     // The plug-ins have brought their SDK in by now.
     QString where;
     d_->control = VirtualControl::find(where);
@@ -67,17 +61,9 @@ QString ViewerHost::settingsFolder() const
     return d_->store.folder();
 }
 
-SettingsFile ViewerHost::readSettings(const QString& serial) const
+StoredSettings ViewerHost::readSettings(const QString& serial) const
 {
-    const StoredSettings s = d_->store.read(serial);
-    SettingsFile f;
-    f.path = s.path;
-    f.json = s.json;
-    f.problem = s.problem;
-    f.state = s.state == StoredSettings::State::Loaded    ? SettingsFile::State::Loaded
-              : s.state == StoredSettings::State::Invalid ? SettingsFile::State::Invalid
-                                                          : SettingsFile::State::Missing;
-    return f;
+    return d_->store.read(serial);
 }
 
 bool ViewerHost::writeSettings(const QString& serial, const QJsonObject& json, QString& error) const

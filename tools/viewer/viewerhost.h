@@ -5,6 +5,8 @@
 #ifndef LORVEXVIEWER_VIEWERHOST_H
 #define LORVEXVIEWER_VIEWERHOST_H
 
+#include "settingsstore.h"
+
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -12,16 +14,6 @@
 #include <memory>
 
 class CameraInterface;
-
-// What the settings file of one camera held.
-struct SettingsFile
-{
-    enum class State { Missing, Loaded, Invalid };
-    State state = State::Missing;
-    QString path;
-    QJsonObject json;   // when Loaded
-    QString problem;    // when Invalid
-};
 
 // The device counters of a simulated camera.
 struct DeviceCounters
@@ -47,7 +39,7 @@ public:
     CameraInterface* createCamera(const QString& serial, int cameraIndex) const;
 
     QString settingsFolder() const;
-    SettingsFile readSettings(const QString& serial) const;
+    StoredSettings readSettings(const QString& serial) const;
     bool writeSettings(const QString& serial, const QJsonObject& json, QString& error) const;
     // Moves an invalid file aside so that a save can take its place.
     QString setSettingsAside(const QString& serial) const;

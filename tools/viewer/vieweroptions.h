@@ -2,6 +2,8 @@
 #ifndef LORVEXVIEWER_VIEWEROPTIONS_H
 #define LORVEXVIEWER_VIEWEROPTIONS_H
 
+#include "exitcodes.h"  // the viewer exits with lorvexhost's codes
+
 #include <QString>
 #include <QStringList>
 
@@ -19,15 +21,6 @@ struct ViewerOptions
     bool strip = false;                        // open in the strip view
     bool verbose = false;                      // show the plug-in's info and debug records
     bool help = false;
-};
-
-// Exit codes, in line with lorvexhost's.
-enum ViewerExit {
-    kViewerOk = 0,
-    kViewerUsage = 1,
-    kViewerNoCamera = 2,
-    kViewerOutput = 3,
-    kViewerIncomplete = 5,
 };
 
 bool parseViewerOptions(const QStringList& args, ViewerOptions& o, QString& error);
