@@ -1,6 +1,8 @@
 // vieweroptions.cpp
 #include "vieweroptions.h"
 
+#include "flagvalue.h"
+
 namespace {
 
 bool number(const QStringList& args, int& i, double lo, double hi, double& out, QString& error)
@@ -23,6 +25,10 @@ bool text(const QStringList& args, int& i, QString& out, QString& error)
 {
     if (i + 1 >= args.size() || args[i + 1].isEmpty()) {
         error = QStringLiteral("%1 needs a value").arg(args[i]);
+        return false;
+    }
+    if (looksLikeFlag(args[i + 1])) {
+        error = QStringLiteral("%1 needs a value, and '%2' looks like a flag").arg(args[i], args[i + 1]);
         return false;
     }
     out = args[++i];
