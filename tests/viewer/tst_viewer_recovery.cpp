@@ -34,6 +34,29 @@ private slots:
         QTRY_VERIFY(session.accounting().delivered() > before);
         session.close();
     }
+
+    // With the build's triggered feature file the camera waits for triggers:
+    // each press of Trigger takes one image, numbered as the count goes on.
+    void softwareTriggerTakesOneImage()
+    {
+        qputenv("VCC_FEATURE_DIR", qgetenv("LORVEX_BIN_DIR") + "/../share/virtual-triggered");
+        QTemporaryDir settings;
+        ViewerHost host(qEnvironmentVariable("LORVEX_PLUGIN_DIR"), settings.path());
+        QString error;
+        QStringList notes;
+        QVERIFY2(host.scan(error, notes), qPrintable(error));
+        CameraSession session(&host, QStringLiteral("ZQ4096M0001"), 1, true);
+        QVERIFY(session.valid());
+        QTest::qWait(500);
+        QCOMPARE(session.accounting().delivered(), 0);
+        for (int i = 0; i < 3; ++i)
+            session.trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(session.accounting().delivered(), 3, 5000);
+        QTest::qWait(300);
+        QCOMPARE(session.accounting().delivered(), 3);
+        QCOMPARE(session.accounting().misnumbered(), 0);
+        session.close();
+    }
 };
 
 QTEST_MAIN(TestViewerRecovery)
