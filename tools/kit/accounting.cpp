@@ -67,7 +67,7 @@ void FrameAccounting::followFrom(const FrameNumbers& got, qint64 ordinal)
     const ProductCapture now{got.product, got.capture};
     if (haveLast_ && check_) {
         const ProductCapture want = schedule_.next(last_);
-        if ((now.product != want.product || now.capture != want.capture) && misnumbered_++ == 0)
+        if (now != want && misnumbered_++ == 0)
             firstMismatch_ = QStringLiteral("frame %1 numbered p%2 c%3, expected p%4 c%5")
                                  .arg(ordinal).arg(now.product).arg(now.capture).arg(want.product).arg(want.capture);
     }
