@@ -2,6 +2,9 @@
 // picture of the window, and the exit codes and messages when it cannot.
 #include <QDir>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -47,6 +50,12 @@ private slots:
         // The settings files are lorvexhost's: written with defaults on first use.
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("settings/ZQ4096M0001.json"))));
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("settings/ZQ2048C0002.json"))));
+        // ... holding the device's read-back (row 3 is the width), so that
+        // lorvexhost finds nothing replaced in them.
+        QFile first(dir.filePath(QStringLiteral("settings/ZQ4096M0001.json")));
+        QVERIFY(first.open(QIODevice::ReadOnly));
+        const QJsonArray rows = QJsonDocument::fromJson(first.readAll()).object().value(QStringLiteral("paramsWrap")).toArray();
+        QCOMPARE(rows.at(3).toObject().value(QStringLiteral("values")).toInt(), 4096);
     }
 
     void failuresHaveCodesAndMessages()

@@ -1,6 +1,7 @@
 // camerasession.cpp
 #include "camerasession.h"
 
+#include "camerarun.h"
 #include "logwatch.h"
 #include "viewerhost.h"
 
@@ -107,28 +108,22 @@ void CameraSession::close()
 
 void CameraSession::restoreSettings()
 {
-    StoredSettings file = host_->readSettings(serial_);
-    QJsonObject json = file.json;
+    const SettingsStore& store = host_->settingsStore();
+    const StoredSettings file = store.read(serial_);
     switch (file.state) {
     case StoredSettings::State::Loaded:
         messages_ << tr("%1: settings restored from %2").arg(serial_, file.path);
         break;
-    case StoredSettings::State::Missing: {
-        cam_->serialize(json);
-        QString error;
-        if (host_->writeSettings(serial_, json, error))
-            messages_ << tr("%1: settings written with defaults to %2").arg(serial_, file.path);
-        else
-            messages_ << error;
-        break;
-    }
+    case StoredSettings::State::Missing:
+        break;  // the restore writes the file
     case StoredSettings::State::Invalid:
         // Kept as it is for the person to look at; a save sets it aside.
         messages_ << tr("%1 (defaults used; saving sets the file aside)").arg(file.problem);
         break;
     }
-    // Restores the panel, starts grabbing and the camera's reconnect timer.
-    cam_->deserialize(json);
+    // The same restore as lorvexhost's: a first file holds the device's
+    // read-back, and stored rows the camera did not keep are named.
+    restoreCameraSettings(cam_, serial_, file.json, file.state == StoredSettings::State::Missing ? &store : nullptr, messages_);
 }
 
 CameraState CameraSession::state() const
@@ -188,11 +183,12 @@ bool CameraSession::saveSettings(QString& error)
         error = tr("%1: the camera is closed").arg(serial_);
         return false;
     }
-    if (host_->readSettings(serial_).state == StoredSettings::State::Invalid)
-        host_->setSettingsAside(serial_);
+    const SettingsStore& store = host_->settingsStore();
+    if (store.read(serial_).state == StoredSettings::State::Invalid)
+        store.setAside(serial_);
     QJsonObject json;
     cam_->serialize(json);
-    return host_->writeSettings(serial_, json, error);
+    return store.write(serial_, json, error);
 }
 
 void CameraSession::onFrame(const ImageProcessData& frame)

@@ -17,14 +17,13 @@
 #include "accounting.h"
 #include "camerainterface.h"
 #include "framegate.h"
+#include "imagemetatype.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
 class ViewerHost;
-
-Q_DECLARE_METATYPE(ImageProcessData)
 
 enum class CameraState { Open, Grabbing, Lost, Reconnecting };
 QString stateText(CameraState s);

@@ -56,24 +56,9 @@ CameraInterface* ViewerHost::createCamera(const QString& serial, int cameraIndex
     return d_->scan.plugins[at.plugin].root->createCamera(cameraIndex, serial, at.device);
 }
 
-QString ViewerHost::settingsFolder() const
+const SettingsStore& ViewerHost::settingsStore() const
 {
-    return d_->store.folder();
-}
-
-StoredSettings ViewerHost::readSettings(const QString& serial) const
-{
-    return d_->store.read(serial);
-}
-
-bool ViewerHost::writeSettings(const QString& serial, const QJsonObject& json, QString& error) const
-{
-    return d_->store.write(serial, json, error);
-}
-
-QString ViewerHost::setSettingsAside(const QString& serial) const
-{
-    return d_->store.setAside(serial);
+    return d_->store;
 }
 
 bool ViewerHost::canUnplug() const

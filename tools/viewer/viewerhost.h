@@ -38,11 +38,8 @@ public:
     // the caller), or null when no plug-in listed it.
     CameraInterface* createCamera(const QString& serial, int cameraIndex) const;
 
-    QString settingsFolder() const;
-    StoredSettings readSettings(const QString& serial) const;
-    bool writeSettings(const QString& serial, const QJsonObject& json, QString& error) const;
-    // Moves an invalid file aside so that a save can take its place.
-    QString setSettingsAside(const QString& serial) const;
+    // lorvexhost's settings files.
+    const SettingsStore& settingsStore() const;
 
     // Unplugging and plugging back (the virtual SDK only).
     bool canUnplug() const;
