@@ -7,18 +7,32 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+namespace {
+
+// Scans the build's plug-ins with the virtual cameras' feature file taken
+// from `featureDir`.
+bool scanWith(ViewerHost& host, const QByteArray& featureDir)
+{
+    qputenv("VCC_FEATURE_DIR", featureDir);
+    QString error;
+    QStringList notes;
+    if (host.scan(error, notes))
+        return true;
+    qWarning("%s", qPrintable(error));
+    return false;
+}
+
+} // namespace
+
 class TestViewerRecovery : public QObject
 {
     Q_OBJECT
 private slots:
     void cablePullIsShownAndRecovers()
     {
-        qputenv("VCC_FEATURE_DIR", qgetenv("LORVEX_SOURCE_DIR") + "/sdk/share");
         QTemporaryDir settings;
         ViewerHost host(qEnvironmentVariable("LORVEX_PLUGIN_DIR"), settings.path());
-        QString error;
-        QStringList notes;
-        QVERIFY2(host.scan(error, notes), qPrintable(error));
+        QVERIFY(scanWith(host, qgetenv("LORVEX_SOURCE_DIR") + "/sdk/share"));
         QVERIFY(host.canUnplug());
         const QString serial = QStringLiteral("ZQ4096M0001");
         CameraSession session(&host, serial, 0, false);
@@ -39,12 +53,9 @@ private slots:
     // each press of Trigger takes one image, numbered as the count goes on.
     void softwareTriggerTakesOneImage()
     {
-        qputenv("VCC_FEATURE_DIR", qgetenv("LORVEX_BIN_DIR") + "/../share/virtual-triggered");
         QTemporaryDir settings;
         ViewerHost host(qEnvironmentVariable("LORVEX_PLUGIN_DIR"), settings.path());
-        QString error;
-        QStringList notes;
-        QVERIFY2(host.scan(error, notes), qPrintable(error));
+        QVERIFY(scanWith(host, qgetenv("LORVEX_BIN_DIR") + "/../share/virtual-triggered"));
         CameraSession session(&host, QStringLiteral("ZQ4096M0001"), 1, true);
         QVERIFY(session.valid());
         QTest::qWait(500);
