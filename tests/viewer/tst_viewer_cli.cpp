@@ -2,6 +2,9 @@
 // picture of the window, and the exit codes and messages when it cannot.
 #include <QDir>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -14,12 +17,15 @@ struct Run
     QString err;
 };
 
-Run viewer(const QStringList& args, const QString& workDir)
+// Without `featureDirSet` the viewer finds the feature file by itself.
+Run viewer(const QStringList& args, const QString& workDir, bool featureDirSet = true)
 {
     QProcess p;
     p.setWorkingDirectory(workDir);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("VCC_FEATURE_DIR"), qEnvironmentVariable("LORVEX_SOURCE_DIR") + QStringLiteral("/sdk/share"));
+    if (!featureDirSet)
+        env.remove(QStringLiteral("VCC_FEATURE_DIR"));
     p.setProcessEnvironment(env);
     p.start(qEnvironmentVariable("LORVEX_BIN_DIR") + QStringLiteral("/lorvexviewer"), args);
     if (!p.waitForFinished(120000))
@@ -44,6 +50,12 @@ private slots:
         // The settings files are lorvexhost's: written with defaults on first use.
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("settings/ZQ4096M0001.json"))));
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("settings/ZQ2048C0002.json"))));
+        // ... holding the device's read-back (row 3 is the width), so that
+        // lorvexhost finds nothing replaced in them.
+        QFile first(dir.filePath(QStringLiteral("settings/ZQ4096M0001.json")));
+        QVERIFY(first.open(QIODevice::ReadOnly));
+        const QJsonArray rows = QJsonDocument::fromJson(first.readAll()).object().value(QStringLiteral("paramsWrap")).toArray();
+        QCOMPARE(rows.at(3).toObject().value(QStringLiteral("values")).toInt(), 4096);
     }
 
     void failuresHaveCodesAndMessages()
@@ -65,6 +77,24 @@ private slots:
         r = viewer({QStringLiteral("--screenshot"), shot, QStringLiteral("--plugins"), dir.path()}, dir.path());
         QCOMPARE(r.exitCode, 2);
         QVERIFY(r.err.contains(QLatin1String("no camera plug-in")));
+
+        // A forgotten value is refused, not taken as a folder name.
+        r = viewer({QStringLiteral("--settings"), QStringLiteral("--running"), QStringLiteral("--screenshot"), shot}, dir.path());
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.err.contains(QLatin1String("looks like a flag")));
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("--running"))));
+    }
+
+    // The documented commands set no VCC_FEATURE_DIR: the viewer takes the
+    // feature file the build writes beside it, as lorvexhost does.
+    void featureFileFoundWithoutEnvironment()
+    {
+        QTemporaryDir dir;
+        const Run r = viewer({QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("w.png")), QStringLiteral("--serial"),
+                              QStringLiteral("ZQ4096M0001"), QStringLiteral("--frames"), QStringLiteral("2")},
+                             dir.path(), false);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY2(!r.err.contains(QLatin1String("Lorvex.mfs")), qPrintable(r.err));
     }
 };
 

@@ -3,10 +3,10 @@
 // strip, view geometry and colour order.
 #include "../interfaces/stubcamera.h"
 #include "camerasession.h"
-#include "framecounts.h"
 #include "framegate.h"
 #include "imagedisplay.h"
 #include "imageview.h"
+#include "logwatch.h"
 #include "stripview.h"
 
 #include <QThread>
@@ -49,25 +49,25 @@ class TestViewerLive : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { FrameCounts::watchLog(); }
+    void initTestCase() { logwatch::install(false); }
 
     void gateKeepsNewestAndCountsTheRest()
     {
-        FrameCounts counts;
-        FrameGate gate(counts);
+        FrameAccounting counts;
+        FrameGate gate;
         cv::Mat first;
         for (int i = 1; i <= 100; ++i) {
             ImageProcessData d = frame(i, 1, uchar(i));
             if (i == 1)
                 first = d.image;
-            counts.received(d.productId, d.cycleCapture, NumberingRule());
+            counts.frameReceived({d.productId, d.cycleCapture, 1});
             gate.offer(d);
             if (i % 10 == 0)
                 QCOMPARE(gate.take().productId, i);  // always the newest
         }
-        QCOMPARE(counts.receivedCount(), 100);
-        QCOMPARE(counts.shownCount(), 10);
-        QCOMPARE(counts.notShownCount(), 90);
+        QCOMPARE(counts.delivered(), 100);
+        QCOMPARE(gate.shownCount(), 10);
+        QCOMPARE(gate.notShownCount(), 90);
         QVERIFY(!gate.hasPending());
         QCOMPARE(first.u->refcount, 1);  // a replaced image is not held on to
     }
@@ -89,15 +89,15 @@ private slots:
         });
         // The GUI thread is busy while the camera sends.
         QThread::msleep(300);
-        QTRY_COMPARE(session.counts().receivedCount(), qint64(kFrames));
+        QTRY_COMPARE(session.accounting().delivered(), qint64(kFrames));
         sdk.quit();
         sdk.wait();
         QTRY_VERIFY(!session.gate().hasPending());
-        const FrameCounts& c = session.counts();
+        const FrameGate& c = session.gate();
         QCOMPARE(c.shownCount(), qint64(drawn));
         QCOMPARE(c.shownCount() + c.notShownCount(), qint64(kFrames));
         QVERIFY(c.notShownCount() > 0);
-        QCOMPARE(c.misnumbered(), 0);
+        QCOMPARE(session.accounting().misnumbered(), 0);
         session.close();
     }
 
@@ -123,20 +123,32 @@ private slots:
 
     void numberingAndUpstreamLoss()
     {
-        FrameCounts counts(7);
-        NumberingRule twoPerProduct{2, true};
+        FrameAccounting counts;
+        counts.followNumbers(ProductSchedule(2), true);
         for (auto pc : {std::pair{1, 1}, {1, 2}, {0, 1}, {2, 1}, {3, 1}, {3, 2}})
-            counts.received(pc.first, pc.second, twoPerProduct);
+            counts.frameReceived({pc.first, pc.second, 1});
         QCOMPARE(counts.misnumbered(), 1);  // (3, 1) where (2, 2) was due
         counts.restartNumbering();
-        counts.received(9, 1, twoPerProduct);
+        counts.frameReceived({9, 1, 1});
         QCOMPARE(counts.misnumbered(), 1);
+
+        // The session of camera 7 counts the plug-in's reports for camera 7
+        // only, with the frame they were logged for, running or not.
+        auto* cam = new StubCamera;
+        CameraSession session(nullptr, QStringLiteral("S7"), 7, true, cam);
 
         qWarning() << "Camera" << 7 << "SDK with product" << 3 << "cycle" << 1 << "last frame" << 10
                    << "current frame" << 13 << "width" << 64 << "height" << 16 << "lost packets" << 0;
         qWarning() << "Camera" << 8 << "SDK with product" << 3 << "cycle" << 1 << "last frame" << 10
                    << "current frame" << 12 << "width" << 64 << "height" << 16 << "lost packets" << 0;
-        QCOMPARE(counts.lostUpstream(), 3);
+        emit cam->captureCompleted(frame(3, 1));
+        QTRY_COMPARE(session.accounting().delivered(), 1);
+        QCOMPARE(session.accounting().lostUpstream(), 3);
+        qWarning() << "Camera" << 7 << "SDK with product" << 0 << "cycle" << 1 << "last frame" << 14
+                   << "current frame" << 16 << "width" << 64 << "height" << 16 << "lost packets" << 0;
+        emit cam->captureCompleted(frame(0, 1));
+        QTRY_COMPARE(session.accounting().lostUpstream(), 5);
+        session.close();
     }
 
     void stripStacksConsecutiveFrames()

@@ -7,18 +7,32 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+namespace {
+
+// Scans the build's plug-ins with the virtual cameras' feature file taken
+// from `featureDir`.
+bool scanWith(ViewerHost& host, const QByteArray& featureDir)
+{
+    qputenv("VCC_FEATURE_DIR", featureDir);
+    QString error;
+    QStringList notes;
+    if (host.scan(error, notes))
+        return true;
+    qWarning("%s", qPrintable(error));
+    return false;
+}
+
+} // namespace
+
 class TestViewerRecovery : public QObject
 {
     Q_OBJECT
 private slots:
     void cablePullIsShownAndRecovers()
     {
-        qputenv("VCC_FEATURE_DIR", qgetenv("LORVEX_SOURCE_DIR") + "/sdk/share");
         QTemporaryDir settings;
         ViewerHost host(qEnvironmentVariable("LORVEX_PLUGIN_DIR"), settings.path());
-        QString error;
-        QStringList notes;
-        QVERIFY2(host.scan(error, notes), qPrintable(error));
+        QVERIFY(scanWith(host, qgetenv("LORVEX_SOURCE_DIR") + "/sdk/share"));
         QVERIFY(host.canUnplug());
         const QString serial = QStringLiteral("ZQ4096M0001");
         CameraSession session(&host, serial, 0, false);
@@ -28,10 +42,30 @@ private slots:
         QVERIFY(host.unplug(serial));
         QTRY_COMPARE_WITH_TIMEOUT(session.state(), CameraState::Lost, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(session.state(), CameraState::Reconnecting, 5000);
-        const qint64 before = session.counts().receivedCount();
+        const qint64 before = session.accounting().delivered();
         QVERIFY(host.plugBack(serial));
         QTRY_COMPARE_WITH_TIMEOUT(session.state(), CameraState::Grabbing, 10000);
-        QTRY_VERIFY(session.counts().receivedCount() > before);
+        QTRY_VERIFY(session.accounting().delivered() > before);
+        session.close();
+    }
+
+    // With the build's triggered feature file the camera waits for triggers:
+    // each press of Trigger takes one image, numbered as the count goes on.
+    void softwareTriggerTakesOneImage()
+    {
+        QTemporaryDir settings;
+        ViewerHost host(qEnvironmentVariable("LORVEX_PLUGIN_DIR"), settings.path());
+        QVERIFY(scanWith(host, qgetenv("LORVEX_BIN_DIR") + "/../share/virtual-triggered"));
+        CameraSession session(&host, QStringLiteral("ZQ4096M0001"), 1, true);
+        QVERIFY(session.valid());
+        QTest::qWait(500);
+        QCOMPARE(session.accounting().delivered(), 0);
+        for (int i = 0; i < 3; ++i)
+            session.trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(session.accounting().delivered(), 3, 5000);
+        QTest::qWait(300);
+        QCOMPARE(session.accounting().delivered(), 3);
+        QCOMPARE(session.accounting().misnumbered(), 0);
         session.close();
     }
 };

@@ -3,6 +3,7 @@
 #include "commands.h"
 
 #include "camerarun.h"
+#include "eventwait.h"
 #include "framewriter.h"
 #include "interrupt.h"
 #include "logwatch.h"
@@ -10,13 +11,12 @@
 #include "reports.h"
 #include "settingsstore.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QTextStream>
-#include <QThread>
 #include <QTimer>
 
 #include <cmath>
@@ -24,18 +24,6 @@
 #include <memory>
 
 namespace {
-
-// Lets queued signals arrive for `ms` milliseconds.
-void drainEvents(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    do {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    } while (t.elapsed() < ms);
-    QCoreApplication::processEvents();
-}
 
 // After the cameras are closed: time to take in the frames they handed over.
 constexpr int kTakeInMs = 30;
@@ -74,18 +62,12 @@ public:
 private:
     int openEverything()
     {
-        QString error;
-        if (!claimOutputFolder(o_, QStringLiteral("capture-out"), out_, error)) {
-            say(QStringLiteral("error: %1; nothing was captured").arg(error));
-            return kExitOutput;
-        }
-        int rc = checkSettingsFolder(o_);
+        int rc = prepareRun(o_, QStringLiteral("capture-out"), QStringLiteral("nothing was captured"), out_, scan_);
         if (rc != kExitOk)
-            return rc;
-        if ((rc = loadPlugins(o_, scan_)) != kExitOk)
             return rc;
         if ((rc = openCameras(o_, scan_, QStringLiteral("error: no camera to capture from"), run_, unknown_)) != kExitOk)
             return rc;
+        QString error;
         if (!csv_.open(QDir(out_).filePath(QStringLiteral("frames.csv")), error)) {
             say(QStringLiteral("error: %1").arg(error));
             return kExitOutput;
@@ -279,7 +261,7 @@ private:
         // Frames handed over before the close wait in this thread's queue;
         // the connections stay usable for them until they are taken in.
         run_.close();
-        drainEvents(kTakeInMs);
+        runEventsFor(kTakeInMs);
         progress_.update(received_, freeRun_ ? 0 : perCamera_ * run_.cameras().size(),
                          interrupted_ ? QStringLiteral("interrupted") : QStringLiteral("done"));
         progress_.finish();

@@ -62,14 +62,11 @@ int loadPlugins(const HostOptions& o, PluginScan& scan)
 {
     const QString folder = o.pluginDir.isEmpty() ? defaultPluginFolder() : o.pluginDir;
     scan = scanPlugins(folder);
-    if (!scan.folderExists) {
-        say(QStringLiteral("error: plug-in folder %1 does not exist (use --plugins DIR)").arg(scan.folder));
-        return kExitNoCamera;
-    }
     for (const RejectedFile& r : scan.rejected)
         say(QStringLiteral("skipped %1: %2").arg(r.file, r.reason));
-    if (scan.plugins.isEmpty()) {
-        say(QStringLiteral("error: no camera plug-in in %1").arg(scan.folder));
+    const QString problem = scanProblem(scan);
+    if (!problem.isEmpty()) {
+        say(QStringLiteral("error: %1").arg(problem));
         return kExitNoCamera;
     }
     return kExitOk;
@@ -87,8 +84,7 @@ QStringList chooseCameras(const HostOptions& o, const PluginScan& scan, int& unk
             continue;
         if (findCamera(scan, s).plugin < 0) {
             ++unknown;
-            say(QStringLiteral("error: no attached camera has serial number %1; attached: %2")
-                    .arg(s, attached.isEmpty() ? QStringLiteral("(none)") : attached.join(QStringLiteral(", "))));
+            say(QStringLiteral("error: %1").arg(unknownSerialText(s, attached)));
             continue;
         }
         chosen << s;
@@ -213,6 +209,17 @@ int checkSettingsFolder(const HostOptions& o)
     say(QStringLiteral("error: settings folder %1 cannot be used: %2; stopped before opening any camera (use --settings DIR)")
             .arg(QDir(folder).absolutePath(), problem));
     return kExitSettingsFolder;
+}
+
+int prepareRun(const HostOptions& o, const QString& defaultRoot, const QString& nothingDone, QString& out, PluginScan& scan)
+{
+    QString error;
+    if (!claimOutputFolder(o, defaultRoot, out, error)) {
+        say(QStringLiteral("error: %1; %2").arg(error, nothingDone));
+        return kExitOutput;
+    }
+    const int rc = checkSettingsFolder(o);
+    return rc != kExitOk ? rc : loadPlugins(o, scan);
 }
 
 void fillTrigParams(const HostOptions& o, CameraTrigParams& p)

@@ -3,23 +3,13 @@
 #ifndef LORVEXHOST_COMMANDS_H
 #define LORVEXHOST_COMMANDS_H
 
+#include "exitcodes.h"
 #include "options.h"
 #include "pluginhost.h"
 
 #include <QJsonObject>
 #include <QVector>
 
-// Process exit codes, as the usage text lists them.
-enum ExitCode {
-    kExitOk = 0,
-    kExitUsage = 1,
-    kExitNoCamera = 2,
-    kExitOutput = 3,
-    kExitSettings = 4,
-    kExitIncomplete = 5,
-    kExitSettingsFolder = 6,
-    kExitInterrupted = 130,
-};
 
 int runList(const HostOptions& o);
 int runPanel(const HostOptions& o);
@@ -67,6 +57,11 @@ bool claimOutputFolder(const HostOptions& o, const QString& defaultRoot, QString
 // neither used nor saved. Returns kExitOk or kExitSettingsFolder (after
 // saying why).
 int checkSettingsFolder(const HostOptions& o);
+
+// The first steps of a run that writes files: claimOutputFolder (saying
+// "error: ...; `nothingDone`" when it fails, kExitOutput), checkSettingsFolder,
+// loadPlugins. Returns kExitOk or the code of the failed step.
+int prepareRun(const HostOptions& o, const QString& defaultRoot, const QString& nothingDone, QString& out, PluginScan& scan);
 
 // The trigger settings record from the flags.
 class CameraTrigParams;

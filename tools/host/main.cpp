@@ -3,30 +3,11 @@
 #include "interrupt.h"
 #include "logwatch.h"
 #include "options.h"
+#include "pluginhost.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 
 #include <cstdio>
-
-namespace {
-
-// The virtual SDK reads its feature file from VCC_FEATURE_DIR; without one
-// every open would fail to find it. A real SDK ignores the variable.
-void chooseFeatureFolder(const HostOptions& o)
-{
-    QString folder = o.featureDir;
-    if (folder.isEmpty() && qEnvironmentVariableIsEmpty("VCC_FEATURE_DIR")) {
-        const QString beside = QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/virtual"));
-        if (QFileInfo::exists(beside))
-            folder = beside;
-    }
-    if (!folder.isEmpty())
-        qputenv("VCC_FEATURE_DIR", QDir(folder).absolutePath().toLocal8Bit());
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -49,7 +30,7 @@ int main(int argc, char** argv)
         std::fputs(versionText().toLocal8Bit().constData(), stdout);
         return kExitOk;
     }
-    chooseFeatureFolder(options);
+    chooseFeatureFolder(options.featureDir);
     logwatch::install(options.verbose);
     interrupt::install();
     switch (options.command) {

@@ -3,6 +3,8 @@
 // looks like another flag is an error, never silently a default.
 #include "options.h"
 
+#include "flagvalue.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -186,9 +188,7 @@ bool parseOptions(const QStringList& args, HostOptions& o, QString& error)
         if (!(f.commands & sub->bit) || !p.isSet(name))
             continue;
         const QString value = *f.value ? p.value(name) : QString();
-        // "--out --no-images" is a forgotten value, not a folder; negative
-        // numbers are left to the range checks.
-        if (value.startsWith('-') && value.size() > 1 && !value.at(1).isDigit() && value.at(1) != '.') {
+        if (looksLikeFlag(value)) {
             error = QStringLiteral("--%1 needs a value, and '%2' looks like a flag").arg(name, value);
             return false;
         }

@@ -5,6 +5,7 @@
 
 #include "camerarun.h"
 #include "commands.h"
+#include "eventwait.h"
 #include "interrupt.h"
 #include "logwatch.h"
 #include "progress.h"
@@ -18,7 +19,6 @@
 #include <QJsonArray>
 #include <QRandomGenerator>
 #include <QTextStream>
-#include <QThread>
 #include <QTimer>
 
 #include <cmath>
@@ -30,16 +30,7 @@ namespace {
 // false when Ctrl-C was pressed.
 bool waitFor(qint64 ms, const std::function<bool()>& done = {})
 {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        if (interrupt::requested())
-            return false;
-        if (done && done())
-            return true;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
+    runEventsFor(ms, [&] { return interrupt::requested() || (done && done()); });
     return !interrupt::requested();
 }
 
@@ -93,15 +84,8 @@ public:
 private:
     int openEverything()
     {
-        QString error;
-        if (!claimOutputFolder(o_, QStringLiteral("soak-out"), out_, error)) {
-            say(QStringLiteral("error: %1; nothing was run").arg(error));
-            return kExitOutput;
-        }
-        int rc = checkSettingsFolder(o_);
+        int rc = prepareRun(o_, QStringLiteral("soak-out"), QStringLiteral("nothing was run"), out_, scan_);
         if (rc != kExitOk)
-            return rc;
-        if ((rc = loadPlugins(o_, scan_)) != kExitOk)
             return rc;
         QString where;
         vc_ = VirtualControl::find(where);

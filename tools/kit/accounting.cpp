@@ -10,12 +10,25 @@ void FrameAccounting::setSchedule(const ProductSchedule& schedule, bool checkNum
 {
     schedule_ = schedule;
     check_ = checkNumbers;
+    following_ = false;
+}
+
+void FrameAccounting::followNumbers(const ProductSchedule& schedule, bool checkNumbers)
+{
+    schedule_ = schedule;
+    check_ = checkNumbers;
+    following_ = true;
+    haveLast_ = false;
 }
 
 void FrameAccounting::lostWithoutFrame(qint64 count, bool placed)
 {
     if (!placed) {
         placed_ = false;
+        return;
+    }
+    if (following_) {
+        lost_ += count;
         return;
     }
     // The frames at the next ordinals of the run are the ones missing.
@@ -36,11 +49,30 @@ void FrameAccounting::frameReceived(const FrameNumbers& got, qint64 lostBefore, 
     // must see, not a shift to hide.
     const qint64 ordinal = delivered_ + lost_;
     ++delivered_;
+    if (following_) {
+        followFrom(got, delivered_);
+        return;
+    }
     if (!check_ || !placed_)
         return;
     const FrameNumbers want = schedule_.at(ordinal);
     if (got != want && misnumbered_++ == 0)
         firstMismatch_ = QStringLiteral("frame %1 numbered %2, expected %3").arg(ordinal + 1).arg(got.text(), want.text());
+}
+
+void FrameAccounting::followFrom(const FrameNumbers& got, qint64 ordinal)
+{
+    if (got.product <= 0)
+        return;
+    const ProductCapture now{got.product, got.capture};
+    if (haveLast_ && check_) {
+        const ProductCapture want = schedule_.next(last_);
+        if (now != want && misnumbered_++ == 0)
+            firstMismatch_ = QStringLiteral("frame %1 numbered p%2 c%3, expected p%4 c%5")
+                                 .arg(ordinal).arg(now.product).arg(now.capture).arg(want.product).arg(want.capture);
+    }
+    haveLast_ = true;
+    last_ = now;
 }
 
 qint64 FrameAccounting::dropped() const

@@ -17,6 +17,15 @@ public:
     // `checkNumbers`: the trigger settings fix which numbers each frame must
     // carry (false where they leave them to chance).
     void setSchedule(const ProductSchedule& schedule, bool checkNumbers);
+    // For a host that joins a camera's count where it stands and changes the
+    // trigger settings while frames flow (the viewer): each numbered frame is
+    // checked against the one before it instead of against the run's start,
+    // and lost frames are counted without naming their products (there is
+    // no run to place them in). Frames taken while the camera is not running
+    // (product 0) are counted, never checked.
+    void followNumbers(const ProductSchedule& schedule, bool checkNumbers);
+    // The next numbered frame starts the count afresh (following only).
+    void restartNumbering() { haveLast_ = false; }
 
     // Frames asked for: software triggers sent, or frames a device that runs
     // without triggers was allowed to number.
@@ -60,6 +69,9 @@ public:
     static constexpr int kListedLosses = 50;
 
 private:
+    // Checks a numbered frame against the one before it (following only).
+    void followFrom(const FrameNumbers& got, qint64 ordinal);
+
     ProductSchedule schedule_;
     bool check_ = false;
     qint64 triggered_ = 0;
@@ -71,6 +83,9 @@ private:
     bool placed_ = true;
     QString firstMismatch_;
     QVector<ProductCapture> lostList_;
+    bool following_ = false;
+    bool haveLast_ = false;
+    ProductCapture last_;
 };
 
 #endif

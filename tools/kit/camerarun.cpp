@@ -41,6 +41,32 @@ QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used)
     return out;
 }
 
+void restoreCameraSettings(CameraInterface* cam, const QString& serial, const QJsonObject& stored, const SettingsStore* store,
+                           QStringList& messages)
+{
+    QJsonObject json = stored;
+    const bool firstUse = json.isEmpty();
+    if (firstUse)
+        cam->serialize(json); // the plug-in's defaults
+    // deserialize restores the panel, reads the geometry back from the
+    // device, starts grabbing and the reconnect timer.
+    cam->deserialize(json);
+    QJsonObject used;
+    cam->serialize(used);
+    if (firstUse && store) {
+        // The first file holds what the camera uses after the restore, the
+        // device's read-back included, as `panel --json` shows it.
+        QString error;
+        if (!store->write(serial, used, error))
+            messages << error;
+        else
+            messages << QStringLiteral("%1: settings written with defaults to %2").arg(serial, store->pathFor(serial));
+    } else if (!firstUse) {
+        for (const QString& m : replacedRows(json, used))
+            messages << QStringLiteral("%1: %2").arg(serial, m);
+    }
+}
+
 CameraRun::CameraRun(QObject* parent) : QObject(parent)
 {
     qRegisterMetaType<ImageProcessData>("ImageProcessData");
@@ -80,30 +106,10 @@ void CameraRun::open(const PluginScan& scan, const QStringList& serials, const Q
         connect(rc.cam, &CameraInterface::CameraReconnect, this,
                 [this, slot] { ++cams_[slot].reconnects; if (onReconnect) onReconnect(cams_[slot]); }, Qt::QueuedConnection);
 
-        QJsonObject json = settings.value(i);
-        const bool firstUse = json.isEmpty();
-        if (firstUse)
-            rc.cam->serialize(json); // the plug-in's defaults
-        // deserialize restores the panel, reads the geometry back from the
-        // device, starts grabbing and the reconnect timer.
-        rc.cam->deserialize(json);
+        restoreCameraSettings(rc.cam, rc.serial, settings.value(i), store, messages);
         {
             QMutexLocker lock(rc.cam->getMutex());
             rc.cam->setTrigParams(&cams_[slot].params);
-        }
-        QJsonObject used;
-        rc.cam->serialize(used);
-        if (firstUse && store) {
-            // The first file holds what the camera uses after the restore,
-            // the device's read-back included, as `panel --json` shows it.
-            QString error;
-            if (!store->write(rc.serial, used, error))
-                messages << error;
-            else
-                messages << QStringLiteral("%1: settings written with defaults to %2").arg(rc.serial, store->pathFor(rc.serial));
-        } else if (!firstUse) {
-            for (const QString& m : replacedRows(json, used))
-                messages << QStringLiteral("%1: %2").arg(rc.serial, m);
         }
         cams_[slot].opened = !rc.cam->getImageSize().isEmpty();
         cams_[slot].continuous = rc.cam->isContinuousMode();

@@ -5,6 +5,7 @@
 
 #include "accounting.h"
 #include "camerainterface.h"
+#include "imagemetatype.h"
 #include "pluginhost.h"
 #include "settingsstore.h"
 
@@ -14,8 +15,6 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-
-Q_DECLARE_METATYPE(ImageProcessData)
 
 // Frames a continuously running camera may still number. The plug-in calls the
 // trigger callback under the camera's mutex for every delivered frame, so the
@@ -81,6 +80,14 @@ private:
 // The rows of a stored panel whose values the camera did not keep (read back
 // from the device, or adjusted by the plug-in), as messages for the user.
 QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used);
+
+// Restores `stored` on `cam`, or the plug-in's defaults when it is empty
+// (first use): the panel, the device's read-back, grabbing and the reconnect
+// timer. On first use with a `store`, the file written holds what the camera
+// uses afterwards; with stored values, the rows the camera did not keep are
+// reported in `messages`. Main thread.
+void restoreCameraSettings(CameraInterface* cam, const QString& serial, const QJsonObject& stored, const SettingsStore* store,
+                           QStringList& messages);
 
 // True for the trigger types a software trigger fires (2, 4, 32).
 bool firesBySoftware(int triggerType);

@@ -133,8 +133,7 @@ LossBefore takeLossBefore(int cameraIndex, int product, int capture)
     if (match == q.size())
         return out;
     for (size_t i = 0; i <= match; ++i) {
-        if (q[i].product > 0) // frames lost while not running are no part of a run
-            out.frames += q[i].lostFrames;
+        (q[i].product > 0 ? out.frames : out.idleFrames) += q[i].lostFrames;
         if (i == match)
             out.packets = q[i].lostPackets;
     }

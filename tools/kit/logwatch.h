@@ -58,11 +58,14 @@ void reset();
 struct LossBefore
 {
     qint64 frames = 0;   // frames missing just before it
+    qint64 idleFrames = 0; // of those before it, frames lost while the camera was not running
     qint64 packets = 0;  // packets missing in the frame itself
 };
 // Takes the pending continuity records of camera `cameraIndex` up to the one
 // logged for the received frame (product, capture). Call it on the thread
-// that receives frames, in the order they arrive.
+// that receives frames, in the order they arrive. Losses while the camera was
+// not running (product 0) are no part of a run: they go to `idleFrames`,
+// not to `frames`.
 LossBefore takeLossBefore(int cameraIndex, int product, int capture);
 // Frames of running records that no received frame claimed (their own frame
 // and the gap before it), and forgets them.

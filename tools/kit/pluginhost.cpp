@@ -20,6 +20,18 @@ QString defaultPluginFolder()
     return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../Plugins/Cameras"));
 }
 
+void chooseFeatureFolder(const QString& chosen)
+{
+    QString folder = chosen;
+    if (folder.isEmpty() && qEnvironmentVariableIsEmpty("VCC_FEATURE_DIR")) {
+        const QString beside = QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/virtual"));
+        if (QFileInfo::exists(beside))
+            folder = beside;
+    }
+    if (!folder.isEmpty())
+        qputenv("VCC_FEATURE_DIR", QDir(folder).absolutePath().toLocal8Bit());
+}
+
 namespace {
 
 // The loaders of every plug-in file looked at, for the life of the process.
@@ -113,4 +125,19 @@ QStringList allSerials(const PluginScan& scan)
         for (const QString& s : p.serials)
             out << s;
     return out;
+}
+
+QString scanProblem(const PluginScan& scan)
+{
+    if (!scan.folderExists)
+        return QStringLiteral("plug-in folder %1 does not exist (use --plugins DIR)").arg(scan.folder);
+    if (scan.plugins.isEmpty())
+        return QStringLiteral("no camera plug-in in %1").arg(scan.folder);
+    return QString();
+}
+
+QString unknownSerialText(const QString& serial, const QStringList& attached)
+{
+    return QStringLiteral("no attached camera has serial number %1; attached: %2")
+        .arg(serial, attached.isEmpty() ? QStringLiteral("(none)") : attached.join(QStringLiteral(", ")));
 }

@@ -42,11 +42,25 @@ extern const char* const kCameraInterfaceIid;
 // The folder used without --plugins: <program dir>/../Plugins/Cameras.
 QString defaultPluginFolder();
 
+// The virtual SDK reads its feature file from VCC_FEATURE_DIR; without one
+// every open would fail to find it. Sets the variable to `chosen` when given,
+// else, when the variable is unset, to the folder the build writes beside
+// the program (<program dir>/../share/virtual). A real SDK ignores it. Call
+// before the plug-ins are loaded.
+void chooseFeatureFolder(const QString& chosen);
+
 // Loads every file of `folder` with QPluginLoader, checks the metadata IID,
 // casts the instance to CameraInterface and lists its cameras. A file that
 // fails a step is recorded in `rejected` and the scan goes on. Libraries stay
 // loaded for the life of the process.
 PluginScan scanPlugins(const QString& folder);
+
+// Why `scan` leaves no camera to open (its folder is missing, or no file in
+// it is a camera plug-in), for people; empty when it found a plug-in.
+QString scanProblem(const PluginScan& scan);
+
+// The message for a serial number that no plug-in lists.
+QString unknownSerialText(const QString& serial, const QStringList& attached);
 
 // Where a serial number was found: plug-in index and device index.
 struct CameraLocation

@@ -11,6 +11,9 @@ struct ProductCapture
 {
     int product = 0;
     int capture = 0;
+
+    bool operator==(const ProductCapture& o) const { return product == o.product && capture == o.capture; }
+    bool operator!=(const ProductCapture& o) const { return !(*this == o); }
 };
 
 // The three numbers a frame carries.

@@ -1,6 +1,8 @@
 // camerasession.cpp
 #include "camerasession.h"
 
+#include "camerarun.h"
+#include "logwatch.h"
 #include "viewerhost.h"
 
 #include <QCoreApplication>
@@ -41,11 +43,11 @@ QString stateText(CameraState s)
 
 CameraSession::CameraSession(const ViewerHost* host, const QString& serial, int cameraIndex, bool running,
                              CameraInterface* camera, QObject* parent)
-    : QObject(parent), host_(host), serial_(serial), index_(cameraIndex), running_(running),
-      counts_(cameraIndex), gate_(counts_)
+    : QObject(parent), host_(host), serial_(serial), index_(cameraIndex), running_(running)
 {
     qRegisterMetaType<ImageProcessData>("ImageProcessData");
     params_.triggerType = 4;
+    followTrigParams();
     cam_ = camera ? camera : (host_ ? host_->createCamera(serial, cameraIndex) : nullptr);
     if (!cam_) {
         messages_ << tr("%1: no plug-in lists this camera").arg(serial);
@@ -106,28 +108,22 @@ void CameraSession::close()
 
 void CameraSession::restoreSettings()
 {
-    SettingsFile file = host_->readSettings(serial_);
-    QJsonObject json = file.json;
+    const SettingsStore& store = host_->settingsStore();
+    const StoredSettings file = store.read(serial_);
     switch (file.state) {
-    case SettingsFile::State::Loaded:
+    case StoredSettings::State::Loaded:
         messages_ << tr("%1: settings restored from %2").arg(serial_, file.path);
         break;
-    case SettingsFile::State::Missing: {
-        cam_->serialize(json);
-        QString error;
-        if (host_->writeSettings(serial_, json, error))
-            messages_ << tr("%1: settings written with defaults to %2").arg(serial_, file.path);
-        else
-            messages_ << error;
-        break;
-    }
-    case SettingsFile::State::Invalid:
+    case StoredSettings::State::Missing:
+        break;  // the restore writes the file
+    case StoredSettings::State::Invalid:
         // Kept as it is for the person to look at; a save sets it aside.
         messages_ << tr("%1 (defaults used; saving sets the file aside)").arg(file.problem);
         break;
     }
-    // Restores the panel, starts grabbing and the camera's reconnect timer.
-    cam_->deserialize(json);
+    // The same restore as lorvexhost's: a first file holds the device's
+    // read-back, and stored rows the camera did not keep are named.
+    restoreCameraSettings(cam_, serial_, file.json, file.state == StoredSettings::State::Missing ? &store : nullptr, messages_);
 }
 
 CameraState CameraSession::state() const
@@ -148,9 +144,17 @@ void CameraSession::setTrigParams(const CameraTrigParams& p)
         QMutexLocker lock(cam_->getMutex());
         cam_->setTrigParams(&params_);
     }
-    counts_.restartNumbering();
-    nextProduct_ = 0;
-    nextCapture_ = 1;
+    followTrigParams();
+    next_ = {0, 1};
+}
+
+void CameraSession::followTrigParams()
+{
+    // Numbers follow the count unless the trigger sets them (type 32
+    // without sync, or with sync re-aligning) or a time-out may restart a
+    // product.
+    const bool checked = params_.syncProductId == 0 && params_.triggerType != 32 && params_.cycleTimeout <= 0;
+    accounting_.followNumbers(ProductSchedule(params_.capturesPerProduct, params_.productsPerCycle), checked);
 }
 
 void CameraSession::setRunning(bool on)
@@ -167,15 +171,10 @@ void CameraSession::trigger()
     if (!cam_)
         return;
     QMutexLocker lock(cam_->getMutex());
-    if (nextProduct_ <= 0)
-        nextProduct_ = cam_->productCounter + 1;
-    cam_->softTrigger(nextProduct_, nextCapture_, std::function<void()>());
-    if (nextCapture_ < std::max(1, params_.capturesPerProduct)) {
-        ++nextCapture_;
-    } else {
-        nextCapture_ = 1;
-        ++nextProduct_;
-    }
+    if (next_.product <= 0)
+        next_.product = cam_->productCounter + 1;
+    cam_->softTrigger(next_.product, next_.capture, std::function<void()>());
+    next_ = ProductSchedule(params_.capturesPerProduct).next(next_);
 }
 
 bool CameraSession::saveSettings(QString& error)
@@ -184,22 +183,21 @@ bool CameraSession::saveSettings(QString& error)
         error = tr("%1: the camera is closed").arg(serial_);
         return false;
     }
-    if (host_->readSettings(serial_).state == SettingsFile::State::Invalid)
-        host_->setSettingsAside(serial_);
+    const SettingsStore& store = host_->settingsStore();
+    if (store.read(serial_).state == StoredSettings::State::Invalid)
+        store.setAside(serial_);
     QJsonObject json;
     cam_->serialize(json);
-    return host_->writeSettings(serial_, json, error);
+    return store.write(serial_, json, error);
 }
 
 void CameraSession::onFrame(const ImageProcessData& frame)
 {
-    // Numbers follow the count unless the trigger sets them (type 32
-    // without sync, or with sync re-aligning) or a time-out may restart a
-    // product.
-    NumberingRule rule;
-    rule.capturesPerProduct = params_.capturesPerProduct;
-    rule.checked = params_.syncProductId == 0 && params_.triggerType != 32 && params_.cycleTimeout <= 0;
-    counts_.received(frame.productId, frame.cycleCapture, rule);
+    // Every loss the plug-in reported counts, also while the camera was not
+    // running: a person watching the preview wants to see those too.
+    const logwatch::LossBefore loss = logwatch::takeLossBefore(index_, frame.productId, frame.cycleCapture);
+    accounting_.frameReceived({frame.productId, frame.cycleCapture, frame.cycleProduct}, loss.frames + loss.idleFrames, true,
+                              loss.packets);
     sinceFrame_.start();
     gate_.offer(frame);
     emit frameReceived(frame);
@@ -229,10 +227,10 @@ void CameraSession::onReconnect()
 void CameraSession::updateRates()
 {
     const double seconds = std::max(1e-3, ratesClock_.restart() / 1000.0);
-    receivedRate_ = (counts_.receivedCount() - ratesReceived_) / seconds;
-    shownRate_ = (counts_.shownCount() - ratesShown_) / seconds;
-    ratesReceived_ = counts_.receivedCount();
-    ratesShown_ = counts_.shownCount();
+    receivedRate_ = (accounting_.delivered() - ratesReceived_) / seconds;
+    shownRate_ = (gate_.shownCount() - ratesShown_) / seconds;
+    ratesReceived_ = accounting_.delivered();
+    ratesShown_ = gate_.shownCount();
     emit ratesUpdated();
     const CameraState now = state();
     if (now != lastState_) {

@@ -7,21 +7,23 @@
 // session queued, so every member here is touched by the GUI thread only.
 // The camera's own fields that the viewer writes (isRunning, the trigger
 // settings, the software trigger's counters) are written with the camera's
-// getMutex() held, as the frame path reads them under that mutex.
+// getMutex() held, as the frame path reads them under that mutex. The kit's
+// log watch lock comes after the camera's mutex (the frame path logs with it
+// held); the session takes it, to collect the losses reported before a
+// frame, holding no other lock.
 #ifndef LORVEXVIEWER_CAMERASESSION_H
 #define LORVEXVIEWER_CAMERASESSION_H
 
+#include "accounting.h"
 #include "camerainterface.h"
-#include "framecounts.h"
 #include "framegate.h"
+#include "imagemetatype.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
 class ViewerHost;
-
-Q_DECLARE_METATYPE(ImageProcessData)
 
 enum class CameraState { Open, Grabbing, Lost, Reconnecting };
 QString stateText(CameraState s);
@@ -52,8 +54,11 @@ public:
     QStringList messages() const { return messages_; }
 
     CameraState state() const;
-    FrameCounts& counts() { return counts_; }
+    // Received, lost upstream and misnumbered frames since the camera opened.
+    const FrameAccounting& accounting() const { return accounting_; }
+    // Shown and not shown frames.
     FrameGate& gate() { return gate_; }
+    const FrameGate& gate() const { return gate_; }
     double receivedPerSecond() const { return receivedRate_; }
     double shownPerSecond() const { return shownRate_; }
 
@@ -64,8 +69,8 @@ public:
     void setRunning(bool on);
     // One software trigger for the next capture of the host's numbering.
     void trigger();
-    int nextProduct() const { return nextProduct_; }
-    int nextCapture() const { return nextCapture_; }
+    int nextProduct() const { return next_.product; }
+    int nextCapture() const { return next_.capture; }
 
     // Writes the camera's current settings to its settings file.
     bool saveSettings(QString& error);
@@ -85,6 +90,7 @@ private:
     void onLoss();
     void onReconnect();
     void restoreSettings();
+    void followTrigParams();
     void updateRates();
 
     const ViewerHost* host_;
@@ -93,10 +99,9 @@ private:
     CameraInterface* cam_ = nullptr;
     CameraTrigParams params_;
     bool running_ = false;
-    int nextProduct_ = 0;         // 0: continue from the camera's own count
-    int nextCapture_ = 1;
+    ProductCapture next_{0, 1};   // product 0: continue from the camera's own count
     QStringList messages_;
-    FrameCounts counts_;
+    FrameAccounting accounting_;
     FrameGate gate_;
     bool lost_ = false;
     QElapsedTimer lostFor_;

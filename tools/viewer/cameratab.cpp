@@ -176,7 +176,7 @@ void CameraTab::draw()
 
 void CameraTab::updateStatus()
 {
-    FrameCounts& c = session_->counts();
+    const FrameAccounting& c = session_->accounting();
     const QString image = shown_.image.empty()
         ? tr("no image yet")
         : tr("product %1 · capture %2 · in cycle %3 · %4×%5")
@@ -186,7 +186,7 @@ void CameraTab::updateStatus()
                          .arg(session_->serial(), stateText(session_->state()), image)
                          .arg(session_->shownPerSecond(), 0, 'f', 1)
                          .arg(session_->receivedPerSecond(), 0, 'f', 1)
-                         .arg(c.receivedCount()).arg(c.lostUpstream()).arg(c.misnumbered()).arg(c.notShownCount()));
+                         .arg(c.delivered()).arg(c.lostUpstream()).arg(c.misnumbered()).arg(session_->gate().notShownCount()));
 }
 
 bool CameraTab::saveShown(const QString& path, QString& error) const

@@ -4,7 +4,7 @@
 void FrameGate::offer(const ImageProcessData& frame)
 {
     if (pending_)
-        counts_.notShown();
+        ++notShown_;
     newest_ = frame;  // shares the pixels; the replaced image is released
     pending_ = true;
 }
@@ -12,7 +12,7 @@ void FrameGate::offer(const ImageProcessData& frame)
 ImageProcessData FrameGate::take()
 {
     pending_ = false;
-    counts_.shown();
+    ++shown_;
     ImageProcessData out;
     std::swap(out, newest_);
     return out;

@@ -6,23 +6,24 @@
 #define LORVEXVIEWER_FRAMEGATE_H
 
 #include "camerainterface.h"
-#include "framecounts.h"
 
 class FrameGate
 {
 public:
-    explicit FrameGate(FrameCounts& counts) : counts_(counts) {}
-
     // A received image becomes the one to draw next.
     void offer(const ImageProcessData& frame);
     bool hasPending() const { return pending_; }
     // The image to draw now; counted as shown.
     ImageProcessData take();
 
+    qint64 shownCount() const { return shown_; }
+    qint64 notShownCount() const { return notShown_; }
+
 private:
-    FrameCounts& counts_;
     ImageProcessData newest_;
     bool pending_ = false;
+    qint64 shown_ = 0;
+    qint64 notShown_ = 0;
 };
 
 #endif

@@ -3,16 +3,15 @@
 
 #include "camerasession.h"
 #include "cameratab.h"
+#include "eventwait.h"
 #include "mainwindow.h"
 #include "viewerhost.h"
 #include "vieweroptions.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QImageWriter>
 #include <QMap>
 #include <QPixmap>
-#include <QThread>
 
 #include <cstdio>
 #include <functional>
@@ -38,20 +37,6 @@ void out(const QString& text)
     std::fflush(stdout);
 }
 
-// Runs the event loop until `done` or `ms` passed; true when done.
-bool spin(qint64 ms, const std::function<bool()>& done)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        if (done && done())
-            return true;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return done && done();
-}
-
 QVector<CameraTab*> openAll(MainWindow& window, const QStringList& serials)
 {
     QVector<CameraTab*> tabs;
@@ -69,39 +54,39 @@ int runScreenshot(MainWindow& window, const ViewerOptions& o, const QStringList&
     const QVector<CameraTab*> tabs = openAll(window, serials);
     if (tabs.isEmpty()) {
         tell(QStringLiteral("no camera could be opened"));
-        return kViewerNoCamera;
+        return kExitNoCamera;
     }
     for (CameraTab* t : tabs)
         t->showStrip(o.strip);
     window.show();
-    const bool arrived = spin(qint64(o.timeoutSeconds * 1000), [&] {
+    const bool arrived = runEventsFor(qint64(o.timeoutSeconds * 1000), [&] {
         for (CameraTab* t : tabs)
-            if (t->session()->counts().receivedCount() < o.frames || (t->isVisible() && t->shown().image.empty()))
+            if (t->session()->accounting().delivered() < o.frames || (t->isVisible() && t->shown().image.empty()))
                 return false;
         return true;
     });
     if (!arrived) {
         for (CameraTab* t : tabs)
             tell(QStringLiteral("%1: %2 of %3 frames after %4 s (%5)")
-                     .arg(t->session()->serial()).arg(t->session()->counts().receivedCount()).arg(o.frames)
+                     .arg(t->session()->serial()).arg(t->session()->accounting().delivered()).arg(o.frames)
                      .arg(o.timeoutSeconds).arg(stateText(t->session()->state())));
-        return kViewerIncomplete;
+        return kExitIncomplete;
     }
-    spin(200, {});  // lets the status lines and histograms catch up
+    runEventsFor(200);  // lets the status lines and histograms catch up
     QImageWriter writer(o.screenshot, "png");
     if (!writer.write(window.grab().toImage())) {
         tell(QStringLiteral("cannot write %1: %2").arg(o.screenshot, writer.errorString()));
-        return kViewerOutput;
+        return kExitOutput;
     }
     tell(QStringLiteral("wrote %1").arg(o.screenshot));
-    return kViewerOk;
+    return kExitOk;
 }
 
 int runMeasure(MainWindow& window, const ViewerHost& host, const ViewerOptions& o, const QStringList& serials)
 {
     if (!host.canCount()) {
         tell(QStringLiteral("--measure needs the virtual camera SDK's device counters; none were found"));
-        return kViewerNoCamera;
+        return kExitNoCamera;
     }
     QMap<QString, DeviceCounters> before;
     for (const QString& s : serials)
@@ -110,20 +95,20 @@ int runMeasure(MainWindow& window, const ViewerHost& host, const ViewerOptions& 
     const QVector<CameraTab*> tabs = openAll(window, serials);
     if (tabs.isEmpty()) {
         tell(QStringLiteral("no camera could be opened"));
-        return kViewerNoCamera;
+        return kExitNoCamera;
     }
     window.show();
-    spin(kWarmUpMs, {});
+    runEventsFor(kWarmUpMs);
     QMap<CameraTab*, qint64> shownAtStart;
     for (CameraTab* t : tabs)
-        shownAtStart[t] = t->session()->counts().shownCount();
+        shownAtStart[t] = t->session()->gate().shownCount();
     QElapsedTimer window_;
     window_.start();
-    spin(qint64(o.measureSeconds * 1000), {});
+    runEventsFor(qint64(o.measureSeconds * 1000));
     const double seconds = window_.elapsed() / 1000.0;
     QMap<CameraTab*, qint64> shownAtEnd;
     for (CameraTab* t : tabs)
-        shownAtEnd[t] = t->session()->counts().shownCount();
+        shownAtEnd[t] = t->session()->gate().shownCount();
 
     // Stop the devices, then take in what is still on its way.
     for (CameraTab* t : tabs)
@@ -131,7 +116,7 @@ int runMeasure(MainWindow& window, const ViewerHost& host, const ViewerOptions& 
     auto total = [&] {
         qint64 n = 0;
         for (CameraTab* t : tabs)
-            n += t->session()->counts().receivedCount();
+            n += t->session()->accounting().delivered();
         return n;
     };
     QElapsedTimer drain;
@@ -140,7 +125,7 @@ int runMeasure(MainWindow& window, const ViewerHost& host, const ViewerOptions& 
     QElapsedTimer quiet;
     quiet.start();
     while (drain.elapsed() < kDrainLimitMs && quiet.elapsed() < kQuietMs) {
-        spin(50, {});
+        runEventsFor(50);
         const qint64 now = total();
         if (now != last) {
             last = now;
@@ -160,17 +145,17 @@ int runMeasure(MainWindow& window, const ViewerHost& host, const ViewerOptions& 
         host.counters(s->serial(), after);
         const DeviceCounters& b = before[s->serial()];
         const qint64 delivered = qint64(after.delivered - b.delivered);
-        const qint64 received = s->counts().receivedCount();
+        const qint64 received = s->accounting().delivered();
         const double shownRate = (shownAtEnd[t] - shownAtStart[t]) / seconds;
         const bool ok = delivered == received && delivered > 0 && shownRate >= kShownPerSecondGoal;
         met = met && ok;
         out(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
                 .arg(s->serial(), -14).arg(delivered, 10).arg(received, 10).arg(shownRate, 8, 'f', 1)
-                .arg(s->counts().notShownCount(), 10).arg(qint64(after.dropped - b.dropped), 11)
-                .arg(s->counts().lostUpstream(), 8)
-                .arg(s->counts().misnumbered(), 11)
+                .arg(s->gate().notShownCount(), 10).arg(qint64(after.dropped - b.dropped), 11)
+                .arg(s->accounting().lostUpstream(), 8)
+                .arg(s->accounting().misnumbered(), 11)
                 .arg(ok ? QStringLiteral("ok") : QStringLiteral("MISSED")));
         host.pauseFreeRun(s->serial(), false);
     }
-    return met ? kViewerOk : kViewerIncomplete;
+    return met ? kExitOk : kExitIncomplete;
 }

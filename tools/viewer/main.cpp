@@ -1,9 +1,10 @@
 // main.cpp - lorvexviewer: camera plug-ins in a window.
 #include "camerasession.h"
 #include "cameratab.h"
-#include "framecounts.h"
 #include "headless.h"
+#include "logwatch.h"
 #include "mainwindow.h"
+#include "pluginhost.h"
 #include "viewerhost.h"
 #include "vieweroptions.h"
 
@@ -30,30 +31,30 @@ int main(int argc, char** argv)
     if (!parseViewerOptions(app.arguments().mid(1), o, error)) {
         tell(error);
         std::fputs(viewerUsage().toLocal8Bit().constData(), stderr);
-        return kViewerUsage;
+        return kExitUsage;
     }
     if (o.help) {
         std::fputs(viewerUsage().toLocal8Bit().constData(), stdout);
-        return kViewerOk;
+        return kExitOk;
     }
     const bool headless = !o.screenshot.isEmpty() || o.measureSeconds > 0;
     if (o.measureSeconds > 0)
         o.running = true;  // without it the plug-in thins frames to a preview
 
-    FrameCounts::watchLog();
+    chooseFeatureFolder(o.featureDir);
+    logwatch::install(o.verbose);
     ViewerHost host(o.pluginDir, o.settingsDir);
     QStringList notes;
     if (!host.scan(error, notes)) {
         for (const QString& n : notes)
             tell(n);
         tell(error);
-        return kViewerNoCamera;
+        return kExitNoCamera;
     }
     QStringList serials;
     for (const QString& s : o.serials) {
         if (!host.serials().contains(s)) {
-            tell(QStringLiteral("no attached camera has serial number %1; attached: %2")
-                     .arg(s, host.serials().isEmpty() ? QStringLiteral("(none)") : host.serials().join(QStringLiteral(", "))));
+            tell(unknownSerialText(s, host.serials()));
             continue;
         }
         serials << s;
@@ -62,12 +63,12 @@ int main(int argc, char** argv)
         serials = host.serials();
     if (serials.isEmpty() && (headless || !o.serials.isEmpty())) {
         tell(QStringLiteral("no camera to open"));
-        return kViewerNoCamera;
+        return kExitNoCamera;
     }
 
     MainWindow window(&host, o.running);
     window.resize(1600, 1000);
-    int rc = kViewerOk;
+    int rc = kExitOk;
     if (!o.screenshot.isEmpty()) {
         rc = runScreenshot(window, o, serials);
     } else if (o.measureSeconds > 0) {

@@ -72,7 +72,7 @@ MainWindow::MainWindow(ViewerHost* host, bool running, QWidget* parent)
     connect(listTimer_, &QTimer::timeout, this, &MainWindow::updateList);
     listTimer_->start(kListEveryMs);
     say(tr("%1 camera(s) attached: double-click one on the left to open it (settings in %2)")
-            .arg(host_->serials().size()).arg(host_->settingsFolder()));
+            .arg(host_->serials().size()).arg(host_->settingsStore().folder()));
 }
 
 MainWindow::~MainWindow()

@@ -4,7 +4,6 @@
 
 #include "camerainterface.h"
 #include "pluginhost.h"
-#include "settingsstore.h"
 #include "virtualcontrol.h"
 
 struct ViewerHost::Parts
@@ -29,14 +28,9 @@ bool ViewerHost::scan(QString& error, QStringList& notes)
     d_->scan = scanPlugins(d_->pluginFolder);
     for (const RejectedFile& r : d_->scan.rejected)
         notes << QStringLiteral("%1: %2").arg(r.file, r.reason);
-    if (!d_->scan.folderExists) {
-        error = QStringLiteral("plug-in folder %1 does not exist").arg(d_->scan.folder);
+    error = scanProblem(d_->scan);
+    if (!error.isEmpty())
         return false;
-    }
-    if (d_->scan.plugins.isEmpty()) {
-        error = QStringLiteral("no camera plug-in in %1").arg(d_->scan.folder);
-        return false;
-    }
     // The plug-ins have brought their SDK in by now.
     QString where;
     d_->control = VirtualControl::find(where);
@@ -62,32 +56,9 @@ CameraInterface* ViewerHost::createCamera(const QString& serial, int cameraIndex
     return d_->scan.plugins[at.plugin].root->createCamera(cameraIndex, serial, at.device);
 }
 
-QString ViewerHost::settingsFolder() const
+const SettingsStore& ViewerHost::settingsStore() const
 {
-    return d_->store.folder();
-}
-
-SettingsFile ViewerHost::readSettings(const QString& serial) const
-{
-    const StoredSettings s = d_->store.read(serial);
-    SettingsFile f;
-    f.path = s.path;
-    f.json = s.json;
-    f.problem = s.problem;
-    f.state = s.state == StoredSettings::State::Loaded    ? SettingsFile::State::Loaded
-              : s.state == StoredSettings::State::Invalid ? SettingsFile::State::Invalid
-                                                          : SettingsFile::State::Missing;
-    return f;
-}
-
-bool ViewerHost::writeSettings(const QString& serial, const QJsonObject& json, QString& error) const
-{
-    return d_->store.write(serial, json, error);
-}
-
-QString ViewerHost::setSettingsAside(const QString& serial) const
-{
-    return d_->store.setAside(serial);
+    return d_->store;
 }
 
 bool ViewerHost::canUnplug() const

@@ -5,6 +5,8 @@
 #ifndef LORVEXVIEWER_VIEWERHOST_H
 #define LORVEXVIEWER_VIEWERHOST_H
 
+#include "settingsstore.h"
+
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -12,16 +14,6 @@
 #include <memory>
 
 class CameraInterface;
-
-// What the settings file of one camera held.
-struct SettingsFile
-{
-    enum class State { Missing, Loaded, Invalid };
-    State state = State::Missing;
-    QString path;
-    QJsonObject json;   // when Loaded
-    QString problem;    // when Invalid
-};
 
 // The device counters of a simulated camera.
 struct DeviceCounters
@@ -46,11 +38,8 @@ public:
     // the caller), or null when no plug-in listed it.
     CameraInterface* createCamera(const QString& serial, int cameraIndex) const;
 
-    QString settingsFolder() const;
-    SettingsFile readSettings(const QString& serial) const;
-    bool writeSettings(const QString& serial, const QJsonObject& json, QString& error) const;
-    // Moves an invalid file aside so that a save can take its place.
-    QString setSettingsAside(const QString& serial) const;
+    // lorvexhost's settings files.
+    const SettingsStore& settingsStore() const;
 
     // Unplugging and plugging back (the virtual SDK only).
     bool canUnplug() const;

@@ -1,6 +1,8 @@
 // vieweroptions.cpp
 #include "vieweroptions.h"
 
+#include "flagvalue.h"
+
 namespace {
 
 bool number(const QStringList& args, int& i, double lo, double hi, double& out, QString& error)
@@ -25,6 +27,10 @@ bool text(const QStringList& args, int& i, QString& out, QString& error)
         error = QStringLiteral("%1 needs a value").arg(args[i]);
         return false;
     }
+    if (looksLikeFlag(args[i + 1])) {
+        error = QStringLiteral("%1 needs a value, and '%2' looks like a flag").arg(args[i], args[i + 1]);
+        return false;
+    }
     out = args[++i];
     return true;
 }
@@ -43,6 +49,10 @@ bool parseViewerOptions(const QStringList& args, ViewerOptions& o, QString& erro
             if (!text(args, i, o.pluginDir, error)) return false;
         } else if (a == QLatin1String("--settings")) {
             if (!text(args, i, o.settingsDir, error)) return false;
+        } else if (a == QLatin1String("--feature-dir")) {
+            if (!text(args, i, o.featureDir, error)) return false;
+        } else if (a == QLatin1String("--verbose")) {
+            o.verbose = true;
         } else if (a == QLatin1String("--serial")) {
             if (!text(args, i, s, error)) return false;
             o.serials << s;
@@ -77,6 +87,7 @@ QString viewerUsage()
 {
     return QStringLiteral(
         "usage: lorvexviewer [--serial S]... [--running] [--strip] [--plugins DIR] [--settings DIR]\n"
+        "                    [--feature-dir DIR] [--verbose]\n"
         "       lorvexviewer --screenshot FILE [--serial S]... [--frames N] [--timeout SECONDS]\n"
         "       lorvexviewer --measure SECONDS --running [--serial S]...\n"
         "\n"
@@ -90,6 +101,10 @@ QString viewerUsage()
         "  --strip             show the strip of consecutive frames instead of one image\n"
         "  --plugins DIR       plug-in folder (default <program dir>/../Plugins/Cameras)\n"
         "  --settings DIR      settings folder shared with lorvexhost (default ./settings)\n"
+        "  --feature-dir DIR   virtual cameras only: folder of their feature file Lorvex.mfs\n"
+        "                      (default VCC_FEATURE_DIR, else <program dir>/../share/virtual)\n"
+        "  --verbose           show the plug-in's info and debug records (its warnings\n"
+        "                      are always shown)\n"
         "  --screenshot FILE   wait for N frames per camera, write a PNG of the window, exit\n"
         "  --frames N          frames per camera before the picture (10)\n"
         "  --timeout SECONDS   how long to wait for them (30)\n"

@@ -2,6 +2,8 @@
 #ifndef LORVEXVIEWER_VIEWEROPTIONS_H
 #define LORVEXVIEWER_VIEWEROPTIONS_H
 
+#include "exitcodes.h"  // the viewer exits with lorvexhost's codes
+
 #include <QString>
 #include <QStringList>
 
@@ -9,6 +11,7 @@ struct ViewerOptions
 {
     QString pluginDir;                         // empty: <program dir>/../Plugins/Cameras
     QString settingsDir = QStringLiteral("settings");
+    QString featureDir;                        // empty: VCC_FEATURE_DIR, else <program dir>/../share/virtual
     QStringList serials;                       // cameras to open at start
     bool running = false;                      // open with the running flag set
     QString screenshot;                        // write a picture of the window and exit
@@ -16,16 +19,8 @@ struct ViewerOptions
     double timeoutSeconds = 30;                // how long to wait for them
     double measureSeconds = 0;                 // > 0: the display measurement
     bool strip = false;                        // open in the strip view
+    bool verbose = false;                      // show the plug-in's info and debug records
     bool help = false;
-};
-
-// Exit codes, in line with lorvexhost's.
-enum ViewerExit {
-    kViewerOk = 0,
-    kViewerUsage = 1,
-    kViewerNoCamera = 2,
-    kViewerOutput = 3,
-    kViewerIncomplete = 5,
 };
 
 bool parseViewerOptions(const QStringList& args, ViewerOptions& o, QString& error);
