@@ -60,9 +60,12 @@ private slots:
         QVERIFY(session.valid());
         QTest::qWait(500);
         QCOMPARE(session.accounting().delivered(), 0);
-        for (int i = 0; i < 3; ++i)
+        // One trigger per frame time: a line-scan camera loses a trigger that
+        // arrives while it still reads out the previous frame.
+        for (int i = 1; i <= 3; ++i) {
             session.trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(session.accounting().delivered(), 3, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(session.accounting().delivered(), i, 5000);
+        }
         QTest::qWait(300);
         QCOMPARE(session.accounting().delivered(), 3);
         QCOMPARE(session.accounting().misnumbered(), 0);
