@@ -76,7 +76,8 @@ Clock::duration framePeriod(const Device& d)
 
 // The device produces its next frame into a node buffer. Returns false when
 // the frame was dropped because no node was free. Caller holds h.mu through
-// lk; it is let go while the pixels are copied. A frame the device triggered itself (free run, or a synchronous device
+// lk; it is let go while the pixels are copied.
+// A frame the device triggered itself (free run, or a synchronous device
 // frame) takes the handle's next trigger index; a software-triggered one
 // brings the index it got when the trigger arrived.
 bool produce(std::unique_lock<std::mutex>& lk, Handle& h, Session& s, Clock::time_point when,
