@@ -75,11 +75,13 @@ Clock::duration framePeriod(const Device& d)
 }
 
 // The device produces its next frame into a node buffer. Returns false when
-// the frame was dropped because no node was free. Caller holds h.mu.
+// the frame was dropped because no node was free. Caller holds h.mu through
+// lk; it is let go while the pixels are copied.
 // A frame the device triggered itself (free run, or a synchronous device
 // frame) takes the handle's next trigger index; a software-triggered one
 // brings the index it got when the trigger arrived.
-bool produce(Handle& h, Session& s, Clock::time_point when, const uint32_t* softwareTrigger, Request* req)
+bool produce(std::unique_lock<std::mutex>& lk, Handle& h, Session& s, Clock::time_point when,
+             const uint32_t* softwareTrigger, Request* req)
 {
     Device& d = *h.dev;
     if (unsigned skip = d.takeGapAfter(s.frameNum)) {
@@ -114,7 +116,14 @@ bool produce(Handle& h, Session& s, Clock::time_point when, const uint32_t* soft
         d.dropped++;
         return false;
     }
-    s.pattern->copyFrame(n, s.pool[static_cast<size_t>(b)].data());
+    // Copied without h.mu, so that a software trigger, a clear or a stop never
+    // waits for a frame's copy: a trigger's arrival time decides whether it is
+    // lost. Nothing else touches a buffer taken and not yet queued, and only
+    // this thread replaces s.pattern, which is immutable.
+    uint8_t* pixels = s.pool[static_cast<size_t>(b)].data();
+    lk.unlock();
+    s.pattern->copyFrame(n, pixels);
+    lk.lock();
 
     Node node;
     node.buf = b;
@@ -143,7 +152,7 @@ bool produce(Handle& h, Session& s, Clock::time_point when, const uint32_t* soft
 }
 
 // Frames that fell due in free run since the last look.
-void produceDue(Handle& h, Session& s, Clock::time_point now)
+void produceDue(std::unique_lock<std::mutex>& lk, Handle& h, Session& s, Clock::time_point now)
 {
     const auto period = framePeriod(*h.dev);
     if (!s.haveDue) {
@@ -152,7 +161,7 @@ void produceDue(Handle& h, Session& s, Clock::time_point now)
         return;
     }
     for (int guard = 0; s.nextDue <= now && guard < 100000; ++guard) {
-        produce(h, s, s.nextDue, nullptr, nullptr); // free run: the device triggers itself
+        produce(lk, h, s, s.nextDue, nullptr, nullptr); // free run: the device triggers itself
         s.nextDue += period;
     }
     if (s.nextDue <= now)
@@ -193,19 +202,19 @@ void run(std::shared_ptr<Handle> h, std::shared_ptr<Session> s)
         const auto now = Clock::now();
         const bool freeRun = !h->dev->geometry().triggerMode && !h->dev->freeRunPaused.load();
         if (freeRun)
-            produceDue(*h, *s, now);
+            produceDue(lk, *h, *s, now);
         else
             s->haveDue = false;
         while (!s->triggers.empty() && s->triggers.front().readOut <= now) {
             Trigger t = s->triggers.front();
             s->triggers.pop_front();
-            produce(*h, *s, t.readOut, &t.index, nullptr);
+            produce(lk, *h, *s, t.readOut, &t.index, nullptr);
         }
         if (!s->requests.empty()) {
             Request* r = s->requests.front();
             s->requests.pop_front();
             if (r->deviceFrame) {
-                if (!produce(*h, *s, now, nullptr, r))
+                if (!produce(lk, *h, *s, now, nullptr, r))
                     complete(*h, r, err(MV_E_BUFOVER));
                 continue; // delivered in queue order below
             }

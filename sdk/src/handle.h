@@ -57,6 +57,10 @@ struct Session {
     unsigned nodeNum = 1;
     Geometry geometry;
     std::shared_ptr<const Pattern> pattern;
+    // Under Handle::mu: the session's thread takes and queues buffers, a clear
+    // returns queued ones, VCC_NodeBufferCount reads the pool's size. A buffer
+    // the thread has taken and not queued yet is its own: it copies a frame's
+    // pixels into it without the lock.
     std::vector<std::vector<uint8_t>> pool; // node buffers, allocated on demand up to nodeNum
     std::vector<int> freeBufs;
     std::deque<Node> queue;
