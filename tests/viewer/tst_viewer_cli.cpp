@@ -85,6 +85,19 @@ private slots:
         QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("--running"))));
     }
 
+    // Help and version answer without a camera; a stray word, an unknown flag
+    // or a fraction where a count belongs is a bad command line.
+    void helpVersionAndStrictValues()
+    {
+        QTemporaryDir dir;
+        QCOMPARE(viewer({QStringLiteral("--help")}, dir.path()).exitCode, 0);
+        QCOMPARE(viewer({QStringLiteral("--version")}, dir.path()).exitCode, 0);
+        for (const QStringList& bad : {QStringList{QStringLiteral("stray")}, QStringList{QStringLiteral("--bogus")},
+                                       QStringList{QStringLiteral("--frames"), QStringLiteral("2.5")},
+                                       QStringList{QStringLiteral("--settings=")}})
+            QCOMPARE(viewer(bad, dir.path()).exitCode, 1);
+    }
+
     // The documented commands set no VCC_FEATURE_DIR: the viewer takes the
     // feature file the build writes beside it, as lorvexhost does.
     void featureFileFoundWithoutEnvironment()

@@ -1,4 +1,5 @@
 // main.cpp - lorvexhost: loads camera plug-ins and drives them as a host does.
+#include "commandline.h"
 #include "commands.h"
 #include "interrupt.h"
 #include "logwatch.h"
@@ -27,7 +28,7 @@ int main(int argc, char** argv)
         return kExitOk;
     }
     if (options.command == Command::Version) {
-        std::fputs(versionText().toLocal8Bit().constData(), stdout);
+        std::fputs(versionLine(QStringLiteral("lorvexhost")).toLocal8Bit().constData(), stdout);
         return kExitOk;
     }
     chooseFeatureFolder(options.featureDir);

@@ -1,63 +1,14 @@
-// options.cpp - the command line, read with QCommandLineParser, one parser
-// per subcommand. Strict: a bad number, an unknown flag, or a value that
-// looks like another flag is an error, never silently a default.
+// options.cpp - the subcommands and their flags; the kit's command-line
+// reader parses them, one parser per subcommand.
 #include "options.h"
 
-#include "flagvalue.h"
-
-#include <QCommandLineParser>
-#include <QCoreApplication>
+#include "commandline.h"
 
 namespace {
 
 constexpr unsigned kList = 1u << 0, kPanel = 1u << 1, kCapture = 1u << 2, kSoak = 1u << 3;
 constexpr unsigned kAll = kList | kPanel | kCapture | kSoak;
 constexpr unsigned kRun = kCapture | kSoak;
-
-// One flag: where its value goes and the limits it must keep. Exactly one
-// of the member pointers is set; a switch sets its bool to true.
-struct Flag
-{
-    const char* name;
-    const char* value; // empty: a switch
-    const char* help;
-    unsigned commands; // the subcommands that accept it
-    QString HostOptions::*text = nullptr;
-    bool HostOptions::*on = nullptr;
-    int HostOptions::*whole = nullptr;
-    double HostOptions::*real = nullptr;
-    double lo = 0, hi = 0;
-    unsigned HostOptions::*natural = nullptr;
-};
-
-const Flag kFlags[] = {
-    {"plugins", "DIR", "plug-in folder (<program dir>/../Plugins/Cameras)", kAll, &HostOptions::pluginDir},
-    {"feature-dir", "DIR", "virtual cameras only: folder of their feature file Lorvex.mfs (<program dir>/../share/virtual)", kAll, &HostOptions::featureDir},
-    {"verbose", "", "also show the plug-in's info and debug records", kAll, nullptr, &HostOptions::verbose},
-    {"settings", "DIR", "settings folder, one file per camera (./settings)", kPanel | kRun, &HostOptions::settingsDir},
-    {"reset-settings", "", "set an invalid settings file aside and start from defaults", kPanel | kRun, nullptr, &HostOptions::resetSettings},
-    {"json", "", "print the panel's stored form, as a settings file holds it", kPanel, nullptr, &HostOptions::json},
-    {"out", "DIR", "output folder (a new folder under ./capture-out or ./soak-out)", kRun, &HostOptions::outDir},
-    {"overwrite", "", "reuse an --out folder that holds files, removing its pictures and reports", kRun, nullptr, &HostOptions::overwrite},
-    {"trigger-type", "T", "trigger type 1, 2, 4, 8, 16 or 32; 2, 4 and 32 are fired by software (4)", kRun, nullptr, nullptr, &HostOptions::triggerType, nullptr, 1, 32},
-    {"captures-per-product", "N", "captures that make one product (1)", kRun, nullptr, nullptr, &HostOptions::capturesPerProduct, nullptr, 1, 1000},
-    {"products-per-cycle", "N", "products that make one product cycle (1)", kRun, nullptr, nullptr, &HostOptions::productsPerCycle, nullptr, 1, 1000},
-    {"cycle-timeout", "MS", "time-out for completing a product or cycle, 0 = off (0)", kRun, nullptr, nullptr, &HostOptions::cycleTimeout, nullptr, 0, 3600000},
-    {"sync", "", "numbering follows the product numbers the host triggers", kRun, nullptr, &HostOptions::sync},
-    {"products", "P", "products to capture (5)", kCapture, nullptr, nullptr, &HostOptions::products, nullptr, 1, 1000000},
-    {"captures", "C", "captures per product to trigger (--captures-per-product)", kCapture, nullptr, nullptr, &HostOptions::captures, nullptr, 1, 1000},
-    {"rate", "HZ", "software triggers per second (10)", kRun, nullptr, nullptr, nullptr, &HostOptions::rate, 0.01, 1000},
-    {"free-run", "SECONDS", "capture for this long instead of P x C", kCapture, nullptr, nullptr, nullptr, &HostOptions::freeRunSeconds, 0.1, 86400},
-    {"timeout", "SECONDS", "wait for missing frames after the last trigger (10)", kRun, nullptr, nullptr, nullptr, &HostOptions::timeoutSeconds, 0.1, 3600},
-    {"no-images", "", "write no PNG files (reports and contact sheet still)", kCapture, nullptr, &HostOptions::noImages},
-    {"png-compression", "N", "PNG effort (1)", kCapture, nullptr, nullptr, &HostOptions::pngCompression, nullptr, 0, 9},
-    {"sheet-limit", "N", "thumbnails on the contact sheet (48)", kCapture, nullptr, nullptr, &HostOptions::sheetLimit, nullptr, 0, 1000},
-    {"allow-loss", "", "exit 0 even when frames were lost, dropped, left unwritten or misnumbered", kCapture, nullptr, &HostOptions::allowLoss},
-    {"cycles", "N", "unplug cycles (3)", kSoak, nullptr, nullptr, &HostOptions::cycles, nullptr, 1, 100000},
-    {"detached", "SECONDS", "time a camera stays unplugged, +-50 % (1.5)", kSoak, nullptr, nullptr, nullptr, &HostOptions::detachedSeconds, 0.1, 600},
-    {"reconnect-timeout", "SECONDS", "wait for the reconnect (15)", kSoak, nullptr, nullptr, nullptr, &HostOptions::reconnectTimeout, 1, 600},
-    {"seed", "N", "random seed, 0 = from the clock (0)", kSoak, nullptr, nullptr, nullptr, nullptr, 0, 0x7fffffff, &HostOptions::seed},
-};
 
 struct Subcommand
 {
@@ -75,6 +26,44 @@ const Subcommand kSubcommands[] = {
     {Command::Soak, "soak", kSoak, "[SERIAL...]", "capture while the virtual SDK unplugs and replugs cameras"},
 };
 
+// The flags one subcommand accepts; those of other subcommands are unknown to it.
+FlagTable flagsOf(HostOptions& o, unsigned bit)
+{
+    const std::pair<unsigned, Flag> all[] = {
+        {kAll, {"plugins", "DIR", "plug-in folder (<program dir>/../Plugins/Cameras)", &o.pluginDir}},
+        {kAll, {"feature-dir", "DIR", "virtual cameras only: folder of their feature file Lorvex.mfs (<program dir>/../share/virtual)", &o.featureDir}},
+        {kAll, {"verbose", "", "also show the plug-in's info and debug records", &o.verbose}},
+        {kPanel | kRun, {"settings", "DIR", "settings folder, one file per camera (./settings)", &o.settingsDir}},
+        {kPanel | kRun, {"reset-settings", "", "set an invalid settings file aside and start from defaults", &o.resetSettings}},
+        {kPanel, {"json", "", "print the panel's stored form, as a settings file holds it", &o.json}},
+        {kRun, {"out", "DIR", "output folder (a new folder under ./capture-out or ./soak-out)", &o.outDir}},
+        {kRun, {"overwrite", "", "reuse an --out folder that holds files, removing its pictures and reports", &o.overwrite}},
+        {kRun, {"trigger-type", "T", "trigger type 1, 2, 4, 8, 16 or 32; 2, 4 and 32 are fired by software (4)", &o.triggerType, 1, 32}},
+        {kRun, {"captures-per-product", "N", "captures that make one product (1)", &o.capturesPerProduct, 1, 1000}},
+        {kRun, {"products-per-cycle", "N", "products that make one product cycle (1)", &o.productsPerCycle, 1, 1000}},
+        {kRun, {"cycle-timeout", "MS", "time-out for completing a product or cycle, 0 = off (0)", &o.cycleTimeout, 0, 3600000}},
+        {kRun, {"sync", "", "numbering follows the product numbers the host triggers", &o.sync}},
+        {kCapture, {"products", "P", "products to capture (5)", &o.products, 1, 1000000}},
+        {kCapture, {"captures", "C", "captures per product to trigger (--captures-per-product)", &o.captures, 1, 1000}},
+        {kRun, {"rate", "HZ", "software triggers per second (10)", &o.rate, 0.01, 1000}},
+        {kCapture, {"free-run", "SECONDS", "capture for this long instead of P x C", &o.freeRunSeconds, 0.1, 86400}},
+        {kRun, {"timeout", "SECONDS", "wait for missing frames after the last trigger (10)", &o.timeoutSeconds, 0.1, 3600}},
+        {kCapture, {"no-images", "", "write no PNG files (reports and contact sheet still)", &o.noImages}},
+        {kCapture, {"png-compression", "N", "PNG effort (1)", &o.pngCompression, 0, 9}},
+        {kCapture, {"sheet-limit", "N", "thumbnails on the contact sheet (48)", &o.sheetLimit, 0, 1000}},
+        {kCapture, {"allow-loss", "", "exit 0 even when frames were lost, dropped, left unwritten or misnumbered", &o.allowLoss}},
+        {kSoak, {"cycles", "N", "unplug cycles (3)", &o.cycles, 1, 100000}},
+        {kSoak, {"detached", "SECONDS", "time a camera stays unplugged, +-50 % (1.5)", &o.detachedSeconds, 0.1, 600}},
+        {kSoak, {"reconnect-timeout", "SECONDS", "wait for the reconnect (15)", &o.reconnectTimeout, 1, 600}},
+        {kSoak, {"seed", "N", "random seed, 0 = from the clock (0)", &o.seed, 0, 0x7fffffff}},
+    };
+    FlagTable flags;
+    for (const auto& [commands, flag] : all)
+        if (commands & bit)
+            flags.push_back(flag);
+    return flags;
+}
+
 const Subcommand* findSubcommand(const QString& name)
 {
     for (const Subcommand& s : kSubcommands)
@@ -83,70 +72,38 @@ const Subcommand* findSubcommand(const QString& name)
     return nullptr;
 }
 
-bool apply(HostOptions& o, const Flag& f, const QString& v, QString& error)
+void describe(QCommandLineParser& p, const Subcommand& sub, const FlagTable& flags)
 {
-    const QString name = QLatin1String(f.name);
-    if (f.text) {
-        o.*f.text = v;
-    } else if (f.on) {
-        o.*f.on = true;
-    } else {
-        bool ok = false;
-        const bool integral = !f.real;
-        const double n = integral ? v.toInt(&ok) : v.toDouble(&ok);
-        if (!ok || !(n >= f.lo && n <= f.hi)) {
-            error = QStringLiteral("--%1 needs %2 from %3 to %4, not '%5'")
-                        .arg(name, integral ? QStringLiteral("a whole number") : QStringLiteral("a number"))
-                        .arg(f.lo).arg(f.hi, 0, 'f', 0).arg(v);
-            return false;
-        }
-        if (f.whole)
-            o.*f.whole = static_cast<int>(n);
-        else if (f.natural)
-            o.*f.natural = static_cast<unsigned>(n);
-        else
-            o.*f.real = n;
-    }
-    if (name == QLatin1String("trigger-type") && (o.triggerType & (o.triggerType - 1)) != 0) {
-        error = QStringLiteral("--trigger-type is one of 1, 2, 4, 8, 16, 32, not %1").arg(v);
-        return false;
-    }
-    return true;
-}
-
-const QCommandLineOption kHelp({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("show this help"));
-
-// The parser of one subcommand; flags of other subcommands are unknown to it.
-void describe(QCommandLineParser& p, const Subcommand& sub)
-{
-    p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    p.addOption(kHelp);
-    for (const Flag& f : kFlags)
-        if (f.commands & sub.bit)
-            p.addOption(QCommandLineOption(QLatin1String(f.name),
-                                           QLatin1String(f.help) + (f.whole || f.real || f.natural ? QStringLiteral("; %1..%2").arg(f.lo).arg(f.hi) : QString()),
-                                           QLatin1String(f.value)));
+    describeFlags(p, flags);
     if (*sub.args)
         p.addPositionalArgument(QLatin1String(sub.args), QStringLiteral("camera serial number(s)"));
 }
 
-QString subcommandHelp(const Subcommand& sub)
+QString subcommandHelp(const Subcommand& sub, const FlagTable& flags)
 {
     QCommandLineParser p;
-    describe(p, sub);
-    // Qt's own usage line names the program only; ours names the subcommand.
-    QString text = p.helpText();
-    text = text.mid(text.indexOf('\n') + 1);
+    describe(p, sub, flags);
     return QStringLiteral("usage: lorvexhost %1 [options] %2\n%3\n%4")
-        .arg(QLatin1String(sub.name), QLatin1String(sub.args), QLatin1String(sub.summary), text);
+        .arg(QLatin1String(sub.name), QLatin1String(sub.args), QLatin1String(sub.summary), flagHelp(p));
+}
+
+// What the flag table cannot say: the trigger type is a single bit, and
+// which subcommands take how many serial numbers.
+QString badCombination(const HostOptions& o, const QString& sub)
+{
+    for (const QString& s : o.serials)
+        if (s.startsWith('-'))
+            return QStringLiteral("'%1' is not a serial number or a flag of %2").arg(s, sub);
+    if ((o.triggerType & (o.triggerType - 1)) != 0)
+        return QStringLiteral("--trigger-type is one of 1, 2, 4, 8, 16, 32, not %1").arg(o.triggerType);
+    if (o.command == Command::List && !o.serials.isEmpty())
+        return QStringLiteral("list takes no serial number");
+    if (o.command == Command::Panel && o.serials.size() != 1)
+        return QStringLiteral("panel needs exactly one serial number");
+    return QString();
 }
 
 } // namespace
-
-QString versionText()
-{
-    return QStringLiteral("lorvexhost %1\n").arg(QStringLiteral(LORVEX_VERSION));
-}
 
 bool parseOptions(const QStringList& args, HostOptions& o, QString& error)
 {
@@ -170,50 +127,25 @@ bool parseOptions(const QStringList& args, HostOptions& o, QString& error)
     }
     o.command = sub->command;
 
+    const FlagTable flags = flagsOf(o, sub->bit);
     QCommandLineParser p;
-    describe(p, *sub);
-    if (!p.parse(QStringList{QStringLiteral("lorvexhost")} + args.mid(1))) {
+    describe(p, *sub, flags);
+    if (!readFlags(p, args.mid(1), flags, error)) {
         const QStringList unknown = p.unknownOptionNames();
-        error = unknown.isEmpty() ? p.errorText()
-                                  : QStringLiteral("%1 does not take --%2 (lorvexhost help %1)").arg(first, unknown.first());
+        if (!unknown.isEmpty())
+            error = QStringLiteral("%1 does not take --%2 (lorvexhost help %1)").arg(first, unknown.first());
         return false;
     }
-    if (p.isSet(kHelp)) {
+    if (p.isSet(QStringLiteral("help"))) {
         o.command = Command::Help;
-        o.helpText = subcommandHelp(*sub);
+        o.helpText = subcommandHelp(*sub, flags);
         return true;
     }
-    for (const Flag& f : kFlags) {
-        const QString name = QLatin1String(f.name);
-        if (!(f.commands & sub->bit) || !p.isSet(name))
-            continue;
-        const QString value = *f.value ? p.value(name) : QString();
-        if (looksLikeFlag(value)) {
-            error = QStringLiteral("--%1 needs a value, and '%2' looks like a flag").arg(name, value);
-            return false;
-        }
-        if (!apply(o, f, value, error))
-            return false;
-    }
-
-    const QStringList positional = p.positionalArguments();
-    for (const QString& s : positional)
-        if (s.startsWith('-')) {
-            error = QStringLiteral("'%1' is not a serial number or a flag of %2").arg(s, first);
-            return false;
-        }
-    if (o.command == Command::List && !positional.isEmpty()) {
-        error = QStringLiteral("list takes no serial number");
-        return false;
-    }
-    if (o.command == Command::Panel && positional.size() != 1) {
-        error = QStringLiteral("panel needs exactly one serial number");
-        return false;
-    }
-    o.serials = positional;
+    o.serials = p.positionalArguments();
     if (o.captures == 0)
         o.captures = o.capturesPerProduct;
-    return true;
+    error = badCombination(o, first);
+    return error.isEmpty();
 }
 
 QString usageText()

@@ -51,8 +51,7 @@ struct HostOptions
 // message for the user in `error`.
 bool parseOptions(const QStringList& args, HostOptions& options, QString& error);
 
-// The usage text of the tool, and its version line.
+// The usage text of the tool.
 QString usageText();
-QString versionText();
 
 #endif

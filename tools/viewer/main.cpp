@@ -1,6 +1,7 @@
 // main.cpp - lorvexviewer: camera plug-ins in a window.
 #include "camerasession.h"
 #include "cameratab.h"
+#include "commandline.h"
 #include "headless.h"
 #include "logwatch.h"
 #include "mainwindow.h"
@@ -35,6 +36,10 @@ int main(int argc, char** argv)
     }
     if (o.help) {
         std::fputs(viewerUsage().toLocal8Bit().constData(), stdout);
+        return kExitOk;
+    }
+    if (o.version) {
+        std::fputs(versionLine(QStringLiteral("lorvexviewer")).toLocal8Bit().constData(), stdout);
         return kExitOk;
     }
     const bool headless = !o.screenshot.isEmpty() || o.measureSeconds > 0;

@@ -21,6 +21,7 @@ struct ViewerOptions
     bool strip = false;                        // open in the strip view
     bool verbose = false;                      // show the plug-in's info and debug records
     bool help = false;
+    bool version = false;
 };
 
 bool parseViewerOptions(const QStringList& args, ViewerOptions& o, QString& error);
