@@ -1,6 +1,7 @@
 #include "devicefile.h"
 
 #include "call.h"
+#include "textfile.h"
 #include "pixelformat.h"
 #include "playback.h"
 
@@ -10,8 +11,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
-#include <fstream>
-#include <sstream>
 
 namespace vcc {
 
@@ -235,14 +234,10 @@ int parseDeviceJson(const std::string& text, const std::string& origin, std::vec
 
 int loadDeviceFile(const std::string& path, std::vector<std::shared_ptr<Device>>& out)
 {
-    std::ifstream f(path);
-    if (!f) {
-        std::fprintf(stderr, "virtual camera SDK: %s: cannot be read\n", path.c_str());
-        return err(MV_E_PARAMETER);
-    }
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return parseDeviceJson(ss.str(), path, out);
+    std::string text;
+    if (const int rc = readTextFile(path, text); rc != MV_OK)
+        return rc;
+    return parseDeviceJson(text, path, out);
 }
 
 } // namespace vcc

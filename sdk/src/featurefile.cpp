@@ -1,6 +1,7 @@
 #include "featurefile.h"
 
 #include "call.h"
+#include "textfile.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -122,14 +123,10 @@ int applyFeatureText(Device& dev, const std::string& text, const std::string& or
 
 int applyFeatureFile(Device& dev, const std::string& path)
 {
-    std::ifstream f(path);
-    if (!f) {
-        std::fprintf(stderr, "virtual camera SDK: %s: cannot be read\n", path.c_str());
-        return err(MV_E_PARAMETER);
-    }
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return applyFeatureText(dev, ss.str(), path);
+    std::string text;
+    if (const int rc = readTextFile(path, text); rc != MV_OK)
+        return rc;
+    return applyFeatureText(dev, text, path);
 }
 
 } // namespace vcc
