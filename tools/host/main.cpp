@@ -7,24 +7,8 @@
 #include "pluginhost.h"
 
 #include <QCoreApplication>
-#include <QThreadPool>
 
 #include <cstdio>
-
-namespace {
-
-int runCommand(const HostOptions& options)
-{
-    switch (options.command) {
-    case Command::List: return runList(options);
-    case Command::Panel: return runPanel(options);
-    case Command::Capture: return runCapture(options);
-    case Command::Soak: return runSoak(options);
-    default: return kExitUsage;
-    }
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -50,9 +34,11 @@ int main(int argc, char** argv)
     chooseFeatureFolder(options.featureDir);
     logwatch::install(options.verbose);
     interrupt::install();
-    const int status = runCommand(options);
-    // A reconnect task of a camera that was just deleted may still be ending
-    // on Qt's global pool: let it end while the process is whole.
-    QThreadPool::globalInstance()->waitForDone();
-    return status;
+    switch (options.command) {
+    case Command::List: return runList(options);
+    case Command::Panel: return runPanel(options);
+    case Command::Capture: return runCapture(options);
+    case Command::Soak: return runSoak(options);
+    default: return kExitUsage;
+    }
 }
