@@ -46,18 +46,45 @@ unsigned clampU32(int64_t v)
     return v < 0 ? 0u : v > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<unsigned>(v);
 }
 
-int readEnum(void* handle, const char* key, MVCC_ENUMVALUE* out)
+// One typed feature read as every MV_CC_Get* entry point does it: the call is
+// recorded, an injected failure answers first, and the record is filled only
+// when the device has the feature with the expected type.
+template <class Out, class Fill>
+int readFeature(const char* function, void* handle, const char* key, Out* out, FeatureType t, Fill fill)
 {
+    Call c(function, handle, key);
+    if (c.injected())
+        return c.done(c.injectedStatus());
     Feature f;
-    int rc = readTyped(handle, key, out, FeatureType::Enum, f);
-    if (rc == MV_OK) {
-        std::memset(out, 0, sizeof *out);
-        out->nCurValue = f.e;
-        for (unsigned v : f.supported)
-            if (out->nSupportedNum < MV_MAX_XML_SYMBOLIC_NUM)
-                out->nSupportValue[out->nSupportedNum++] = v;
-    }
-    return rc;
+    const int rc = readTyped(handle, key, out, t, f);
+    if (rc == MV_OK)
+        fill(f, *out);
+    return c.done(rc);
+}
+
+// One feature write as MV_CC_Set* does it; value is the logged text.
+template <class Write>
+int writeFeature(const char* function, void* handle, const char* key, const std::string& value, Write write)
+{
+    Call c(function, handle, key);
+    if (c.injected())
+        return c.done(c.injectedStatus(), value);
+    int rc;
+    auto dev = deviceOf(handle, &rc);
+    if (!dev)
+        return c.done(rc, value);
+    if (!key)
+        return c.done(err(MV_E_PARAMETER), value);
+    return c.done(dev->write(key, write), value);
+}
+
+void fillEnum(const Feature& f, MVCC_ENUMVALUE& out)
+{
+    std::memset(&out, 0, sizeof out);
+    out.nCurValue = f.e;
+    for (unsigned v : f.supported)
+        if (out.nSupportedNum < MV_MAX_XML_SYMBOLIC_NUM)
+            out.nSupportValue[out.nSupportedNum++] = v;
 }
 
 std::string fmtFloat(float v)
@@ -73,109 +100,61 @@ extern "C" {
 
 MV_CC_API int MV_CC_CALL MV_CC_GetIntValue(void* handle, const char* strKey, MVCC_INTVALUE* pValue)
 {
-    Call c(__func__, handle, strKey);
-    if (c.injected())
-        return c.done(c.injectedStatus());
-    Feature f;
-    int rc = readTyped(handle, strKey, pValue, FeatureType::Int, f);
-    if (rc == MV_OK) {
-        std::memset(pValue, 0, sizeof *pValue);
-        pValue->nCurValue = clampU32(f.i);
-        pValue->nMin = clampU32(f.imin);
-        pValue->nMax = clampU32(f.imax);
-        pValue->nInc = clampU32(f.inc);
-    }
-    return c.done(rc);
+    return readFeature(__func__, handle, strKey, pValue, FeatureType::Int, [](const Feature& f, MVCC_INTVALUE& out) {
+        std::memset(&out, 0, sizeof out);
+        out.nCurValue = clampU32(f.i);
+        out.nMin = clampU32(f.imin);
+        out.nMax = clampU32(f.imax);
+        out.nInc = clampU32(f.inc);
+    });
 }
 
 MV_CC_API int MV_CC_CALL MV_CC_GetFloatValue(void* handle, const char* strKey, MVCC_FLOATVALUE* pValue)
 {
-    Call c(__func__, handle, strKey);
-    if (c.injected())
-        return c.done(c.injectedStatus());
-    Feature f;
-    int rc = readTyped(handle, strKey, pValue, FeatureType::Float, f);
-    if (rc == MV_OK) {
-        std::memset(pValue, 0, sizeof *pValue);
-        pValue->fCurValue = static_cast<float>(f.f);
-        pValue->fMin = static_cast<float>(f.fmin);
-        pValue->fMax = static_cast<float>(f.fmax);
-    }
-    return c.done(rc);
+    return readFeature(__func__, handle, strKey, pValue, FeatureType::Float, [](const Feature& f, MVCC_FLOATVALUE& out) {
+        std::memset(&out, 0, sizeof out);
+        out.fCurValue = static_cast<float>(f.f);
+        out.fMin = static_cast<float>(f.fmin);
+        out.fMax = static_cast<float>(f.fmax);
+    });
 }
 
 MV_CC_API int MV_CC_CALL MV_CC_GetBoolValue(void* handle, const char* strKey, bool* pValue)
 {
-    Call c(__func__, handle, strKey);
-    if (c.injected())
-        return c.done(c.injectedStatus());
-    Feature f;
-    int rc = readTyped(handle, strKey, pValue, FeatureType::Bool, f);
-    if (rc == MV_OK)
-        *pValue = f.b;
-    return c.done(rc);
+    return readFeature(__func__, handle, strKey, pValue, FeatureType::Bool,
+                       [](const Feature& f, bool& out) { out = f.b; });
 }
 
 MV_CC_API int MV_CC_CALL MV_CC_GetStringValue(void* handle, const char* strKey, MVCC_STRINGVALUE* pValue)
 {
-    Call c(__func__, handle, strKey);
-    if (c.injected())
-        return c.done(c.injectedStatus());
-    Feature f;
-    int rc = readTyped(handle, strKey, pValue, FeatureType::String, f);
-    if (rc == MV_OK) {
-        std::memset(pValue, 0, sizeof *pValue);
-        size_t n = f.s.size() < sizeof pValue->chCurValue - 1 ? f.s.size() : sizeof pValue->chCurValue - 1;
-        std::memcpy(pValue->chCurValue, f.s.data(), n);
-        pValue->nMaxLength = static_cast<int64_t>(sizeof pValue->chCurValue - 1);
-    }
-    return c.done(rc);
+    return readFeature(__func__, handle, strKey, pValue, FeatureType::String, [](const Feature& f, MVCC_STRINGVALUE& out) {
+        std::memset(&out, 0, sizeof out);
+        const size_t room = sizeof out.chCurValue - 1;
+        std::memcpy(out.chCurValue, f.s.data(), f.s.size() < room ? f.s.size() : room);
+        out.nMaxLength = static_cast<int64_t>(room);
+    });
 }
 
 MV_CC_API int MV_CC_CALL MV_CC_GetEnumValue(void* handle, const char* strKey, MVCC_ENUMVALUE* pValue)
 {
-    Call c(__func__, handle, strKey);
-    if (c.injected())
-        return c.done(c.injectedStatus());
-    return c.done(readEnum(handle, strKey, pValue));
+    return readFeature(__func__, handle, strKey, pValue, FeatureType::Enum, fillEnum);
 }
 
 MV_CC_API int MV_CC_CALL MV_CC_GetPixelFormat(void* handle, MVCC_ENUMVALUE* pValue)
 {
-    Call c(__func__, handle, "PixelFormat");
-    if (c.injected())
-        return c.done(c.injectedStatus());
-    return c.done(readEnum(handle, "PixelFormat", pValue));
+    return readFeature(__func__, handle, "PixelFormat", pValue, FeatureType::Enum, fillEnum);
 }
 
 MV_CC_API int MV_CC_CALL MV_CC_SetEnumValue(void* handle, const char* strKey, unsigned int nValue)
 {
-    Call c(__func__, handle, strKey);
-    std::string value = Call::logging() ? std::to_string(nValue) : std::string();
-    if (c.injected())
-        return c.done(c.injectedStatus(), value);
-    int rc;
-    auto dev = deviceOf(handle, &rc);
-    if (!dev)
-        return c.done(rc, value);
-    if (!strKey)
-        return c.done(err(MV_E_PARAMETER), value);
-    return c.done(dev->write(strKey, [&](Feature& f) { return writeEnum(f, nValue); }), value);
+    return writeFeature(__func__, handle, strKey, Call::logging() ? std::to_string(nValue) : std::string(),
+                        [&](Feature& f) { return writeEnum(f, nValue); });
 }
 
 MV_CC_API int MV_CC_CALL MV_CC_SetFloatValue(void* handle, const char* strKey, float fValue)
 {
-    Call c(__func__, handle, strKey);
-    std::string value = Call::logging() ? fmtFloat(fValue) : std::string();
-    if (c.injected())
-        return c.done(c.injectedStatus(), value);
-    int rc;
-    auto dev = deviceOf(handle, &rc);
-    if (!dev)
-        return c.done(rc, value);
-    if (!strKey)
-        return c.done(err(MV_E_PARAMETER), value);
-    return c.done(dev->write(strKey, [&](Feature& f) { return writeFloat(f, static_cast<double>(fValue)); }), value);
+    return writeFeature(__func__, handle, strKey, Call::logging() ? fmtFloat(fValue) : std::string(),
+                        [&](Feature& f) { return writeFloat(f, static_cast<double>(fValue)); });
 }
 
 MV_CC_API int MV_CC_CALL MV_CC_FeatureLoad(void* handle, const char* strFileName)

@@ -25,44 +25,40 @@ int onHandle(const char* function, void* handle, Op op)
     return c.done(h ? op(h) : err(MV_E_HANDLE));
 }
 
+// Stores a callback and its user pointer on an open handle, under the
+// handle's lock, as both MV_CC_Register* entry points do.
+template <class Callback>
+int registerCallback(const char* function, void* handle, Callback cb, void* user, Callback Handle::*slot,
+                     void* Handle::*userSlot)
+{
+    Call c(function, handle);
+    if (c.injected())
+        return c.done(c.injectedStatus());
+    auto h = findHandle(handle);
+    if (!h)
+        return c.done(err(MV_E_HANDLE));
+    if (!cb)
+        return c.done(err(MV_E_PARAMETER));
+    std::lock_guard<std::mutex> lk(h->mu);
+    if (int rc = usable(*h))
+        return c.done(rc);
+    (*h).*slot = cb;
+    (*h).*userSlot = user;
+    return c.done(MV_OK);
+}
+
 } // namespace
 
 extern "C" {
 
 MV_CC_API int MV_CC_CALL MV_CC_RegisterImageCallBackEx(void* handle, MvImageCallBackEx cbOutput, void* pUser)
 {
-    Call c(__func__, handle);
-    if (c.injected())
-        return c.done(c.injectedStatus());
-    auto h = findHandle(handle);
-    if (!h)
-        return c.done(err(MV_E_HANDLE));
-    if (!cbOutput)
-        return c.done(err(MV_E_PARAMETER));
-    std::lock_guard<std::mutex> lk(h->mu);
-    if (int rc = usable(*h))
-        return c.done(rc);
-    h->imageCb = cbOutput;
-    h->imageUser = pUser;
-    return c.done(MV_OK);
+    return registerCallback(__func__, handle, cbOutput, pUser, &Handle::imageCb, &Handle::imageUser);
 }
 
 MV_CC_API int MV_CC_CALL MV_CC_RegisterExceptionCallBack(void* handle, MvExceptionCallBack cbException, void* pUser)
 {
-    Call c(__func__, handle);
-    if (c.injected())
-        return c.done(c.injectedStatus());
-    auto h = findHandle(handle);
-    if (!h)
-        return c.done(err(MV_E_HANDLE));
-    if (!cbException)
-        return c.done(err(MV_E_PARAMETER));
-    std::lock_guard<std::mutex> lk(h->mu);
-    if (int rc = usable(*h))
-        return c.done(rc);
-    h->exceptionCb = cbException;
-    h->exceptionUser = pUser;
-    return c.done(MV_OK);
+    return registerCallback(__func__, handle, cbException, pUser, &Handle::exceptionCb, &Handle::exceptionUser);
 }
 
 MV_CC_API int MV_CC_CALL MV_CC_SetImageNodeNum(void* handle, unsigned int nNum)
