@@ -98,13 +98,12 @@ class HostCli : public QObject
     QString plugins_;
     QString share_;
 
-    // Runs the host in `dir` with the feature file of `mode`: "triggered"
+    // Starts the host in `dir` with the feature file of `mode`: "triggered"
     // puts a copy that switches trigger mode on into the working folder,
     // where the SDK looks first; "shipped" uses the project's file.
     // "bare" is "shipped" without VCC_FEATURE_DIR, as on a fresh shell.
-    Run run(const QString& dir, const QStringList& args, const QString& mode = QStringLiteral("triggered"), int timeoutMs = 120000)
+    void startHost(QProcess& p, const QString& dir, const QStringList& args, const QString& mode)
     {
-        QProcess p;
         p.setWorkingDirectory(dir);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("VCC_FEATURE_DIR"), share_);
@@ -126,6 +125,13 @@ class HostCli : public QObject
         if (!args.contains(QStringLiteral("--plugins")))
             full << QStringLiteral("--plugins") << plugins_;
         p.start(host_, full);
+    }
+
+    // Runs the host to its end (see startHost for `mode`).
+    Run run(const QString& dir, const QStringList& args, const QString& mode = QStringLiteral("triggered"), int timeoutMs = 120000)
+    {
+        QProcess p;
+        startHost(p, dir, args, mode);
         Run r;
         if (!p.waitForFinished(timeoutMs)) {
             p.kill();
@@ -401,11 +407,7 @@ private slots:
         QTemporaryDir dir;
         const QString out = dir.filePath("out");
         QProcess p;
-        p.setWorkingDirectory(dir.path());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("VCC_FEATURE_DIR", share_);
-        p.setProcessEnvironment(env);
-        p.start(host_, {"capture", kColour, "--free-run", "60", "--plugins", plugins_, "--out", out});
+        startHost(p, dir.path(), {"capture", kColour, "--free-run", "60", "--out", out}, "shipped");
         QVERIFY(p.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(readCsv(out + "/frames.csv").size() >= 3, 30000);
         ::kill(static_cast<pid_t>(p.processId()), SIGINT);
@@ -497,11 +499,7 @@ private slots:
         QTemporaryDir dir;
         const QString out = dir.filePath("out");
         QProcess p;
-        p.setWorkingDirectory(dir.path());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("VCC_FEATURE_DIR", share_);
-        p.setProcessEnvironment(env);
-        p.start(host_, {"capture", "--free-run", "60", "--plugins", plugins_, "--out", out});
+        startHost(p, dir.path(), {"capture", "--free-run", "60", "--out", out}, "shipped");
         QVERIFY(p.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(readCsv(out + "/frames.csv").size() >= 20, 30000);
         ::kill(static_cast<pid_t>(p.processId()), SIGINT);
