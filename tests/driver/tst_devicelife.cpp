@@ -206,6 +206,27 @@ private slots:
         QCOMPARE(log.count(QStringLiteral("success")), 0);
     }
 
+    // A device without its callbacks would never deliver nor report a loss.
+    void refusedCallbackRegistrationIsAFailedOpen_data()
+    {
+        QTest::addColumn<QByteArray>("function");
+        QTest::newRow("image") << QByteArray("MV_CC_RegisterImageCallBackEx");
+        QTest::newRow("exception") << QByteArray("MV_CC_RegisterExceptionCallBack");
+    }
+    void refusedCallbackRegistrationIsAFailedOpen()
+    {
+        QFETCH(QByteArray, function);
+        QCOMPARE(addDevice(monoDevice(kSerial, 64, 16)), 0);
+        QCOMPARE(VCC_FailNext(function.constData(), 1, int(MV_E_RESOURCE)), 0);
+        LogCapture log;
+        auto camera = create(3);
+        QVERIFY2(log.indexOf(QtWarningMsg, QStringLiteral("Camera 3 callback registration failed: ")) >= 0,
+                 qPrintable(log.dump()));
+        QCOMPARE(camera->bOpened, 0);
+        QVERIFY(camera->bCameraLost.load());
+        QCOMPARE(VCC_LiveHandleCount(), 0);
+    }
+
     void handleCreationFailureIsLost()
     {
         QCOMPARE(addDevice(monoDevice(kSerial, 64, 16)), 0);

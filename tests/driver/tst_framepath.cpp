@@ -54,6 +54,14 @@ struct Grabbing
     }
 };
 
+// A colour device whose frames arrive as packed BGR.
+DeviceSpec bgrDevice(const std::string& serial, unsigned width, unsigned height)
+{
+    DeviceSpec spec = presets::everyFormatDevice(serial, width, height, PixelType_Gvsp_BGR8_Packed);
+    spec.model = colourDevice(serial).model;
+    return spec;
+}
+
 // An opened, grabbing camera whose device does not run freely: frames come
 // only from the test.
 Grabbing grabbing(const DeviceSpec& spec, bool colour = false)
@@ -348,6 +356,30 @@ private slots:
         QCOMPARE(values, (QStringList{"src=0x01080009 dst=0x02180014 w=64 h=16 srclen=512 dstsize=3072",
                                       "src=0x01080009 dst=0x02180014 w=64 h=16 srclen=1024 dstsize=3072"}));
         QCOMPARE(g.receiver->count(), size_t(3));  // delivered whatever the conversion answered
+    }
+
+    // A packed BGR frame holds three bytes a pixel: the conversion is given
+    // the frame's own length and delivers its colours, not a blank image.
+    void colourCameraConvertsBgr8()
+    {
+        Grabbing g = grabbing(bgrDevice(kColour, 64, 16), true);
+        QCOMPARE(g.camera->getChannels(), 3);
+        setRunning(g.camera.get(), true);
+        std::vector<unsigned char> bgr(64 * 16 * 3);
+        for (size_t i = 0; i < bgr.size(); i += 3) {
+            bgr[i] = 30;
+            bgr[i + 1] = 100;
+            bgr[i + 2] = 200;
+        }
+        LogCapture log;
+        auto info = frameInfo(1, 64, 16, PixelType_Gvsp_BGR8_Packed, 3072);
+        QCOMPARE(g.deliver(&info, bgr.data()), 0);
+        QCOMPARE(log.count(QStringLiteral("conversion failed")), 0);
+        QCOMPARE(g.receiver->count(), size_t(1));
+        const cv::Vec3b pixel = g.receiver->at(0).image.at<cv::Vec3b>(9, 40);
+        QCOMPARE(int(pixel[0]), 200);  // red first
+        QCOMPARE(int(pixel[1]), 100);
+        QCOMPARE(int(pixel[2]), 30);
     }
 
     void colourCameraCopiesRgb8()

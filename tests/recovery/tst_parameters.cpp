@@ -402,6 +402,58 @@ private slots:
         QCOMPARE(deviceWrites(), 0);  // nothing is written to the device
     }
 
+    // A device busy for one read during a read-back: the whole format stays
+    // as it was, with a warning, and frames keep arriving at their size.
+    void refusedReadBackKeepsTheLastFormat_data()
+    {
+        QTest::addColumn<QByteArray>("function");
+        QTest::newRow("width") << QByteArray("MV_CC_GetIntValue");
+        QTest::newRow("mirror") << QByteArray("MV_CC_GetBoolValue");
+    }
+    void refusedReadBackKeepsTheLastFormat()
+    {
+        QFETCH(QByteArray, function);
+        QCOMPARE(VCC_SetFreeRunPaused(kSerial.c_str(), 1), 0);
+        startGrabbing(camera.get());
+        setRunning(camera.get(), true);
+        Receiver receiver(camera.get());
+        const QSize size = camera->getImageSize();
+        QCOMPARE(VCC_SetIntFeature(kSerial.c_str(), "Width", 32, 8, 64, 8), 0);
+        QCOMPARE(VCC_FailNext(function.constData(), 1, int(MV_E_BUSY)), 0);
+        LogCapture log;
+
+        camera->paramsChanged();
+        QCOMPARE(VCC_SetIntFeature(kSerial.c_str(), "Width", size.width(), 8, 64, 8), 0);
+        QCOMPARE(VCC_DeliverDeviceFrameToDevice(kSerial.c_str()), 0);
+        QCOMPARE(receiver.count(), size_t(1));
+        QCOMPARE(log.count(QStringLiteral("unexpected size")), 0);
+        QCOMPARE(camera->getImageSize(), size);
+        QCOMPARE(camera->frameFormat.width, size.width());
+        QCOMPARE(camera->frameFormat.height, size.height());
+        QVERIFY2(log.indexOf(QtWarningMsg, QStringLiteral("keeping the last image format")) >= 0, qPrintable(log.dump()));
+    }
+
+    // The panel's limits and geometry are written by a reconnect on a pool
+    // thread; the host's reads of them take the same lock.
+    void hostReadsDuringAReconnectDoNotRace()
+    {
+        camera->setExposureCount(1);
+        QJsonObject json;
+        camera->serialize(json);
+        camera->deserialize(json);
+        QVERIFY(rectest::unplug(camera.get(), kSerial));
+        QCOMPARE(VCC_AttachDevice(kSerial.c_str()), 0);
+        reconnectTimeout(camera.get());
+        while (!camera->reconnectFuture.isFinished()) {
+            QJsonObject saved;
+            camera->serialize(saved);
+            float value = 5.0f;
+            camera->setExposureValue(0, value);
+        }
+        camera->reconnectFuture.waitForFinished();
+        QVERIFY(!camera->bCameraLost);
+    }
+
     void paramsChangedOnAClosedCameraOnlyLogs()
     {
         camera->closeCamera();

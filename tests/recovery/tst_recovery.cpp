@@ -138,6 +138,9 @@ private slots:
     // The SDK's destruction of a handle waits for its running exception
     // callback: a disconnect during the host's close or restart must neither
     // hang the two nor leave the camera believed present.
+    // A notice inside a restart leaves the camera lost when the device is
+    // gone; inside the host's close it leaves it closed: a close is final,
+    // and the device's return must not bring the camera back.
     void disconnectDuringAHostCloseOrRestart_data()
     {
         QTest::addColumn<bool>("restart");
@@ -158,6 +161,19 @@ private slots:
             camera->restartCamera();
         else
             camera->closeCamera();
+        if (!restart) {
+            QTest::qWait(300);
+            QCOMPARE(signals_.losses.load(), 0);
+            QVERIFY(!camera->bCameraLost);
+            QCOMPARE(camera->bOpened, 0);
+            QCOMPARE(counters(kSerialA).liveHandles, 0);
+            QCOMPARE(VCC_AttachDevice(kSerialA.c_str()), 0);
+            VCC_CallLogClear();
+            reconnectAttempt(camera.get());
+            QCOMPARE(openCalls(), 0);
+            QCOMPARE(signals_.reconnects.load(), 0);
+            return;
+        }
         QVERIFY(waitUntil([&] { return signals_.losses.load() > 0; }));
         QTest::qWait(50);
         QCOMPARE(signals_.losses.load(), 1);
@@ -446,6 +462,68 @@ private slots:
         QCOMPARE(signals_.reconnects.load(), 1);
         QVERIFY(!camera->bCameraLost);
         QCOMPARE(counters(kSerialA).grabbing, 1);
+    }
+
+    // A restart, or a restore of an idle device, whose start is refused: one
+    // CameraLoss, the device released, and the next timeout brings it back.
+    void refusedStartIsALoss_data()
+    {
+        QTest::addColumn<bool>("restart");
+        QTest::newRow("restart") << true;
+        QTest::newRow("restore") << false;
+    }
+    void refusedStartIsALoss()
+    {
+        QFETCH(bool, restart);
+        QCOMPARE(addDevice(smallDevice(kSerialA)), 0);
+        auto camera = createCamera(1, kSerialA);
+        SignalCount signals_(camera.get());
+        VCC_FailNext("MV_CC_StartGrabbing", 1, static_cast<int>(MV_E_RESOURCE));
+        LogCapture log;
+        if (restart)
+            camera->restartCamera();
+        else
+            restore(camera.get());
+        QCOMPARE(signals_.losses.load(), 1);
+        QVERIFY(camera->bCameraLost);
+        QCOMPARE(camera->bOpened, 0);
+        QCOMPARE(counters(kSerialA).liveHandles, 0);
+        QVERIFY2(log.indexOf(QtWarningMsg, QStringLiteral("Camera 1 refused to start grabbing")) >= 0,
+                 qPrintable(log.dump()));
+
+        reconnectAttempt(camera.get());
+        QCOMPARE(signals_.reconnects.load(), 1);
+        QCOMPARE(counters(kSerialA).grabbing, 1);
+    }
+
+    // A restore on a device already grabbing starts nothing and loses nothing.
+    void restoreOfAGrabbingDeviceStartsNothing()
+    {
+        QCOMPARE(addDevice(smallDevice(kSerialA)), 0);
+        auto camera = createCamera(1, kSerialA);
+        restore(camera.get());
+        SignalCount signals_(camera.get());
+        VCC_CallLogClear();
+        restore(camera.get());
+        QCOMPARE(VCC_CallLogCountOf("MV_CC_StartGrabbing", nullptr), 0);
+        QCOMPARE(signals_.losses.load(), 0);
+        QCOMPARE(counters(kSerialA).grabbing, 1);
+    }
+
+    // The host's close of a lost camera ends its reconnect.
+    void closingALostCameraEndsItsReconnect()
+    {
+        QCOMPARE(addDevice(smallDevice(kSerialA)), 0);
+        auto camera = createCamera(1, kSerialA);
+        restore(camera.get());
+        QVERIFY(unplug(camera.get(), kSerialA));
+        camera->closeCamera();
+        QVERIFY(!camera->bCameraLost);
+        QCOMPARE(VCC_AttachDevice(kSerialA.c_str()), 0);
+        VCC_CallLogClear();
+        reconnectAttempt(camera.get());
+        QCOMPARE(openCalls(), 0);
+        QCOMPARE(counters(kSerialA).opened, 0);
     }
 
     void reopenWhoseOpenFailsIsReportedAndRetried()

@@ -64,6 +64,49 @@ unsigned int clampedBytes(qint64 bytes)
                                                             : static_cast<unsigned int>(bytes);
 }
 
+// Announces an SDK call that waits for a running image callback, for as long
+// as the call runs: a frame waiting for the host's lock meanwhile gives up.
+class StopAnnouncement
+{
+public:
+    explicit StopAnnouncement(std::atomic<int>& pending) : pending(pending) { ++pending; }
+    ~StopAnnouncement() { --pending; }
+    StopAnnouncement(const StopAnnouncement&) = delete;
+    StopAnnouncement& operator=(const StopAnnouncement&) = delete;
+
+private:
+    std::atomic<int>& pending;
+};
+
+// One integer feature's current value; false, with a warning, when the device
+// refuses the read.
+bool readCurrent(void* handle, int cameraIndex, const char* key, int& value)
+{
+    MVCC_INTVALUE record;
+    std::memset(&record, 0, sizeof record);
+    const int status = MV_CC_GetIntValue(handle, key, &record);
+    if (status != MV_OK) {
+        qWarning() << "Camera" << cameraIndex << "read of" << key << "failed:" << status
+                   << "keeping the last image format";
+        return false;
+    }
+    value = static_cast<int>(record.nCurValue);
+    return true;
+}
+
+bool readFlag(void* handle, int cameraIndex, const char* key, bool& value)
+{
+    bool flag = false;
+    const int status = MV_CC_GetBoolValue(handle, key, &flag);
+    if (status != MV_OK) {
+        qWarning() << "Camera" << cameraIndex << "read of" << key << "failed:" << status
+                   << "keeping the last image format";
+        return false;
+    }
+    value = flag;
+    return true;
+}
+
 } // namespace
 
 void CameraLorvex::pauseWithEvents(int ms)
@@ -132,8 +175,23 @@ bool CameraLorvex::selectAndOpen()
 
     deviceIndex = position;
 
-    MV_CC_RegisterImageCallBackEx(devHandle, ImageCallBack, this);
-    MV_CC_RegisterExceptionCallBack(devHandle, ExceptionImageCallBack, this);
+    // A device without its callbacks would never deliver a frame nor report
+    // its loss: a refused registration is a failed open.
+    status = MV_CC_RegisterImageCallBackEx(devHandle, ImageCallBack, this);
+    if (status == MV_OK)
+        status = MV_CC_RegisterExceptionCallBack(devHandle, ExceptionImageCallBack, this);
+    if (status != MV_OK) {
+        qWarning().noquote() << "Camera" << cameraIndex << "callback registration failed:"
+                             << QString::number(status, 16);
+        {
+            StopAnnouncement stopping(stopsPending);
+            MV_CC_CloseDevice(devHandle);
+            MV_CC_DestroyHandle(devHandle);
+        }
+        devHandle = nullptr;
+        markLost();
+        return false;
+    }
     MV_CC_SetImageNodeNum(devHandle, kImageNodes);
     return true;
 }
@@ -221,20 +279,21 @@ void CameraLorvex::readBackGeometry()
     if (widthInfo.step == 0 || heightInfo.step == 0 || offsetXInfo.step == 0 || offsetYInfo.step == 0)
         return;
 
-    MVCC_INTVALUE value;
-    std::memset(&value, 0, sizeof value);
-    MV_CC_GetIntValue(devHandle, "Width", &value);
-    const int newWidth = static_cast<int>(value.nCurValue);
-    MV_CC_GetIntValue(devHandle, "Height", &value);
-    const int newHeight = static_cast<int>(value.nCurValue);
-    MV_CC_GetIntValue(devHandle, "OffsetX", &value);
-    const int newOffsetX = static_cast<int>(value.nCurValue);
-    MV_CC_GetIntValue(devHandle, "OffsetY", &value);
-    const int newOffsetY = static_cast<int>(value.nCurValue);
+    // All or nothing: a device busy for one read leaves the whole format as
+    // the last complete read-back left it, so that frames keep flowing.
+    int newWidth = 0;
+    int newHeight = 0;
+    int newOffsetX = 0;
+    int newOffsetY = 0;
     bool reverseX = false;
     bool reverseY = false;
-    MV_CC_GetBoolValue(devHandle, "ReverseX", &reverseX);
-    MV_CC_GetBoolValue(devHandle, "ReverseY", &reverseY);
+    if (!readCurrent(devHandle, cameraIndex, "Width", newWidth)
+        || !readCurrent(devHandle, cameraIndex, "Height", newHeight)
+        || !readCurrent(devHandle, cameraIndex, "OffsetX", newOffsetX)
+        || !readCurrent(devHandle, cameraIndex, "OffsetY", newOffsetY)
+        || !readFlag(devHandle, cameraIndex, "ReverseX", reverseX)
+        || !readFlag(devHandle, cameraIndex, "ReverseY", reverseY))
+        return;
 
     QMutexLocker geometry(&geometryMutex);
     width = newWidth;
@@ -272,14 +331,15 @@ bool CameraLorvex::CameraStart()
     if (!bOpened)
         return false;
     qInfo() << "CameraLorvex CameraStart";
-    const int status = MV_CC_StartGrabbing(devHandle);
-    if (status == MV_OK)
-        qInfo() << "CameraLorvex MV_CC_StartGrabbing: " << 0;
-    else
-        qWarning() << "CameraLorvex MV_CC_StartGrabbing: " << status;
-    // After the start returned: a frame that raced ahead of the reset is
-    // compared with the old number.
+    // Before the start: its first frame may arrive before the call returns.
     lastFrameNum = 0;
+    const int status = MV_CC_StartGrabbing(devHandle);
+    if (status == MV_OK) {
+        qInfo() << "CameraLorvex MV_CC_StartGrabbing: " << 0;
+        bGrabbing = true;
+    } else {
+        qWarning() << "CameraLorvex MV_CC_StartGrabbing: " << status;
+    }
     return status == MV_OK;
 }
 
@@ -288,7 +348,12 @@ void CameraLorvex::CameraStop()
     if (!bOpened)
         return;
     qInfo() << "CameraLorvex CameraStop";
-    const int status = MV_CC_StopGrabbing(devHandle);
+    int status = MV_OK;
+    {
+        StopAnnouncement stopping(stopsPending);
+        status = MV_CC_StopGrabbing(devHandle);
+    }
+    bGrabbing = false;
     if (status == MV_OK)
         qInfo() << "CameraLorvex MV_CC_StopGrabbing: " << 0;
     else
@@ -304,16 +369,22 @@ void CameraLorvex::CameraClose()
 {
     if (!bOpened)
         return;
-    void* const handle = devHandle;
+    // The open count, not the handle's value: an SDK may give a new handle
+    // the address of one it destroyed.
+    const unsigned int generation = openGeneration;
     pauseWithEvents(kClosePauseMs);
     // A host slot run by the pause's event loop may have closed or reopened
     // the camera itself; never close a handle this call did not start with.
-    if (!bOpened || devHandle != handle)
+    if (!bOpened || openGeneration != generation)
         return;
-    MV_CC_CloseDevice(devHandle);
-    MV_CC_DestroyHandle(devHandle);
+    {
+        StopAnnouncement stopping(stopsPending);
+        MV_CC_CloseDevice(devHandle);
+        MV_CC_DestroyHandle(devHandle);
+    }
     devHandle = nullptr;
     bOpened = 0;
+    bGrabbing = false;
 }
 
 void CameraLorvex::stopAndClose()
@@ -330,15 +401,30 @@ bool CameraLorvex::bringUpDevice(OpenFirst open)
     return CameraStart();
 }
 
+void CameraLorvex::loseRefusedStart()
+{
+    qWarning() << "Camera" << cameraIndex << "refused to start grabbing; closed, retried later";
+    stopAndClose();
+    markLost();
+}
+
+void CameraLorvex::bringUpOrLose(OpenFirst open)
+{
+    if (!bringUpDevice(open) && bOpened)
+        loseRefusedStart();
+}
+
 void CameraLorvex::closeCamera()
 {
-    DeviceOperation operation(*this);
+    DeviceOperation operation(*this, DeviceOperation::Ends::Closed);
     stopAndClose();
+    // A close is final: a lost camera closed by its host is not reopened.
+    bCameraLost = false;
 }
 
 void CameraLorvex::restartCamera()
 {
     DeviceOperation operation(*this);
     stopAndClose();
-    bringUpDevice(OpenFirst::Yes);
+    bringUpOrLose(OpenFirst::Yes);
 }
