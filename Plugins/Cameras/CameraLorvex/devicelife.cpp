@@ -136,7 +136,6 @@ void CameraLorvex::CameraOpen()
     MV_CC_GetDeviceInfo(devHandle, &scratch);
 
     bOpened = 1;
-    ++openGeneration;
     qInfo() << "Open Camera" << cameraIndex << "success.";
 }
 
@@ -174,6 +173,10 @@ bool CameraLorvex::selectAndOpen()
         qCritical() << "Load configuration file(Lorvex.mfs) failed:" << status;
 
     deviceIndex = position;
+    // Counted before the exception callback is registered: a notice that
+    // comes during the rest of the open is about this handle, and the
+    // operation that settles it must know so.
+    ++openGeneration;
 
     // A device without its callbacks would never deliver a frame nor report
     // its loss: a refused registration is a failed open.
@@ -353,7 +356,9 @@ void CameraLorvex::CameraStop()
         StopAnnouncement stopping(stopsPending);
         status = MV_CC_StopGrabbing(devHandle);
     }
-    bGrabbing = false;
+    // A refused stop leaves the device grabbing; the close ends it anyway.
+    if (status == MV_OK)
+        bGrabbing = false;
     if (status == MV_OK)
         qInfo() << "CameraLorvex MV_CC_StopGrabbing: " << 0;
     else
