@@ -248,13 +248,16 @@ private slots:
         QCOMPARE(VCC_CallLogCount(), 0);
     }
 
-    void failedFeatureReadsGiveZeros()
+    // A refused read leaves its field as it was before the open, never
+    // garbage nor a neighbour's value.
+    void failedFeatureReadsKeepTheLastValues()
     {
         QCOMPARE(addDevice(colourDevice(kSerial, 64, 16)), 0);
         QCOMPARE(VCC_FailNext("MV_CC_GetIntValue", 100, int(MV_E_GC_GENERIC)), 0);
         QCOMPARE(VCC_FailNext("MV_CC_GetFloatValue", 100, int(MV_E_GC_GENERIC)), 0);
         QCOMPARE(VCC_FailNext("MV_CC_GetStringValue", 1, int(MV_E_GC_GENERIC)), 0);
         QCOMPARE(VCC_FailNext("MV_CC_GetPixelFormat", 1, int(MV_E_GC_GENERIC)), 0);
+        const CameraLorvex before;
         CameraLorvex root;
         int count = 0;
         root.getCameraList(count);
@@ -264,24 +267,30 @@ private slots:
         QCOMPARE(camera->bOpened, 1);
         QCOMPARE(camera->bMonoSensor, 0);
         QCOMPARE(camera->pixelType, -1);
-        QCOMPARE(camera->sensorWidthMax, 0);
-        QCOMPARE(camera->sensorHeightMax, 0);
-        for (const IntParamInfo* info : {&camera->widthInfo, &camera->heightInfo, &camera->offsetXInfo,
-                                         &camera->offsetYInfo}) {
-            QCOMPARE(info->min, 0);
-            QCOMPARE(info->max, 0);
-            QCOMPARE(info->step, 0);
+        QCOMPARE(camera->sensorWidthMax, before.sensorWidthMax);
+        QCOMPARE(camera->sensorHeightMax, before.sensorHeightMax);
+        const IntParamInfo* const infos[] = {&camera->widthInfo, &camera->heightInfo, &camera->offsetXInfo,
+                                             &camera->offsetYInfo};
+        const IntParamInfo* const infosBefore[] = {&before.widthInfo, &before.heightInfo, &before.offsetXInfo,
+                                                   &before.offsetYInfo};
+        for (size_t i = 0; i < std::size(infos); ++i) {
+            QCOMPARE(infos[i]->min, infosBefore[i]->min);
+            QCOMPARE(infos[i]->max, infosBefore[i]->max);
+            QCOMPARE(infos[i]->step, infosBefore[i]->step);
         }
-        QCOMPARE(camera->exposureMin, 0.0f);
-        QCOMPARE(camera->exposureMax, 0.0f);
-        for (const IntParamLimits* limits : {&camera->gainLimits, &camera->gammaLimits, &camera->sharpnessLimits,
-                                             &camera->debounceTimeLimits, &camera->packetIntervalLimits}) {
-            QCOMPARE(limits->min, 0);
-            QCOMPARE(limits->max, 0);
+        QCOMPARE(camera->exposureMin, before.exposureMin);
+        QCOMPARE(camera->exposureMax, before.exposureMax);
+        const IntParamLimits* const limits[] = {&camera->gainLimits, &camera->gammaLimits, &camera->sharpnessLimits,
+                                                &camera->debounceTimeLimits, &camera->packetIntervalLimits};
+        const IntParamLimits* const limitsBefore[] = {&before.gainLimits, &before.gammaLimits, &before.sharpnessLimits,
+                                                      &before.debounceTimeLimits, &before.packetIntervalLimits};
+        for (size_t i = 0; i < std::size(limits); ++i) {
+            QCOMPARE(limits[i]->min, limitsBefore[i]->min);
+            QCOMPARE(limits[i]->max, limitsBefore[i]->max);
         }
-        // Steps of 0: the read-back leaves the geometry alone.
+        // A read-back whose reads are refused leaves the geometry alone.
         startGrabbing(camera.get());
-        QCOMPARE(camera->getImageSize(), QSize(0, 0));
+        QCOMPARE(camera->getImageSize(), QSize(before.width, before.height));
         QVERIFY(camera->getBlankImage().empty());
     }
 

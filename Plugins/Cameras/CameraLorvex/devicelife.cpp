@@ -201,18 +201,29 @@ bool CameraLorvex::selectAndOpen()
 
 void CameraLorvex::readLimits()
 {
-    // Zeroed, so that a read that fails first stores zeros, not garbage; a
-    // later failed read leaves what the previous read of its kind stored.
-    MVCC_INTVALUE intValue;
-    MVCC_FLOATVALUE floatValue;
-    MVCC_STRINGVALUE stringValue;
-    std::memset(&intValue, 0, sizeof intValue);
-    std::memset(&floatValue, 0, sizeof floatValue);
-    std::memset(&stringValue, 0, sizeof stringValue);
+    // Every read into a record of its own: a refused read keeps the field's
+    // last good value (with a warning), never a neighbour's.
+    const auto refused = [this](const char* key, int status) {
+        if (status == MV_OK)
+            return false;
+        qWarning() << "Camera" << cameraIndex << "read of" << key << "failed:" << status << "keeping the last value";
+        return true;
+    };
+    const auto readInt = [&](const char* key, MVCC_INTVALUE& record) {
+        std::memset(&record, 0, sizeof record);
+        return !refused(key, MV_CC_GetIntValue(devHandle, key, &record));
+    };
+    const auto readFloat = [&](const char* key, MVCC_FLOATVALUE& record) {
+        std::memset(&record, 0, sizeof record);
+        return !refused(key, MV_CC_GetFloatValue(devHandle, key, &record));
+    };
 
-    MV_CC_GetStringValue(devHandle, "DeviceModelName", &stringValue);
-    const size_t modelLength = strnlen(stringValue.chCurValue, sizeof stringValue.chCurValue);
-    bMonoSensor = (modelLength > 0 && stringValue.chCurValue[modelLength - 1] == 'M') ? 1 : 0;
+    MVCC_STRINGVALUE model;
+    std::memset(&model, 0, sizeof model);
+    if (!refused("DeviceModelName", MV_CC_GetStringValue(devHandle, "DeviceModelName", &model))) {
+        const size_t modelLength = strnlen(model.chCurValue, sizeof model.chCurValue);
+        bMonoSensor = (modelLength > 0 && model.chCurValue[modelLength - 1] == 'M') ? 1 : 0;
+    }
     qInfo() << "bMonoSensor:" << bMonoSensor;
 
     MV_CC_SetEnumValue(devHandle, "ExposureAuto", 0);
@@ -221,13 +232,16 @@ void CameraLorvex::readLimits()
     // a reconnect may open the device on a pool thread.
     QMutexLocker geometry(&geometryMutex);
 
-    MV_CC_GetIntValue(devHandle, "WidthMax", &intValue);
-    sensorWidthMax = static_cast<int>(intValue.nCurValue);
-    MV_CC_GetIntValue(devHandle, "HeightMax", &intValue);
-    sensorHeightMax = static_cast<int>(intValue.nCurValue);
+    MVCC_INTVALUE intValue;
+    MVCC_FLOATVALUE floatValue;
+    if (readInt("WidthMax", intValue))
+        sensorWidthMax = static_cast<int>(intValue.nCurValue);
+    if (readInt("HeightMax", intValue))
+        sensorHeightMax = static_cast<int>(intValue.nCurValue);
 
     const auto readInfo = [&](const char* key, IntParamInfo& info) {
-        MV_CC_GetIntValue(devHandle, key, &intValue);
+        if (!readInt(key, intValue))
+            return;
         info.max = static_cast<int>(intValue.nMax);
         info.min = static_cast<int>(intValue.nMin);
         info.step = static_cast<int>(intValue.nInc);
@@ -237,18 +251,22 @@ void CameraLorvex::readLimits()
     readInfo("OffsetX", offsetXInfo);
     readInfo("OffsetY", offsetYInfo);
 
-    MV_CC_GetFloatValue(devHandle, "ExposureTime", &floatValue);
-    exposureMax = floatValue.fMax / 1000;
-    exposureMin = floatValue.fMin / 1000;
-    MV_CC_GetFloatValue(devHandle, "Gain", &floatValue);
-    gainLimits.max = truncatedTenths(floatValue.fMax);
-    gainLimits.min = truncatedTenths(floatValue.fMin);
-    MV_CC_GetFloatValue(devHandle, "Gamma", &floatValue);
-    gammaLimits.max = truncatedTenths(floatValue.fMax);
-    gammaLimits.min = truncatedTenths(floatValue.fMin);
+    if (readFloat("ExposureTime", floatValue)) {
+        exposureMax = floatValue.fMax / 1000;
+        exposureMin = floatValue.fMin / 1000;
+    }
+    const auto readTenths = [&](const char* key, IntParamLimits& limits) {
+        if (!readFloat(key, floatValue))
+            return;
+        limits.max = truncatedTenths(floatValue.fMax);
+        limits.min = truncatedTenths(floatValue.fMin);
+    };
+    readTenths("Gain", gainLimits);
+    readTenths("Gamma", gammaLimits);
 
     const auto readIntLimits = [&](const char* key, IntParamLimits& limits) {
-        MV_CC_GetIntValue(devHandle, key, &intValue);
+        if (!readInt(key, intValue))
+            return;
         limits.max = static_cast<int>(intValue.nMax);
         limits.min = static_cast<int>(intValue.nMin);
     };
