@@ -125,15 +125,15 @@ struct Outcome
 QString disagreement(CameraLorvex* camera)
 {
     const VCC_DEVICE_COUNTERS c = counters(kSerial);
-    QMutexLocker device(&camera->deviceMutex);
-    if (camera->bOpened != c.opened)
-        return QStringLiteral("camera opened %1, device opened %2").arg(camera->bOpened).arg(c.opened);
-    if (camera->bOpened && int(camera->bGrabbing) != c.grabbing)
-        return QStringLiteral("camera grabbing %1, device grabbing %2").arg(camera->bGrabbing).arg(c.grabbing);
-    if (camera->bCameraLost && camera->bOpened)
+    QMutexLocker device(&probe(camera).deviceMutex);
+    if (probe(camera).bOpened != c.opened)
+        return QStringLiteral("camera opened %1, device opened %2").arg(probe(camera).bOpened).arg(c.opened);
+    if (probe(camera).bOpened && int(probe(camera).bGrabbing) != c.grabbing)
+        return QStringLiteral("camera grabbing %1, device grabbing %2").arg(probe(camera).bGrabbing).arg(c.grabbing);
+    if (probe(camera).bCameraLost && probe(camera).bOpened)
         return QStringLiteral("camera lost and opened at once");
-    if (VCC_LiveHandleCount() != camera->bOpened)
-        return QStringLiteral("%1 live handles for a camera opened %2").arg(VCC_LiveHandleCount()).arg(camera->bOpened);
+    if (VCC_LiveHandleCount() != probe(camera).bOpened)
+        return QStringLiteral("%1 live handles for a camera opened %2").arg(VCC_LiveHandleCount()).arg(probe(camera).bOpened);
     return QString();
 }
 
@@ -208,13 +208,13 @@ Outcome runSchedule(quint32 seed)
             VCC_AttachDevice(kSerial.c_str());
         const bool settled = waitUntil(
             [&] {
-                if (camera->bCameraLost)
+                if (probe(camera).bCameraLost)
                     reconnectTimeout(camera.get());
-                return !camera->bCameraLost && !camera->reconnectFuture.isRunning() && disagreement(camera.get()).isEmpty();
+                return !probe(camera).bCameraLost && !probe(camera).reconnectFuture.isRunning() && disagreement(camera.get()).isEmpty();
             },
             15000);
         if (!settled) {
-            out.failure = camera->bCameraLost ? QStringLiteral("still lost with its device back")
+            out.failure = probe(camera).bCameraLost ? QStringLiteral("still lost with its device back")
                                               : disagreement(camera.get());
             if (out.failure.isEmpty())
                 out.failure = QStringLiteral("a reconnect still running");
@@ -227,7 +227,7 @@ Outcome runSchedule(quint32 seed)
             out.failure = audit.faults.join(QStringLiteral("; "));
     }
     // A camera that says it grabs delivers.
-    if (out.failure.isEmpty() && camera->bGrabbing) {
+    if (out.failure.isEmpty() && probe(camera).bGrabbing) {
         setRunning(camera.get(), true);
         const int before = audit.delivered;
         std::vector<unsigned char> pixels(size_t(kWidth) * kHeight, 7);

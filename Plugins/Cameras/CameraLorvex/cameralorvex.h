@@ -196,13 +196,17 @@ public:
     // Enumerate with the acceptance filter into the process-wide table.
     static int EnumAcceptedDevices();
 
-    // The SDK's callbacks; `pUser` is the camera object.
-    static void MV_CC_CALL ImageCallBack(unsigned char* data, MV_FRAME_OUT_INFO_EX* info, void* user);
-    static void MV_CC_CALL ExceptionImageCallBack(unsigned int nMsgType, void* pUser);
-
     // Upper bound of exposure configurations: a count above it would ask for
     // more memory than a host can give and is refused with a warning.
     static constexpr int kMaxExposureCount = 4096;
+
+private:
+    // Tests and benchmarks reach the internals below through this probe only.
+    friend class CameraLorvexProbe;
+
+    // The SDK's callbacks; `pUser` is the camera object.
+    static void MV_CC_CALL ImageCallBack(unsigned char* data, MV_FRAME_OUT_INFO_EX* info, void* user);
+    static void MV_CC_CALL ExceptionImageCallBack(unsigned int nMsgType, void* pUser);
 
     // Device-life steps. Each expects deviceMutex held by the caller.
     void CameraOpen();
@@ -244,7 +248,6 @@ public:
     // adds no methods of its own to its meta-object.
     void onReconnectTimer();
 
-private:
     // Runs a local event loop for `ms` milliseconds on the calling thread.
     static void pauseWithEvents(int ms);
     // Opens the device when asked, reads the geometry back and starts
@@ -283,7 +286,6 @@ private:
     static void registerLiveCamera(const CameraLorvex* camera);
     static void unregisterLiveCamera(const CameraLorvex* camera);
 
-public:
     // Own members, in this order.
     MV_CC_PIXEL_CONVERT_PARAM convertParam;
     void* devHandle = nullptr;
