@@ -50,7 +50,7 @@ int scheduleCount()
 class FramePump
 {
 public:
-    FramePump(quint32 seed)
+    explicit FramePump(quint32 seed)
         : random(seed ^ 0x9e3779b9u), pixels(size_t(kWidth) * kHeight)
     {
         worker = std::thread([this] { run(); });

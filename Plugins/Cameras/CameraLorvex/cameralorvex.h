@@ -14,6 +14,9 @@
 //   camerabase.cpp, paramwrap.cpp   the parameter panel and its JSON form
 //   platform/          readability probe and fault-guarded copy, per platform
 //
+// The host sees the interface and the panel; everything else is private.
+// Tests and benchmarks reach it through CameraLorvexProbe, the one friend.
+//
 // ---------------------------------------------------------------------------
 // Threads that touch a camera object
 //   H  the host's thread that created it: every interface call, the factory,
