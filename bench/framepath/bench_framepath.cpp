@@ -19,6 +19,7 @@
 #include "MVCameraControl.h"
 #include "VirtualCameraControl.h"
 #include "cameralorvex.h"
+#include "../../tests/common/cameraprobe.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -201,7 +202,7 @@ void MV_CC_CALL dispatch(unsigned char* data, MV_FRAME_OUT_INFO_EX* info, void* 
     Lane& lane = *static_cast<Lane*>(user);
     const Clock::time_point start = Clock::now();
     if (!lane.baseline) {
-        CameraLorvex::ImageCallBack(data, info, lane.camera);
+        CameraLorvexProbe::ImageCallBack(data, info, lane.camera);
     } else {
         cv::Mat& dst = lane.destinations[lane.nextDestination];
         lane.nextDestination = (lane.nextDestination + 1) % lane.destinations.size();
@@ -241,7 +242,7 @@ struct Bench
         info.nDevTimeStampLow = unsigned(ticks & 0xffffffffu);
         unsigned char* src = sources[nextSource];
         nextSource = (nextSource + 1) % sources.size();
-        if (VCC_DeliverFrame(camera->devHandle, &info, src) != MV_OK)
+        if (VCC_DeliverFrame(probe(camera).devHandle, &info, src) != MV_OK)
             return -1;
         return lane.lastNs;
     }
@@ -339,7 +340,7 @@ bool setUp(const QString& featureDir)
         b->spec = &c;
         b->camera.reset(static_cast<CameraLorvex*>(root.createCamera(cameraIndex++, c.serial, 0)));
         CameraLorvex* cam = b->camera.get();
-        if (!cam || !cam->bOpened) {
+        if (!cam || !probe(cam).bOpened) {
             std::fprintf(stderr, "camera %s did not open\n", c.serial);
             return false;
         }
@@ -347,14 +348,14 @@ bool setUp(const QString& featureDir)
         b->lane.camera = cam;
         b->lane.spec = &c;
         {
-            QMutexLocker device(&cam->deviceMutex);
+            QMutexLocker device(&probe(cam).deviceMutex);
             {
                 QMutexLocker frames(cam->getMutex());
-                cam->readBackGeometry();
+                probe(cam).readBackGeometry();
                 cam->isRunning = true;
             }
-            MV_CC_RegisterImageCallBackEx(cam->devHandle, dispatch, &b->lane);
-            cam->CameraStart();
+            MV_CC_RegisterImageCallBackEx(probe(cam).devHandle, dispatch, &b->lane);
+            probe(cam).CameraStart();
         }
         Receiver* receiver = &b->receiver;
         QObject::connect(

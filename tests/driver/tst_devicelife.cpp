@@ -25,7 +25,7 @@ __attribute__((noinline)) void poisonStack()
 unsigned lastFrameNum(CameraLorvex* camera)
 {
     QMutexLocker frames(camera->getMutex());
-    return camera->lastFrameNum;
+    return probe(camera).lastFrameNum;
 }
 
 bool grabbing(const char* serial)
@@ -54,7 +54,7 @@ private slots:
     {
         QCOMPARE(addDevice(monoDevice(kSerial, 2048, 1000)), 0);
         auto camera = create(1);
-        QCOMPARE(camera->bOpened, 1);
+        QCOMPARE(probe(camera).bOpened, 1);
         QCOMPARE(camera->sensorWidthMax, 2048);
         QCOMPARE(camera->sensorHeightMax, 4096);
         QCOMPARE(camera->widthInfo.min, 8);
@@ -106,18 +106,18 @@ private slots:
         QCOMPARE(VCC_SetStringFeature(kSerial, "DeviceModelName", modelName.toLatin1().constData()), 0);
         LogCapture log;
         auto camera = create(1);
-        QCOMPARE(camera->bMonoSensor, mono);
+        QCOMPARE(probe(camera).bMonoSensor, mono);
         QVERIFY(log.indexOf(QtInfoMsg, QStringLiteral("bMonoSensor: %1").arg(mono)) >= 0);
         camera->colorImage = colorImage;
         startGrabbing(camera.get());
         QCOMPARE(camera->channels, channels);
         QCOMPARE(camera->matType, matType);
         QCOMPARE(camera->getChannels(), channels);
-        QCOMPARE(camera->frameFormat.matType, matType);
-        QCOMPARE(camera->convertParam.nWidth, 64u);
-        QCOMPARE(camera->convertParam.nHeight, 16u);
-        QCOMPARE(camera->convertParam.nSrcDataLen, 64u * 16u);
-        QCOMPARE(camera->convertParam.nDstBufferSize, 64u * 16u * unsigned(channels));
+        QCOMPARE(probe(camera).frameFormat.matType, matType);
+        QCOMPARE(probe(camera).convertParam.nWidth, 64u);
+        QCOMPARE(probe(camera).convertParam.nHeight, 16u);
+        QCOMPARE(probe(camera).convertParam.nSrcDataLen, 64u * 16u);
+        QCOMPARE(probe(camera).convertParam.nDstBufferSize, 64u * 16u * unsigned(channels));
         const cv::Mat blank = camera->getBlankImage();
         QCOMPARE(blank.type(), matType);
         QCOMPARE(blank.rows, 16);
@@ -151,8 +151,8 @@ private slots:
         QCOMPARE(VCC_SetEnumFeature(kSerial, "PixelFormat", formats[0], formats.data(), unsigned(formats.size())), 0);
         LogCapture log;
         auto camera = create(1);
-        QCOMPARE(camera->bOpened, 1);
-        QCOMPARE(camera->pixelType, expected);
+        QCOMPARE(probe(camera).bOpened, 1);
+        QCOMPARE(probe(camera).pixelType, expected);
         QVERIFY2(log.indexOf(QtInfoMsg, QStringLiteral("pixelType: %1").arg(expected)) >= 0, qPrintable(log.dump()));
     }
 
@@ -162,7 +162,7 @@ private slots:
         {
             LogCapture log;
             auto camera = create(1);
-            QCOMPARE(camera->bOpened, 1);
+            QCOMPARE(probe(camera).bOpened, 1);
             QCOMPARE(VCC_CallLogCountOf("MV_CC_FeatureLoad", "Lorvex.mfs"), 1);
             QCOMPARE(log.indexOf(QtCriticalMsg, QStringLiteral("Load configuration file")), -1);
         }
@@ -172,8 +172,8 @@ private slots:
         const int critical = log.indexOf(QtCriticalMsg, QStringLiteral("Load configuration file(Lorvex.mfs) failed:"));
         QVERIFY2(critical >= 0, qPrintable(log.dump()));
         QVERIFY(log.indexOf(QtInfoMsg, QStringLiteral("Open Camera 2 success."), critical) > critical);
-        QCOMPARE(camera->bOpened, 1);
-        QVERIFY(!camera->bCameraLost.load());
+        QCOMPARE(probe(camera).bOpened, 1);
+        QVERIFY(!probe(camera).bCameraLost.load());
     }
 
     void openFailureReleasesTheHandle_data()
@@ -196,14 +196,35 @@ private slots:
         const int failed = log.indexOf(QtWarningMsg, QStringLiteral("Open camera 3 failed: ") + written);
         QVERIFY2(failed >= 0, qPrintable(log.dump()));
         QVERIFY(records[size_t(failed)].text.endsWith(written));
-        QCOMPARE(camera->bOpened, 0);
-        QVERIFY(camera->bCameraLost.load());
-        QCOMPARE(camera->devHandle, nullptr);
+        QCOMPARE(probe(camera).bOpened, 0);
+        QVERIFY(probe(camera).bCameraLost.load());
+        QCOMPARE(probe(camera).devHandle, nullptr);
         QCOMPARE(VCC_CallLogCountOf("MV_CC_CreateHandle", nullptr), 1);
         QCOMPARE(VCC_CallLogCountOf("MV_CC_DestroyHandle", nullptr), 1);
         QCOMPARE(VCC_LiveHandleCount(), 0);
         QCOMPARE(VCC_CallLogCountOf("MV_CC_FeatureLoad", nullptr), 0);
         QCOMPARE(log.count(QStringLiteral("success")), 0);
+    }
+
+    // A device without its callbacks would never deliver nor report a loss.
+    void refusedCallbackRegistrationIsAFailedOpen_data()
+    {
+        QTest::addColumn<QByteArray>("function");
+        QTest::newRow("image") << QByteArray("MV_CC_RegisterImageCallBackEx");
+        QTest::newRow("exception") << QByteArray("MV_CC_RegisterExceptionCallBack");
+    }
+    void refusedCallbackRegistrationIsAFailedOpen()
+    {
+        QFETCH(QByteArray, function);
+        QCOMPARE(addDevice(monoDevice(kSerial, 64, 16)), 0);
+        QCOMPARE(VCC_FailNext(function.constData(), 1, int(MV_E_RESOURCE)), 0);
+        LogCapture log;
+        auto camera = create(3);
+        QVERIFY2(log.indexOf(QtWarningMsg, QStringLiteral("Camera 3 callback registration failed: ")) >= 0,
+                 qPrintable(log.dump()));
+        QCOMPARE(probe(camera).bOpened, 0);
+        QVERIFY(probe(camera).bCameraLost.load());
+        QCOMPARE(VCC_LiveHandleCount(), 0);
     }
 
     void handleCreationFailureIsLost()
@@ -215,9 +236,9 @@ private slots:
         QVERIFY2(log.indexOf(QtWarningMsg, QStringLiteral("Camera 3 create handle failed: ")
                                                + QString::number(int(MV_E_RESOURCE), 16)) >= 0,
                  qPrintable(log.dump()));
-        QCOMPARE(camera->bOpened, 0);
-        QVERIFY(camera->bCameraLost.load());
-        QCOMPARE(camera->devHandle, nullptr);
+        QCOMPARE(probe(camera).bOpened, 0);
+        QVERIFY(probe(camera).bCameraLost.load());
+        QCOMPARE(probe(camera).devHandle, nullptr);
         QCOMPARE(VCC_CallLogCountOf("MV_CC_OpenDevice", nullptr), 0);
         QCOMPARE(VCC_LiveHandleCount(), 0);
         // A closed camera leaves the SDK alone when it is closed and deleted.
@@ -227,57 +248,66 @@ private slots:
         QCOMPARE(VCC_CallLogCount(), 0);
     }
 
-    void failedFeatureReadsGiveZeros()
+    // A refused read leaves its field as it was before the open, never
+    // garbage nor a neighbour's value.
+    void failedFeatureReadsKeepTheLastValues()
     {
         QCOMPARE(addDevice(colourDevice(kSerial, 64, 16)), 0);
         QCOMPARE(VCC_FailNext("MV_CC_GetIntValue", 100, int(MV_E_GC_GENERIC)), 0);
         QCOMPARE(VCC_FailNext("MV_CC_GetFloatValue", 100, int(MV_E_GC_GENERIC)), 0);
         QCOMPARE(VCC_FailNext("MV_CC_GetStringValue", 1, int(MV_E_GC_GENERIC)), 0);
         QCOMPARE(VCC_FailNext("MV_CC_GetPixelFormat", 1, int(MV_E_GC_GENERIC)), 0);
+        const CameraLorvex before;
         CameraLorvex root;
         int count = 0;
         root.getCameraList(count);
         poisonStack();
         std::unique_ptr<CameraLorvex> camera(
             static_cast<CameraLorvex*>(root.createCamera(1, QString::fromLatin1(kSerial), 0)));
-        QCOMPARE(camera->bOpened, 1);
-        QCOMPARE(camera->bMonoSensor, 0);
-        QCOMPARE(camera->pixelType, -1);
-        QCOMPARE(camera->sensorWidthMax, 0);
-        QCOMPARE(camera->sensorHeightMax, 0);
-        for (const IntParamInfo* info : {&camera->widthInfo, &camera->heightInfo, &camera->offsetXInfo,
-                                         &camera->offsetYInfo}) {
-            QCOMPARE(info->min, 0);
-            QCOMPARE(info->max, 0);
-            QCOMPARE(info->step, 0);
+        QCOMPARE(probe(camera).bOpened, 1);
+        QCOMPARE(probe(camera).bMonoSensor, 0);
+        QCOMPARE(probe(camera).pixelType, -1);
+        QCOMPARE(camera->sensorWidthMax, before.sensorWidthMax);
+        QCOMPARE(camera->sensorHeightMax, before.sensorHeightMax);
+        const IntParamInfo* const infos[] = {&camera->widthInfo, &camera->heightInfo, &camera->offsetXInfo,
+                                             &camera->offsetYInfo};
+        const IntParamInfo* const infosBefore[] = {&before.widthInfo, &before.heightInfo, &before.offsetXInfo,
+                                                   &before.offsetYInfo};
+        for (size_t i = 0; i < std::size(infos); ++i) {
+            QCOMPARE(infos[i]->min, infosBefore[i]->min);
+            QCOMPARE(infos[i]->max, infosBefore[i]->max);
+            QCOMPARE(infos[i]->step, infosBefore[i]->step);
         }
-        QCOMPARE(camera->exposureMin, 0.0f);
-        QCOMPARE(camera->exposureMax, 0.0f);
-        for (const IntParamLimits* limits : {&camera->gainLimits, &camera->gammaLimits, &camera->sharpnessLimits,
-                                             &camera->debounceTimeLimits, &camera->packetIntervalLimits}) {
-            QCOMPARE(limits->min, 0);
-            QCOMPARE(limits->max, 0);
+        QCOMPARE(camera->exposureMin, before.exposureMin);
+        QCOMPARE(camera->exposureMax, before.exposureMax);
+        const IntParamLimits* const limits[] = {&camera->gainLimits, &camera->gammaLimits, &camera->sharpnessLimits,
+                                                &camera->debounceTimeLimits, &camera->packetIntervalLimits};
+        const IntParamLimits* const limitsBefore[] = {&before.gainLimits, &before.gammaLimits, &before.sharpnessLimits,
+                                                      &before.debounceTimeLimits, &before.packetIntervalLimits};
+        for (size_t i = 0; i < std::size(limits); ++i) {
+            QCOMPARE(limits[i]->min, limitsBefore[i]->min);
+            QCOMPARE(limits[i]->max, limitsBefore[i]->max);
         }
-        // Steps of 0: the read-back leaves the geometry alone.
+        // A read-back whose reads are refused leaves the geometry alone.
         startGrabbing(camera.get());
-        QCOMPARE(camera->getImageSize(), QSize(0, 0));
+        QCOMPARE(camera->getImageSize(), QSize(before.width, before.height));
         QVERIFY(camera->getBlankImage().empty());
     }
 
     void startOnAClosedCameraDoesNothing()
     {
         auto camera = std::make_unique<CameraLorvex>();
-        camera->lastFrameNum = 7;
+        probe(camera).lastFrameNum = 7;
         VCC_CallLogClear();
         LogCapture log;
         {
-            QMutexLocker device(&camera->deviceMutex);
-            camera->CameraStart();
-            camera->CameraStop();
-            camera->readBackGeometry();
+            QMutexLocker device(&probe(camera).deviceMutex);
+            probe(camera).CameraStart();
+            probe(camera).CameraStop();
+            probe(camera).readBackGeometry();
         }
         QVERIFY2(log.records().empty(), qPrintable(log.dump()));
-        QCOMPARE(camera->lastFrameNum, 7u);
+        QCOMPARE(probe(camera).lastFrameNum, 7u);
         QCOMPARE(VCC_CallLogCount(), 0);
     }
 
@@ -286,7 +316,7 @@ private slots:
         QCOMPARE(addDevice(monoDevice(kSerial, 64, 16)), 0);
         QCOMPARE(VCC_SetFreeRunPaused(kSerial, 1), 0);  // no frame may move the number
         auto camera = create(1);
-        camera->lastFrameNum = 41;
+        probe(camera).lastFrameNum = 41;
         LogCapture log;
         startGrabbing(camera.get());
         QCOMPARE(lastFrameNum(camera.get()), 0u);
@@ -297,7 +327,7 @@ private slots:
         // A second start is refused by the SDK: a warning, still grabbing.
         {
             QMutexLocker frames(camera->getMutex());
-            camera->lastFrameNum = 5;
+            probe(camera).lastFrameNum = 5;
         }
         log.clear();
         startGrabbing(camera.get());
@@ -316,7 +346,7 @@ private slots:
         clock.start();
         camera->closeCamera();
         QVERIFY2(clock.elapsed() >= 210, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(camera->bOpened, 0);
+        QCOMPARE(probe(camera).bOpened, 0);
         QVERIFY(!grabbing(kSerial));
         QCOMPARE(VCC_LiveHandleCount(), 0);
 
@@ -335,10 +365,10 @@ private slots:
         auto camera = create(1);
         startGrabbing(camera.get());
         camera->closeCamera();
-        QCOMPARE(camera->bOpened, 0);
-        camera->lastFrameNum = 9;
+        QCOMPARE(probe(camera).bOpened, 0);
+        probe(camera).lastFrameNum = 9;
         camera->restartCamera();
-        QCOMPARE(camera->bOpened, 1);
+        QCOMPARE(probe(camera).bOpened, 1);
         QVERIFY(grabbing(kSerial));
         QCOMPARE(lastFrameNum(camera.get()), 0u);
         QCOMPARE(camera->getImageSize(), QSize(64, 16));
@@ -361,7 +391,7 @@ private slots:
 
         std::unique_ptr<CameraInterface> created(root.createCamera(1, QString::fromLatin1(kSerial), 0));
         auto* camera = static_cast<CameraLorvex*>(created.get());
-        QCOMPARE(camera->bOpened, 1);
+        QCOMPARE(probe(camera).bOpened, 1);
         QVERIFY(!grabbing(kSerial));
         const QStringList opened{
             "MV_CC_CreateHandle",
@@ -397,7 +427,7 @@ private slots:
         VCC_CallLogClear();
         camera->deserialize(json);
         QVERIFY(grabbing(kSerial));
-        QVERIFY(camera->reconnectTimer->isActive());
+        QVERIFY(probe(camera).reconnectTimer->isActive());
         const QStringList started{
             "MV_CC_GetIntValue Width",  "MV_CC_GetIntValue Height",   "MV_CC_GetIntValue OffsetX",
             "MV_CC_GetIntValue OffsetY", "MV_CC_GetBoolValue ReverseX", "MV_CC_GetBoolValue ReverseY",

@@ -50,9 +50,17 @@ struct Grabbing
 
     int deliver(const MV_FRAME_OUT_INFO_EX* info, unsigned char* data)
     {
-        return VCC_DeliverFrame(camera->devHandle, info, data);
+        return VCC_DeliverFrame(probe(camera).devHandle, info, data);
     }
 };
+
+// A colour device whose frames arrive as packed BGR.
+DeviceSpec bgrDevice(const std::string& serial, unsigned width, unsigned height)
+{
+    DeviceSpec spec = presets::everyFormatDevice(serial, width, height, PixelType_Gvsp_BGR8_Packed);
+    spec.model = colourDevice(serial).model;
+    return spec;
+}
 
 // An opened, grabbing camera whose device does not run freely: frames come
 // only from the test.
@@ -132,14 +140,14 @@ private slots:
     {
         QFETCH(int, which);
         Grabbing g = grabbing(monoDevice(kMono, 64, 16));
-        QVERIFY(g.camera && g.camera->bOpened);
+        QVERIFY(g.camera && probe(g.camera).bOpened);
         GuardedPages pages;
         const MV_FRAME_OUT_INFO_EX info = frameInfo(1, 64, 16, PixelType_Gvsp_Mono8, 1024);
         const QTime before = QTime::currentTime().addMSecs(-1000);
         {
             QMutexLocker frames(g.camera->getMutex());
             g.camera->isRunning = true;
-            g.camera->lastFrameNum = 5;
+            probe(g.camera).lastFrameNum = 5;
             g.camera->productCounter = 3;
             g.camera->cycleCapture = 1;
             g.camera->cycleProduct = 1;
@@ -154,7 +162,7 @@ private slots:
         QCOMPARE(log.indexOf(QtWarningMsg, QStringLiteral("Camera 1 SDK callback invalid params.")), 0);
         QCOMPARE(g.receiver->count(), size_t(0));
         QMutexLocker frames(g.camera->getMutex());
-        QCOMPARE(g.camera->lastFrameNum, 5u);
+        QCOMPARE(probe(g.camera).lastFrameNum, 5u);
         QCOMPARE(g.camera->productCounter, 3);
         QCOMPARE(g.camera->cycleCapture, 1);
         QCOMPARE(g.camera->lastFrameTime, before);
@@ -178,7 +186,7 @@ private slots:
             QSKIP("the machine is too busy for a 20 ms spacing");
         QCOMPARE(g.receiver->count(), size_t(1));
         QVERIFY(log.indexOf(QtDebugMsg, QStringLiteral("Camera 1 skip preview frame.")) >= 0);
-        QCOMPARE(g.camera->lastFrameNum, 2u);  // numbered frames still count for continuity
+        QCOMPARE(probe(g.camera).lastFrameNum, 2u);  // numbered frames still count for continuity
 
         QThread::msleep(static_cast<unsigned long>(qMax<qint64>(0, 60 - (clock.elapsed() - firstAt))));
         auto third = frameInfo(3, 64, 16, PixelType_Gvsp_Mono8, 1024);
@@ -252,8 +260,8 @@ private slots:
 
         // A restart expects frame 1 again.
         {
-            QMutexLocker device(&g.camera->deviceMutex);
-            g.camera->CameraStop();
+            QMutexLocker device(&probe(g.camera).deviceMutex);
+            probe(g.camera).CameraStop();
         }
         startGrabbing(g.camera.get());
         log.clear();
@@ -319,7 +327,7 @@ private slots:
             if (std::strcmp(r.function, "MV_CC_ConvertPixelType") != 0)
                 continue;
             ++conversions;
-            QCOMPARE(r.handle, g.camera->devHandle);
+            QCOMPARE(r.handle, probe(g.camera).devHandle);
             QCOMPARE(QString::fromLatin1(r.value),
                      QStringLiteral("src=0x01080009 dst=0x02180014 w=64 h=16 srclen=1024 dstsize=3072"));
             QCOMPARE(r.status, 0);
@@ -348,6 +356,30 @@ private slots:
         QCOMPARE(values, (QStringList{"src=0x01080009 dst=0x02180014 w=64 h=16 srclen=512 dstsize=3072",
                                       "src=0x01080009 dst=0x02180014 w=64 h=16 srclen=1024 dstsize=3072"}));
         QCOMPARE(g.receiver->count(), size_t(3));  // delivered whatever the conversion answered
+    }
+
+    // A packed BGR frame holds three bytes a pixel: the conversion is given
+    // the frame's own length and delivers its colours, not a blank image.
+    void colourCameraConvertsBgr8()
+    {
+        Grabbing g = grabbing(bgrDevice(kColour, 64, 16), true);
+        QCOMPARE(g.camera->getChannels(), 3);
+        setRunning(g.camera.get(), true);
+        std::vector<unsigned char> bgr(64 * 16 * 3);
+        for (size_t i = 0; i < bgr.size(); i += 3) {
+            bgr[i] = 30;
+            bgr[i + 1] = 100;
+            bgr[i + 2] = 200;
+        }
+        LogCapture log;
+        auto info = frameInfo(1, 64, 16, PixelType_Gvsp_BGR8_Packed, 3072);
+        QCOMPARE(g.deliver(&info, bgr.data()), 0);
+        QCOMPARE(log.count(QStringLiteral("conversion failed")), 0);
+        QCOMPARE(g.receiver->count(), size_t(1));
+        const cv::Vec3b pixel = g.receiver->at(0).image.at<cv::Vec3b>(9, 40);
+        QCOMPARE(int(pixel[0]), 200);  // red first
+        QCOMPARE(int(pixel[1]), 100);
+        QCOMPARE(int(pixel[2]), 30);
     }
 
     void colourCameraCopiesRgb8()
@@ -392,7 +424,7 @@ private slots:
         const int failed = log.indexOf(QtWarningMsg, QStringLiteral("memcpy image data failed!"));
         QVERIFY2(failed >= 0, qPrintable(log.dump()));
         QCOMPARE(log.records()[size_t(failed)].text, QStringLiteral("memcpy image data failed!"));
-        QCOMPARE(g.camera->lastFrameNum, 1u);
+        QCOMPARE(probe(g.camera).lastFrameNum, 1u);
 
         // The camera goes on: the next frame is delivered with the next number.
         auto next = frameInfo(2, 4096, 1000, PixelType_Gvsp_Mono8, unsigned(pages.page));
@@ -529,12 +561,12 @@ private slots:
         }
         const cv::Mat held = g.receiver->at(2).image;
         releaseRecords(*g.receiver);
-        QVERIFY(g.camera->framePool.size() > 0);
+        QVERIFY(probe(g.camera).framePool.size() > 0);
         {
-            QMutexLocker device(&g.camera->deviceMutex);
-            g.camera->CameraStop();
+            QMutexLocker device(&probe(g.camera).deviceMutex);
+            probe(g.camera).CameraStop();
         }
-        QCOMPARE(g.camera->framePool.size(), size_t(0));
+        QCOMPARE(probe(g.camera).framePool.size(), size_t(0));
         QCOMPARE(cv::countNonZero(held), 1024);
     }
 

@@ -72,7 +72,7 @@ private slots:
         resetSdk();
         QCOMPARE(addDevice(monoDevice(kSerial, 64, 16)), 0);
         camera.reset(createListed(1, QString::fromLatin1(kSerial)));
-        QCOMPARE(camera->bOpened, 1);
+        QCOMPARE(probe(camera).bOpened, 1);
     }
 
     void cleanupTestCase() { camera.reset(); }
@@ -199,7 +199,7 @@ private slots:
         QSemaphore held;
         QSemaphore release;
         std::thread owner([&] {
-            QMutexLocker device(&camera->deviceMutex);
+            QMutexLocker device(&probe(camera).deviceMutex);
             held.release();
             release.acquire();
         });
@@ -259,8 +259,8 @@ private slots:
             QVERIFY(arrived.tryAcquire(1, 5000));
         }
         {
-            QMutexLocker device(&cycled->deviceMutex);
-            cycled->CameraStop();
+            QMutexLocker device(&probe(cycled).deviceMutex);
+            probe(cycled).CameraStop();
         }
         std::lock_guard<std::mutex> lock(receiver.mutex);
         QCOMPARE(receiver.records.size(), std::size(table));
@@ -304,8 +304,8 @@ private slots:
         QVERIFY(arrived.tryAcquire(1, 5000));
 
         {
-            QMutexLocker device(&camera->deviceMutex);
-            camera->CameraStop();
+            QMutexLocker device(&probe(camera).deviceMutex);
+            probe(camera).CameraStop();
         }
         setRunning(camera.get(), false);
         std::lock_guard<std::mutex> lock(receiver.mutex);

@@ -7,6 +7,7 @@
 #include "MVCameraControl.h"
 #include "VirtualCameraControl.h"
 #include "cameralorvex.h"
+#include "../common/cameraprobe.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -179,12 +180,12 @@ inline CameraLorvex* createListed(int cameraIndex, const QString& serial, int de
 // The geometry read-back and the start, with the locks the driver expects.
 inline void startGrabbing(CameraLorvex* camera)
 {
-    QMutexLocker device(&camera->deviceMutex);
+    QMutexLocker device(&probe(camera).deviceMutex);
     {
         QMutexLocker frames(camera->getMutex());
-        camera->readBackGeometry();
+        probe(camera).readBackGeometry();
     }
-    camera->CameraStart();
+    probe(camera).CameraStart();
 }
 
 inline void setRunning(CameraLorvex* camera, bool running)

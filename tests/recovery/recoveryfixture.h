@@ -173,7 +173,7 @@ private:
 // for the attempt it may start.
 inline void reconnectTimeout(CameraLorvex* camera)
 {
-    camera->onReconnectTimer();
+    probe(camera).onReconnectTimer();
 }
 
 
@@ -181,7 +181,7 @@ inline void reconnectTimeout(CameraLorvex* camera)
 inline void reconnectAttempt(CameraLorvex* camera)
 {
     reconnectTimeout(camera);
-    camera->reconnectFuture.waitForFinished();
+    probe(camera).reconnectFuture.waitForFinished();
 }
 
 // Unplugs the device and waits until the exception path has marked the camera
@@ -190,7 +190,7 @@ inline bool unplug(CameraLorvex* camera, const std::string& serial, int timeoutM
 {
     if (VCC_DetachDevice(serial.c_str()) != MV_OK)
         return false;
-    return waitUntil([camera] { return camera->bCameraLost.load(); }, timeoutMs);
+    return waitUntil([camera] { return probe(camera).bCameraLost.load(); }, timeoutMs);
 }
 
 // Tries lock on another thread: true when some thread other than the caller

@@ -59,7 +59,7 @@ private slots:
         features.use();
         QCOMPARE(addDevice(smallDevice(kSerial)), 0);
         camera = createCamera(1, kSerial);
-        QCOMPARE(camera->bOpened, 1);
+        QCOMPARE(probe(camera).bOpened, 1);
         VCC_CallLogClear();
     }
 
@@ -169,11 +169,11 @@ private slots:
         QCOMPARE(exposureWrites().size(), 0);
 
         camera->restartCamera();
-        QCOMPARE(camera->bOpened, 1);
+        QCOMPARE(probe(camera).bOpened, 1);
         VCC_CallLogClear();
         std::atomic<bool> held{false};
         std::atomic<bool> done{false};
-        std::thread closer = holdOnAnotherThread(camera->deviceMutex, held, done);
+        std::thread closer = holdOnAnotherThread(probe(camera).deviceMutex, held, done);
         QVERIFY(waitUntil([&] { return held.load(); }));
         QCOMPARE(camera->selectExposure(0), static_cast<int>(0x80000000u));
         QCOMPARE(camera->exposureIndex, 0);
@@ -209,7 +209,7 @@ private slots:
         QCOMPARE(camera->paramItems.size(), 23);
         // The host may still hold the old items: they stay alive.
         for (ParamWrap* item : before) {
-            QVERIFY(camera->retiredParamItems.contains(item));
+            QVERIFY(probe(camera).retiredParamItems.contains(item));
             QVERIFY(!camera->paramItems.contains(item));
         }
         camera->setExposureCount(4);
@@ -319,7 +319,7 @@ private slots:
         const QVector<AdjustItem> items = camera->getAdjustItems();
         QCOMPARE(items.size(), 2);
         if (edited < 0)
-            QVERIFY(items[0].value == &camera->detachedExposure);
+            QVERIFY(items[0].value == &probe(camera).detachedExposure);
         // The host writes through the pointer: it lands in a configuration.
         *static_cast<float*>(items[0].value) = 55.0f;
         QCOMPARE(camera->exposureTimes, expected);
@@ -342,7 +342,7 @@ private slots:
         camera.reset();
         resetSdk();
         camera = createCamera(1, kSerial);  // no device: never opened
-        QCOMPARE(camera->bOpened, 0);
+        QCOMPARE(probe(camera).bOpened, 0);
         camera->setExposureCount(1);
         float value = 5.0f;
         camera->setExposureValue(0, value);
@@ -368,7 +368,7 @@ private slots:
             camera->loadParams();
         }
         QCOMPARE(camera->getImageSize(), QSize(32, 16));
-        QCOMPARE(camera->frameFormat.width, 32);
+        QCOMPARE(probe(camera).frameFormat.width, 32);
     }
 
     // ---- paramsChanged ----------------------------------------------------------------------------
@@ -396,10 +396,62 @@ private slots:
         QVERIFY(camera->mirrorX);
         QVERIFY(!camera->mirrorY);
         QCOMPARE(camera->getImageSize(), QSize(48, 12));
-        QCOMPARE(camera->frameFormat.width, 48);
-        QCOMPARE(camera->frameFormat.height, 12);
-        QCOMPARE(int(camera->convertParam.nWidth), 48);
+        QCOMPARE(probe(camera).frameFormat.width, 48);
+        QCOMPARE(probe(camera).frameFormat.height, 12);
+        QCOMPARE(int(probe(camera).convertParam.nWidth), 48);
         QCOMPARE(deviceWrites(), 0);  // nothing is written to the device
+    }
+
+    // A device busy for one read during a read-back: the whole format stays
+    // as it was, with a warning, and frames keep arriving at their size.
+    void refusedReadBackKeepsTheLastFormat_data()
+    {
+        QTest::addColumn<QByteArray>("function");
+        QTest::newRow("width") << QByteArray("MV_CC_GetIntValue");
+        QTest::newRow("mirror") << QByteArray("MV_CC_GetBoolValue");
+    }
+    void refusedReadBackKeepsTheLastFormat()
+    {
+        QFETCH(QByteArray, function);
+        QCOMPARE(VCC_SetFreeRunPaused(kSerial.c_str(), 1), 0);
+        startGrabbing(camera.get());
+        setRunning(camera.get(), true);
+        Receiver receiver(camera.get());
+        const QSize size = camera->getImageSize();
+        QCOMPARE(VCC_SetIntFeature(kSerial.c_str(), "Width", 32, 8, 64, 8), 0);
+        QCOMPARE(VCC_FailNext(function.constData(), 1, int(MV_E_BUSY)), 0);
+        LogCapture log;
+
+        camera->paramsChanged();
+        QCOMPARE(VCC_SetIntFeature(kSerial.c_str(), "Width", size.width(), 8, 64, 8), 0);
+        QCOMPARE(VCC_DeliverDeviceFrameToDevice(kSerial.c_str()), 0);
+        QCOMPARE(receiver.count(), size_t(1));
+        QCOMPARE(log.count(QStringLiteral("unexpected size")), 0);
+        QCOMPARE(camera->getImageSize(), size);
+        QCOMPARE(probe(camera).frameFormat.width, size.width());
+        QCOMPARE(probe(camera).frameFormat.height, size.height());
+        QVERIFY2(log.indexOf(QtWarningMsg, QStringLiteral("keeping the last image format")) >= 0, qPrintable(log.dump()));
+    }
+
+    // The panel's limits and geometry are written by a reconnect on a pool
+    // thread; the host's reads of them take the same lock.
+    void hostReadsDuringAReconnectDoNotRace()
+    {
+        camera->setExposureCount(1);
+        QJsonObject json;
+        camera->serialize(json);
+        camera->deserialize(json);
+        QVERIFY(rectest::unplug(camera.get(), kSerial));
+        QCOMPARE(VCC_AttachDevice(kSerial.c_str()), 0);
+        reconnectTimeout(camera.get());
+        while (!probe(camera).reconnectFuture.isFinished()) {
+            QJsonObject saved;
+            camera->serialize(saved);
+            float value = 5.0f;
+            camera->setExposureValue(0, value);
+        }
+        probe(camera).reconnectFuture.waitForFinished();
+        QVERIFY(!probe(camera).bCameraLost);
     }
 
     void paramsChangedOnAClosedCameraOnlyLogs()
@@ -442,7 +494,7 @@ private slots:
         QCOMPARE(VCC_SetIntFeature(kSerial.c_str(), "Width", 16, 8, 64, 8), 0);
         std::atomic<bool> held{false};
         std::atomic<bool> done{false};
-        std::thread closer = holdOnAnotherThread(camera->deviceMutex, held, done);
+        std::thread closer = holdOnAnotherThread(probe(camera).deviceMutex, held, done);
         QVERIFY(waitUntil([&] { return held.load(); }));
         QElapsedTimer clock;
         clock.start();

@@ -63,13 +63,13 @@ private slots:
         LogCapture log;
 
         for (unsigned type : {0u, 0x8000u, 0x8002u, 0x0001u, 0xFFFFFFFFu})
-            CameraLorvex::ExceptionImageCallBack(type, camera.get());
-        CameraLorvex::ExceptionImageCallBack(MV_EXCEPTION_DEV_DISCONNECT, nullptr);
+            CameraLorvexProbe::ExceptionImageCallBack(type, camera.get());
+        CameraLorvexProbe::ExceptionImageCallBack(MV_EXCEPTION_DEV_DISCONNECT, nullptr);
 
         QVERIFY2(log.records().empty(), qPrintable(log.dump()));
         QCOMPARE(signals_.losses.load(), 0);
-        QVERIFY(!camera->bCameraLost);
-        QCOMPARE(camera->bOpened, 1);
+        QVERIFY(!probe(camera).bCameraLost);
+        QCOMPARE(probe(camera).bOpened, 1);
         QCOMPARE(counters(kSerialA).grabbing, 1);
     }
 
@@ -86,14 +86,14 @@ private slots:
             QCOMPARE(signals_.losses.load(), cycle);
             QCOMPARE(log.count(QString::fromStdString("camera " + kSerialA + " disconnect")), 1);
             QVERIFY(log.indexOf(QtInfoMsg, QString::fromStdString("camera " + kSerialA + " disconnect")) >= 0);
-            QCOMPARE(camera->bOpened, 0);
-            QVERIFY(camera->devHandle == nullptr);
+            QCOMPARE(probe(camera).bOpened, 0);
+            QVERIFY(probe(camera).devHandle == nullptr);
             QCOMPARE(counters(kSerialA).liveHandles, 0);
 
             QCOMPARE(VCC_AttachDevice(kSerialA.c_str()), 0);
             reconnectAttempt(camera.get());
             QCOMPARE(signals_.reconnects.load(), cycle);
-            QVERIFY(!camera->bCameraLost);
+            QVERIFY(!probe(camera).bCameraLost);
             QCOMPARE(counters(kSerialA).grabbing, 1);
             // Frames flow again.
             const unsigned long long delivered = counters(kSerialA).framesDelivered;
@@ -116,28 +116,31 @@ private slots:
         std::atomic<bool> lockedAtLoss{false};
         std::atomic<bool> flagAtLoss{true};
         signals_.onLoss = [&] {
-            lockedAtLoss = heldElsewhere(camera->deviceMutex);
-            flagAtLoss = camera->bCameraLost.load();
+            lockedAtLoss = heldElsewhere(probe(camera).deviceMutex);
+            flagAtLoss = probe(camera).bCameraLost.load();
         };
 
-        camera->deviceMutex.lock();  // as during a restart on the host's thread
+        probe(camera).deviceMutex.lock();  // as during a restart on the host's thread
         QCOMPARE(VCC_DetachDevice(kSerialA.c_str()), 0);
         QTest::qWait(400);
         QCOMPARE(signals_.losses.load(), 0);
-        QVERIFY(!camera->bCameraLost);
-        QCOMPARE(camera->bOpened, 1);
-        camera->deviceMutex.unlock();
+        QVERIFY(!probe(camera).bCameraLost);
+        QCOMPARE(probe(camera).bOpened, 1);
+        probe(camera).deviceMutex.unlock();
 
-        QVERIFY(waitUntil([&] { return camera->bCameraLost.load(); }));
+        QVERIFY(waitUntil([&] { return probe(camera).bCameraLost.load(); }));
         QCOMPARE(signals_.losses.load(), 1);
         QVERIFY(lockedAtLoss);
         QVERIFY(!flagAtLoss);
-        QCOMPARE(camera->bOpened, 0);
+        QCOMPARE(probe(camera).bOpened, 0);
     }
 
     // The SDK's destruction of a handle waits for its running exception
     // callback: a disconnect during the host's close or restart must neither
     // hang the two nor leave the camera believed present.
+    // A notice inside a restart leaves the camera lost when the device is
+    // gone; inside the host's close it leaves it closed: a close is final,
+    // and the device's return must not bring the camera back.
     void disconnectDuringAHostCloseOrRestart_data()
     {
         QTest::addColumn<bool>("restart");
@@ -158,11 +161,24 @@ private slots:
             camera->restartCamera();
         else
             camera->closeCamera();
+        if (!restart) {
+            QTest::qWait(300);
+            QCOMPARE(signals_.losses.load(), 0);
+            QVERIFY(!probe(camera).bCameraLost);
+            QCOMPARE(probe(camera).bOpened, 0);
+            QCOMPARE(counters(kSerialA).liveHandles, 0);
+            QCOMPARE(VCC_AttachDevice(kSerialA.c_str()), 0);
+            VCC_CallLogClear();
+            reconnectAttempt(camera.get());
+            QCOMPARE(openCalls(), 0);
+            QCOMPARE(signals_.reconnects.load(), 0);
+            return;
+        }
         QVERIFY(waitUntil([&] { return signals_.losses.load() > 0; }));
         QTest::qWait(50);
         QCOMPARE(signals_.losses.load(), 1);
-        QVERIFY(camera->bCameraLost);
-        QCOMPARE(camera->bOpened, 0);
+        QVERIFY(probe(camera).bCameraLost);
+        QCOMPARE(probe(camera).bOpened, 0);
         QCOMPARE(counters(kSerialA).liveHandles, 0);
 
         QCOMPARE(VCC_AttachDevice(kSerialA.c_str()), 0);
@@ -180,13 +196,13 @@ private slots:
         restore(camera.get());
         SignalCount signals_(camera.get());
         camera->closeCamera();
-        CameraLorvex::ExceptionImageCallBack(MV_EXCEPTION_DEV_DISCONNECT, camera.get());
+        CameraLorvexProbe::ExceptionImageCallBack(MV_EXCEPTION_DEV_DISCONNECT, camera.get());
         QCOMPARE(signals_.losses.load(), 0);
-        QVERIFY(!camera->bCameraLost);
+        QVERIFY(!probe(camera).bCameraLost);
         VCC_CallLogClear();
         reconnectAttempt(camera.get());
         QCOMPARE(openCalls(), 0);
-        QCOMPARE(camera->bOpened, 0);
+        QCOMPARE(probe(camera).bOpened, 0);
     }
 
     // ---- the timer and the task ---------------------------------------------------------
@@ -200,8 +216,8 @@ private slots:
         QCOMPARE(addDevice(smallDevice(kSerialA)), 0);
         auto camera = createCamera(7, kSerialA);
         restore(camera.get());
-        QVERIFY(camera->reconnectTimer->isActive());
-        QCOMPARE(camera->reconnectTimer->interval(), 3000);
+        QVERIFY(probe(camera).reconnectTimer->isActive());
+        QCOMPARE(probe(camera).reconnectTimer->interval(), 3000);
         SignalCount signals_(camera.get());
         LogCapture log;
 
@@ -220,16 +236,16 @@ private slots:
         QCOMPARE(signals_.losses.load(), 1);
         QCOMPARE(signals_.reconnects.load(), 0);
         QCOMPARE(log.count(QStringLiteral("Successfully reopening camera")), 0);
-        QVERIFY(camera->bCameraLost);
+        QVERIFY(probe(camera).bCameraLost);
 
         QCOMPARE(VCC_AttachDevice(kSerialA.c_str()), 0);
         QVERIFY(waitUntil([&] { return signals_.reconnects.load() == 1; }, 4000));
-        QVERIFY(waitUntil([&] { return !camera->reconnectFuture.isRunning(); }));
+        QVERIFY(waitUntil([&] { return !probe(camera).reconnectFuture.isRunning(); }));
         QCOMPARE(log.count(attempt), 3);
         QCOMPARE(log.count(QStringLiteral("Successfully reopening camera 7")), 1);
         QVERIFY(log.indexOf(QtInfoMsg, QStringLiteral("Successfully reopening camera 7")) >= 0);
-        QVERIFY(!camera->bCameraLost);
-        QCOMPARE(camera->bOpened, 1);
+        QVERIFY(!probe(camera).bCameraLost);
+        QCOMPARE(probe(camera).bOpened, 1);
         QCOMPARE(counters(kSerialA).grabbing, 1);
 
         // Later timeouts find nothing to do.
@@ -251,9 +267,9 @@ private slots:
         QCOMPARE(addDevice(smallDevice(kSerialA)), 0);
         VCC_FailNext("MV_CC_OpenDevice", 1, static_cast<int>(MV_E_BUSY));
         auto camera = createCamera(3, kSerialA);
-        QVERIFY(camera->bCameraLost);
-        QCOMPARE(camera->bOpened, 0);
-        QVERIFY(!camera->reconnectTimer->isActive());
+        QVERIFY(probe(camera).bCameraLost);
+        QCOMPARE(probe(camera).bOpened, 0);
+        QVERIFY(!probe(camera).reconnectTimer->isActive());
         SignalCount signals_(camera.get());
         LogCapture log;
 
@@ -272,9 +288,9 @@ private slots:
         // (A coarse Qt timer may fire up to 5 % early.)
         QVERIFY2(sinceRestart >= 2800 && sinceRestart <= 3800, qPrintable(QString::number(sinceRestart)));
         QCOMPARE(log.count(QStringLiteral("Reopening camera 3")), 1);
-        QVERIFY(waitUntil([&] { return !camera->reconnectFuture.isRunning(); }));
-        QVERIFY(!camera->bCameraLost);
-        QCOMPARE(camera->bOpened, 1);
+        QVERIFY(waitUntil([&] { return !probe(camera).reconnectFuture.isRunning(); }));
+        QVERIFY(!probe(camera).bCameraLost);
+        QCOMPARE(probe(camera).bOpened, 1);
         QCOMPARE(counters(kSerialA).grabbing, 1);
     }
 
@@ -297,14 +313,14 @@ private slots:
             reconnectTimeout(camera.get());
             QTest::qWait(50);
         }
-        QVERIFY(camera->reconnectFuture.isRunning());
-        camera->reconnectFuture.waitForFinished();
+        QVERIFY(probe(camera).reconnectFuture.isRunning());
+        probe(camera).reconnectFuture.waitForFinished();
 
         QCOMPARE(log.count(QStringLiteral("Reopening camera")), 1);
         QCOMPARE(openCalls(), 1);
         QCOMPARE(signals_.reconnects.load(), 1);
         QCOMPARE(counters(kSerialA).liveHandles, 1);
-        QVERIFY(!camera->bCameraLost);
+        QVERIFY(!probe(camera).bCameraLost);
     }
 
     // The reconnect task keeps the device lock from its attempt to the cleared
@@ -318,8 +334,8 @@ private slots:
         std::atomic<bool> lockedAtReconnect{false};
         std::atomic<bool> flagAtReconnect{false};
         signals_.onReconnect = [&] {
-            lockedAtReconnect = heldElsewhere(camera->deviceMutex);
-            flagAtReconnect = camera->bCameraLost.load();
+            lockedAtReconnect = heldElsewhere(probe(camera).deviceMutex);
+            flagAtReconnect = probe(camera).bCameraLost.load();
         };
         QVERIFY(unplug(camera.get(), kSerialA));
         QCOMPARE(VCC_AttachDevice(kSerialA.c_str()), 0);
@@ -327,7 +343,7 @@ private slots:
         QCOMPARE(signals_.reconnects.load(), 1);
         QVERIFY(lockedAtReconnect);
         QVERIFY(flagAtReconnect);
-        QVERIFY(!camera->bCameraLost);
+        QVERIFY(!probe(camera).bCameraLost);
     }
 
     // ---- the accepted-device count ----------------------------------------------------------
@@ -358,17 +374,17 @@ private slots:
         QCOMPARE(VCC_CallLogCountOf("MV_CC_CreateHandle", nullptr), 0);
         QCOMPARE(signals_.reconnects.load(), 0);
         QCOMPARE(signals_.losses.load(), 1);  // only the disconnect itself
-        QVERIFY(first->bCameraLost);
+        QVERIFY(probe(first).bCameraLost);
         QCOMPARE(log.count(QStringLiteral("Can not found camera")), 0);
 
         // The host lists again: three now, and the next attempt reopens.
         QCOMPARE(listCameras(), 3);
         reconnectAttempt(first.get());
         QCOMPARE(signals_.reconnects.load(), 1);
-        QVERIFY(!first->bCameraLost);
-        QCOMPARE(first->bOpened, 1);
+        QVERIFY(!probe(first).bCameraLost);
+        QCOMPARE(probe(first).bOpened, 1);
         QCOMPARE(counters(kSerialA).opened, 1);
-        QCOMPARE(second->bOpened, 1);
+        QCOMPARE(probe(second).bOpened, 1);
     }
 
     void deviceAbsentAtListingIsOpenedAfterTheNextListing()
@@ -378,7 +394,7 @@ private slots:
         QCOMPARE(VCC_DetachDevice(kSerialB.c_str()), 0);
         LogCapture log;
         auto camera = createCamera(2, kSerialB);
-        QVERIFY(camera->bCameraLost);
+        QVERIFY(probe(camera).bCameraLost);
         QVERIFY(log.indexOf(QtWarningMsg, QStringLiteral("Can not found camera 2 with SN")) >= 0);
         SignalCount signals_(camera.get());
 
@@ -387,13 +403,13 @@ private slots:
         reconnectAttempt(camera.get());
         QCOMPARE(log.count(QStringLiteral("Reopening camera 2")), 1);
         QCOMPARE(log.count(QStringLiteral("Can not found camera")), 0);
-        QVERIFY(camera->bCameraLost);
+        QVERIFY(probe(camera).bCameraLost);
 
         QCOMPARE(listCameras(), 2);
         reconnectAttempt(camera.get());
         QCOMPARE(signals_.reconnects.load(), 1);
-        QCOMPARE(camera->bOpened, 1);
-        QVERIFY(!camera->bCameraLost);
+        QCOMPARE(probe(camera).bOpened, 1);
+        QVERIFY(!probe(camera).bCameraLost);
     }
 
     // The count is right but another device took the place of this one.
@@ -413,7 +429,7 @@ private slots:
         QVERIFY(log.indexOf(QtWarningMsg, QString::fromStdString("Can not found camera 1 with SN " + kSerialA)) >= 0);
         QCOMPARE(signals_.losses.load(), 2);
         QCOMPARE(signals_.reconnects.load(), 0);
-        QVERIFY(camera->bCameraLost);
+        QVERIFY(probe(camera).bCameraLost);
         QCOMPARE(VCC_LiveHandleCount(), 0);
     }
 
@@ -438,14 +454,76 @@ private slots:
                  qPrintable(log.dump()));
         QCOMPARE(signals_.reconnects.load(), 0);
         QCOMPARE(log.count(QStringLiteral("Successfully reopening camera 1")), 0);
-        QVERIFY(camera->bCameraLost);
-        QCOMPARE(camera->bOpened, 0);
+        QVERIFY(probe(camera).bCameraLost);
+        QCOMPARE(probe(camera).bOpened, 0);
         QCOMPARE(counters(kSerialA).liveHandles, 0);
 
         reconnectAttempt(camera.get());
         QCOMPARE(signals_.reconnects.load(), 1);
-        QVERIFY(!camera->bCameraLost);
+        QVERIFY(!probe(camera).bCameraLost);
         QCOMPARE(counters(kSerialA).grabbing, 1);
+    }
+
+    // A restart, or a restore of an idle device, whose start is refused: one
+    // CameraLoss, the device released, and the next timeout brings it back.
+    void refusedStartIsALoss_data()
+    {
+        QTest::addColumn<bool>("restart");
+        QTest::newRow("restart") << true;
+        QTest::newRow("restore") << false;
+    }
+    void refusedStartIsALoss()
+    {
+        QFETCH(bool, restart);
+        QCOMPARE(addDevice(smallDevice(kSerialA)), 0);
+        auto camera = createCamera(1, kSerialA);
+        SignalCount signals_(camera.get());
+        VCC_FailNext("MV_CC_StartGrabbing", 1, static_cast<int>(MV_E_RESOURCE));
+        LogCapture log;
+        if (restart)
+            camera->restartCamera();
+        else
+            restore(camera.get());
+        QCOMPARE(signals_.losses.load(), 1);
+        QVERIFY(probe(camera).bCameraLost);
+        QCOMPARE(probe(camera).bOpened, 0);
+        QCOMPARE(counters(kSerialA).liveHandles, 0);
+        QVERIFY2(log.indexOf(QtWarningMsg, QStringLiteral("Camera 1 refused to start grabbing")) >= 0,
+                 qPrintable(log.dump()));
+
+        reconnectAttempt(camera.get());
+        QCOMPARE(signals_.reconnects.load(), 1);
+        QCOMPARE(counters(kSerialA).grabbing, 1);
+    }
+
+    // A restore on a device already grabbing starts nothing and loses nothing.
+    void restoreOfAGrabbingDeviceStartsNothing()
+    {
+        QCOMPARE(addDevice(smallDevice(kSerialA)), 0);
+        auto camera = createCamera(1, kSerialA);
+        restore(camera.get());
+        SignalCount signals_(camera.get());
+        VCC_CallLogClear();
+        restore(camera.get());
+        QCOMPARE(VCC_CallLogCountOf("MV_CC_StartGrabbing", nullptr), 0);
+        QCOMPARE(signals_.losses.load(), 0);
+        QCOMPARE(counters(kSerialA).grabbing, 1);
+    }
+
+    // The host's close of a lost camera ends its reconnect.
+    void closingALostCameraEndsItsReconnect()
+    {
+        QCOMPARE(addDevice(smallDevice(kSerialA)), 0);
+        auto camera = createCamera(1, kSerialA);
+        restore(camera.get());
+        QVERIFY(unplug(camera.get(), kSerialA));
+        camera->closeCamera();
+        QVERIFY(!probe(camera).bCameraLost);
+        QCOMPARE(VCC_AttachDevice(kSerialA.c_str()), 0);
+        VCC_CallLogClear();
+        reconnectAttempt(camera.get());
+        QCOMPARE(openCalls(), 0);
+        QCOMPARE(counters(kSerialA).opened, 0);
     }
 
     void reopenWhoseOpenFailsIsReportedAndRetried()
@@ -463,12 +541,12 @@ private slots:
         QVERIFY(log.indexOf(QtWarningMsg, QStringLiteral("Open camera 1 failed:")) >= 0);
         QCOMPARE(signals_.losses.load(), 2);
         QCOMPARE(signals_.reconnects.load(), 0);
-        QVERIFY(camera->bCameraLost);
+        QVERIFY(probe(camera).bCameraLost);
         QCOMPARE(VCC_LiveHandleCount(), 0);  // the handle of the failed open is released
 
         reconnectAttempt(camera.get());
         QCOMPARE(signals_.reconnects.load(), 1);
-        QVERIFY(!camera->bCameraLost);
+        QVERIFY(!probe(camera).bCameraLost);
         QCOMPARE(VCC_LiveHandleCount(), 1);
     }
 
@@ -487,7 +565,7 @@ private slots:
 
         reconnectTimeout(camera.get());
         QVERIFY(waitUntil([&] { return log.count(QStringLiteral("Reopening camera 1")) == 1; }));
-        QVERIFY(camera->reconnectFuture.isRunning());
+        QVERIFY(probe(camera).reconnectFuture.isRunning());
         QElapsedTimer clock;
         clock.start();
         camera.reset();
@@ -544,9 +622,9 @@ private slots:
         QCOMPARE(VCC_AttachDevice(kSerialA.c_str()), 0);
 
         camera->restartCamera();
-        QCOMPARE(camera->bOpened, 1);
-        QVERIFY(camera->bCameraLost);
-        void* const handle = camera->devHandle;
+        QCOMPARE(probe(camera).bOpened, 1);
+        QVERIFY(probe(camera).bCameraLost);
+        void* const handle = probe(camera).devHandle;
         VCC_CallLogClear();
         LogCapture log;
 
@@ -554,8 +632,8 @@ private slots:
         QCOMPARE(log.count(QStringLiteral("Reopening camera 1")), 1);
         QCOMPARE(log.count(QStringLiteral("Successfully reopening camera 1")), 1);
         QCOMPARE(signals_.reconnects.load(), 1);
-        QVERIFY(!camera->bCameraLost);
-        QVERIFY(camera->devHandle == handle);
+        QVERIFY(!probe(camera).bCameraLost);
+        QVERIFY(probe(camera).devHandle == handle);
         QCOMPARE(VCC_CallLogCountOf("MV_CC_CreateHandle", nullptr), 0);
         QCOMPARE(openCalls(), 0);
         QCOMPARE(VCC_CallLogCountOf("MV_CC_CloseDevice", nullptr), 0);

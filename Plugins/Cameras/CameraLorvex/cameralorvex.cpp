@@ -60,6 +60,8 @@ CameraLorvex::~CameraLorvex()
 
 void CameraLorvex::serialize(QJsonObject& json)
 {
+    // A reconnect's read-back writes the geometry and limits on a pool thread.
+    QMutexLocker geometry(&geometryMutex);
     writeParamsWrap(json);
 }
 
@@ -77,7 +79,12 @@ void CameraLorvex::deserialize(const QJsonObject& json)
                 QMutexLocker geometry(&geometryMutex);
                 channels = (bMonoSensor || !colorImage) ? 1 : 3;
             }
-            bringUpDevice(OpenFirst::No);
+            // A device already grabbing is only read back: a second start
+            // would be refused, and that refusal is no loss.
+            if (bGrabbing)
+                readBackGeometry();
+            else
+                bringUpOrLose(OpenFirst::No);
         }
     }
     reconnectTimer->start(3000);

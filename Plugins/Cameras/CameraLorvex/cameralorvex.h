@@ -14,6 +14,9 @@
 //   camerabase.cpp, paramwrap.cpp   the parameter panel and its JSON form
 //   platform/          readability probe and fault-guarded copy, per platform
 //
+// The host sees the interface and the panel; everything else is private.
+// Tests and benchmarks reach it through CameraLorvexProbe, the one friend.
+//
 // ---------------------------------------------------------------------------
 // Threads that touch a camera object
 //   H  the host's thread that created it: every interface call, the factory,
@@ -22,6 +25,40 @@
 //   E  the SDK's exception thread: ExceptionImageCallBack, emits CameraLoss.
 //   P  a thread of QThreadPool::globalInstance(): the reconnect task, emits
 //      CameraReconnect (and CameraLoss when a reopen fails).
+//
+// No wait that can close a circle. The SDK's stop, close and destroy wait for
+// a running callback of their handle. So no thread makes such a call while
+// the callback it waits for may be waiting for a lock that the caller, or the
+// host above it, holds:
+//   - the image callback waits for cameraMutex only while no stop is pending:
+//     every stop, close and destroy announces itself (stopsPending) before it
+//     calls the SDK, and a frame that finds cameraMutex busy meanwhile is
+//     dropped with a warning and counted (framesDroppedForStop), never waited
+//     for. The host may hold cameraMutex around any call that changes the
+//     camera, closeCamera and restartCamera included.
+//   - the exception callback never waits for deviceMutex without bound: a
+//     device operation that holds it takes the notice over (DeviceOperation).
+//   - nothing under deviceMutex waits for cameraMutex; code that may run under
+//     cameraMutex only tries deviceMutex (DeviceTryLock).
+//
+// Device states (deviceMutex; bCameraLost atomic for the timer's read):
+//
+//   state     bOpened bGrabbing bCameraLost  left by
+//   closed    0       0         0            open -> open; failed open -> lost
+//   open      1       0         0            start -> grabbing; refused start
+//                                            -> lost; close -> closed;
+//                                            notice -> lost
+//   grabbing  1       1         0            stop -> open; close -> closed;
+//                                            notice -> lost
+//   lost      0       0         1            reopen that grabs -> grabbing;
+//                                            host's close -> closed (final)
+//   closing   (a DeviceOperation::Ends::Closed in progress): a notice that
+//             comes meanwhile leaves the camera closed, not lost
+//
+// Every path that starts grabbing (restart, restore of a device that is not
+// grabbing, reopen) checks the start: a refused one closes the device and
+// makes the camera lost, retried at the next timeout. A restore on a device
+// already grabbing starts nothing.
 //
 // Locks, in the only order in which they may be nested (take left before right):
 //
@@ -71,8 +108,10 @@
 //   triggerCallback, lastFrameTime (CameraInterface), *trigParams
 //                                             H, I         cameraMutex
 //   frameFormat, convertParam                 H, I, P      geometryMutex
-//   lastFrameNum                              H, I, P      atomic (reset by
-//      the start, compared and advanced by I)
+//   lastFrameNum                              H, I, P      atomic (reset
+//      before the start, compared and advanced by I)
+//   bGrabbing                                 H, E, P      deviceMutex
+//   stopsPending, framesDroppedForStop        H, I, E, P   atomic
 //   devHandle, bOpened, bMonoSensor, pixelType        H, E, P  deviceMutex
 //      (I uses devHandle for the conversion only between start and stop, which
 //      the SDK orders against the close.)
@@ -160,13 +199,17 @@ public:
     // Enumerate with the acceptance filter into the process-wide table.
     static int EnumAcceptedDevices();
 
-    // The SDK's callbacks; `pUser` is the camera object.
-    static void MV_CC_CALL ImageCallBack(unsigned char* data, MV_FRAME_OUT_INFO_EX* info, void* user);
-    static void MV_CC_CALL ExceptionImageCallBack(unsigned int nMsgType, void* pUser);
-
     // Upper bound of exposure configurations: a count above it would ask for
     // more memory than a host can give and is refused with a warning.
     static constexpr int kMaxExposureCount = 4096;
+
+private:
+    // Tests and benchmarks reach the internals below through this probe only.
+    friend class CameraLorvexProbe;
+
+    // The SDK's callbacks; `pUser` is the camera object.
+    static void MV_CC_CALL ImageCallBack(unsigned char* data, MV_FRAME_OUT_INFO_EX* info, void* user);
+    static void MV_CC_CALL ExceptionImageCallBack(unsigned int nMsgType, void* pUser);
 
     // Device-life steps. Each expects deviceMutex held by the caller.
     void CameraOpen();
@@ -177,6 +220,7 @@ public:
     void CameraClose();
 
     // One reopen attempt of the reconnect task; expects deviceMutex held.
+    // Attempts nothing unless the camera is lost.
     bool CameraReopen();
 
     // Holds deviceMutex for one host or reconnect operation that may destroy
@@ -186,7 +230,11 @@ public:
     class DeviceOperation
     {
     public:
-        explicit DeviceOperation(CameraLorvex& camera);
+        // What the operation leaves: the host's close leaves the camera
+        // closed for good, whatever notice comes meanwhile; every other
+        // operation leaves it open or lost.
+        enum class Ends { OpenOrLost, Closed };
+        explicit DeviceOperation(CameraLorvex& camera, Ends ends = Ends::OpenOrLost);
         ~DeviceOperation();
         DeviceOperation(const DeviceOperation&) = delete;
         DeviceOperation& operator=(const DeviceOperation&) = delete;
@@ -196,13 +244,13 @@ public:
     private:
         void settleNotices(bool finishing);
         CameraLorvex& camera;
+        Ends ends;
     };
 
     // The reconnect timer's handler. A plain member, not a slot: the class
     // adds no methods of its own to its meta-object.
     void onReconnectTimer();
 
-private:
     // Runs a local event loop for `ms` milliseconds on the calling thread.
     static void pauseWithEvents(int ms);
     // Opens the device when asked, reads the geometry back and starts
@@ -215,6 +263,15 @@ private:
     void stopAndClose();
     // Marks the camera lost: CameraLoss, then the flag.
     void markLost();
+    // Brings the device up and makes a refused start a loss: the device is
+    // closed, the camera lost, and the reconnect tries again. Expects
+    // deviceMutex held.
+    void bringUpOrLose(OpenFirst open);
+    // Gives up an open device that would not grab: closed, then lost.
+    void loseRefusedStart();
+    // Takes cameraMutex for one frame; false when it is busy while a stop is
+    // pending, and the frame must then be dropped rather than waited for.
+    bool lockForFrame();
     // A disconnect notice left to a device operation: closes the handle it
     // was about, if that is still the open one, and marks the camera lost
     // unless it ended open.
@@ -232,12 +289,12 @@ private:
     static void registerLiveCamera(const CameraLorvex* camera);
     static void unregisterLiveCamera(const CameraLorvex* camera);
 
-public:
     // Own members, in this order.
     MV_CC_PIXEL_CONVERT_PARAM convertParam;
     void* devHandle = nullptr;
     int bMonoSensor = 0;
     int bOpened = 0;
+    bool bGrabbing = false;  // the last start succeeded and no stop came since
     std::atomic<unsigned int> lastFrameNum{0};
     CameraTrigParams* trigParams = nullptr;
     int pixelType = -1;
@@ -268,6 +325,12 @@ public:
         int channels = 1;
         bool convertColour = false;  // colour wanted and the sensor is not mono
     } frameFormat;
+
+    // SDK calls that wait for a running image callback (stop, close,
+    // destroy) in progress; see lockForFrame.
+    std::atomic<int> stopsPending{0};
+    // Frames dropped because the host held cameraMutex while a stop was pending.
+    std::atomic<unsigned long long> framesDroppedForStop{0};
 
     // Recycled image buffers for the frame path (locked by itself).
     FrameBufferPool framePool;

@@ -64,6 +64,49 @@ unsigned int clampedBytes(qint64 bytes)
                                                             : static_cast<unsigned int>(bytes);
 }
 
+// Announces an SDK call that waits for a running image callback, for as long
+// as the call runs: a frame waiting for the host's lock meanwhile gives up.
+class StopAnnouncement
+{
+public:
+    explicit StopAnnouncement(std::atomic<int>& pending) : pending(pending) { ++pending; }
+    ~StopAnnouncement() { --pending; }
+    StopAnnouncement(const StopAnnouncement&) = delete;
+    StopAnnouncement& operator=(const StopAnnouncement&) = delete;
+
+private:
+    std::atomic<int>& pending;
+};
+
+// One integer feature's current value; false, with a warning, when the device
+// refuses the read.
+bool readCurrent(void* handle, int cameraIndex, const char* key, int& value)
+{
+    MVCC_INTVALUE record;
+    std::memset(&record, 0, sizeof record);
+    const int status = MV_CC_GetIntValue(handle, key, &record);
+    if (status != MV_OK) {
+        qWarning() << "Camera" << cameraIndex << "read of" << key << "failed:" << status
+                   << "keeping the last image format";
+        return false;
+    }
+    value = static_cast<int>(record.nCurValue);
+    return true;
+}
+
+bool readFlag(void* handle, int cameraIndex, const char* key, bool& value)
+{
+    bool flag = false;
+    const int status = MV_CC_GetBoolValue(handle, key, &flag);
+    if (status != MV_OK) {
+        qWarning() << "Camera" << cameraIndex << "read of" << key << "failed:" << status
+                   << "keeping the last image format";
+        return false;
+    }
+    value = flag;
+    return true;
+}
+
 } // namespace
 
 void CameraLorvex::pauseWithEvents(int ms)
@@ -93,7 +136,6 @@ void CameraLorvex::CameraOpen()
     MV_CC_GetDeviceInfo(devHandle, &scratch);
 
     bOpened = 1;
-    ++openGeneration;
     qInfo() << "Open Camera" << cameraIndex << "success.";
 }
 
@@ -131,27 +173,57 @@ bool CameraLorvex::selectAndOpen()
         qCritical() << "Load configuration file(Lorvex.mfs) failed:" << status;
 
     deviceIndex = position;
+    // Counted before the exception callback is registered: a notice that
+    // comes during the rest of the open is about this handle, and the
+    // operation that settles it must know so.
+    ++openGeneration;
 
-    MV_CC_RegisterImageCallBackEx(devHandle, ImageCallBack, this);
-    MV_CC_RegisterExceptionCallBack(devHandle, ExceptionImageCallBack, this);
+    // A device without its callbacks would never deliver a frame nor report
+    // its loss: a refused registration is a failed open.
+    status = MV_CC_RegisterImageCallBackEx(devHandle, ImageCallBack, this);
+    if (status == MV_OK)
+        status = MV_CC_RegisterExceptionCallBack(devHandle, ExceptionImageCallBack, this);
+    if (status != MV_OK) {
+        qWarning().noquote() << "Camera" << cameraIndex << "callback registration failed:"
+                             << QString::number(status, 16);
+        {
+            StopAnnouncement stopping(stopsPending);
+            MV_CC_CloseDevice(devHandle);
+            MV_CC_DestroyHandle(devHandle);
+        }
+        devHandle = nullptr;
+        markLost();
+        return false;
+    }
     MV_CC_SetImageNodeNum(devHandle, kImageNodes);
     return true;
 }
 
 void CameraLorvex::readLimits()
 {
-    // Zeroed, so that a read that fails first stores zeros, not garbage; a
-    // later failed read leaves what the previous read of its kind stored.
-    MVCC_INTVALUE intValue;
-    MVCC_FLOATVALUE floatValue;
-    MVCC_STRINGVALUE stringValue;
-    std::memset(&intValue, 0, sizeof intValue);
-    std::memset(&floatValue, 0, sizeof floatValue);
-    std::memset(&stringValue, 0, sizeof stringValue);
+    // Every read into a record of its own: a refused read keeps the field's
+    // last good value (with a warning), never a neighbour's.
+    const auto refused = [this](const char* key, int status) {
+        if (status == MV_OK)
+            return false;
+        qWarning() << "Camera" << cameraIndex << "read of" << key << "failed:" << status << "keeping the last value";
+        return true;
+    };
+    const auto readInt = [&](const char* key, MVCC_INTVALUE& record) {
+        std::memset(&record, 0, sizeof record);
+        return !refused(key, MV_CC_GetIntValue(devHandle, key, &record));
+    };
+    const auto readFloat = [&](const char* key, MVCC_FLOATVALUE& record) {
+        std::memset(&record, 0, sizeof record);
+        return !refused(key, MV_CC_GetFloatValue(devHandle, key, &record));
+    };
 
-    MV_CC_GetStringValue(devHandle, "DeviceModelName", &stringValue);
-    const size_t modelLength = strnlen(stringValue.chCurValue, sizeof stringValue.chCurValue);
-    bMonoSensor = (modelLength > 0 && stringValue.chCurValue[modelLength - 1] == 'M') ? 1 : 0;
+    MVCC_STRINGVALUE model;
+    std::memset(&model, 0, sizeof model);
+    if (!refused("DeviceModelName", MV_CC_GetStringValue(devHandle, "DeviceModelName", &model))) {
+        const size_t modelLength = strnlen(model.chCurValue, sizeof model.chCurValue);
+        bMonoSensor = (modelLength > 0 && model.chCurValue[modelLength - 1] == 'M') ? 1 : 0;
+    }
     qInfo() << "bMonoSensor:" << bMonoSensor;
 
     MV_CC_SetEnumValue(devHandle, "ExposureAuto", 0);
@@ -160,13 +232,16 @@ void CameraLorvex::readLimits()
     // a reconnect may open the device on a pool thread.
     QMutexLocker geometry(&geometryMutex);
 
-    MV_CC_GetIntValue(devHandle, "WidthMax", &intValue);
-    sensorWidthMax = static_cast<int>(intValue.nCurValue);
-    MV_CC_GetIntValue(devHandle, "HeightMax", &intValue);
-    sensorHeightMax = static_cast<int>(intValue.nCurValue);
+    MVCC_INTVALUE intValue;
+    MVCC_FLOATVALUE floatValue;
+    if (readInt("WidthMax", intValue))
+        sensorWidthMax = static_cast<int>(intValue.nCurValue);
+    if (readInt("HeightMax", intValue))
+        sensorHeightMax = static_cast<int>(intValue.nCurValue);
 
     const auto readInfo = [&](const char* key, IntParamInfo& info) {
-        MV_CC_GetIntValue(devHandle, key, &intValue);
+        if (!readInt(key, intValue))
+            return;
         info.max = static_cast<int>(intValue.nMax);
         info.min = static_cast<int>(intValue.nMin);
         info.step = static_cast<int>(intValue.nInc);
@@ -176,18 +251,22 @@ void CameraLorvex::readLimits()
     readInfo("OffsetX", offsetXInfo);
     readInfo("OffsetY", offsetYInfo);
 
-    MV_CC_GetFloatValue(devHandle, "ExposureTime", &floatValue);
-    exposureMax = floatValue.fMax / 1000;
-    exposureMin = floatValue.fMin / 1000;
-    MV_CC_GetFloatValue(devHandle, "Gain", &floatValue);
-    gainLimits.max = truncatedTenths(floatValue.fMax);
-    gainLimits.min = truncatedTenths(floatValue.fMin);
-    MV_CC_GetFloatValue(devHandle, "Gamma", &floatValue);
-    gammaLimits.max = truncatedTenths(floatValue.fMax);
-    gammaLimits.min = truncatedTenths(floatValue.fMin);
+    if (readFloat("ExposureTime", floatValue)) {
+        exposureMax = floatValue.fMax / 1000;
+        exposureMin = floatValue.fMin / 1000;
+    }
+    const auto readTenths = [&](const char* key, IntParamLimits& limits) {
+        if (!readFloat(key, floatValue))
+            return;
+        limits.max = truncatedTenths(floatValue.fMax);
+        limits.min = truncatedTenths(floatValue.fMin);
+    };
+    readTenths("Gain", gainLimits);
+    readTenths("Gamma", gammaLimits);
 
     const auto readIntLimits = [&](const char* key, IntParamLimits& limits) {
-        MV_CC_GetIntValue(devHandle, key, &intValue);
+        if (!readInt(key, intValue))
+            return;
         limits.max = static_cast<int>(intValue.nMax);
         limits.min = static_cast<int>(intValue.nMin);
     };
@@ -221,20 +300,21 @@ void CameraLorvex::readBackGeometry()
     if (widthInfo.step == 0 || heightInfo.step == 0 || offsetXInfo.step == 0 || offsetYInfo.step == 0)
         return;
 
-    MVCC_INTVALUE value;
-    std::memset(&value, 0, sizeof value);
-    MV_CC_GetIntValue(devHandle, "Width", &value);
-    const int newWidth = static_cast<int>(value.nCurValue);
-    MV_CC_GetIntValue(devHandle, "Height", &value);
-    const int newHeight = static_cast<int>(value.nCurValue);
-    MV_CC_GetIntValue(devHandle, "OffsetX", &value);
-    const int newOffsetX = static_cast<int>(value.nCurValue);
-    MV_CC_GetIntValue(devHandle, "OffsetY", &value);
-    const int newOffsetY = static_cast<int>(value.nCurValue);
+    // All or nothing: a device busy for one read leaves the whole format as
+    // the last complete read-back left it, so that frames keep flowing.
+    int newWidth = 0;
+    int newHeight = 0;
+    int newOffsetX = 0;
+    int newOffsetY = 0;
     bool reverseX = false;
     bool reverseY = false;
-    MV_CC_GetBoolValue(devHandle, "ReverseX", &reverseX);
-    MV_CC_GetBoolValue(devHandle, "ReverseY", &reverseY);
+    if (!readCurrent(devHandle, cameraIndex, "Width", newWidth)
+        || !readCurrent(devHandle, cameraIndex, "Height", newHeight)
+        || !readCurrent(devHandle, cameraIndex, "OffsetX", newOffsetX)
+        || !readCurrent(devHandle, cameraIndex, "OffsetY", newOffsetY)
+        || !readFlag(devHandle, cameraIndex, "ReverseX", reverseX)
+        || !readFlag(devHandle, cameraIndex, "ReverseY", reverseY))
+        return;
 
     QMutexLocker geometry(&geometryMutex);
     width = newWidth;
@@ -272,14 +352,15 @@ bool CameraLorvex::CameraStart()
     if (!bOpened)
         return false;
     qInfo() << "CameraLorvex CameraStart";
-    const int status = MV_CC_StartGrabbing(devHandle);
-    if (status == MV_OK)
-        qInfo() << "CameraLorvex MV_CC_StartGrabbing: " << 0;
-    else
-        qWarning() << "CameraLorvex MV_CC_StartGrabbing: " << status;
-    // After the start returned: a frame that raced ahead of the reset is
-    // compared with the old number.
+    // Before the start: its first frame may arrive before the call returns.
     lastFrameNum = 0;
+    const int status = MV_CC_StartGrabbing(devHandle);
+    if (status == MV_OK) {
+        qInfo() << "CameraLorvex MV_CC_StartGrabbing: " << 0;
+        bGrabbing = true;
+    } else {
+        qWarning() << "CameraLorvex MV_CC_StartGrabbing: " << status;
+    }
     return status == MV_OK;
 }
 
@@ -288,7 +369,14 @@ void CameraLorvex::CameraStop()
     if (!bOpened)
         return;
     qInfo() << "CameraLorvex CameraStop";
-    const int status = MV_CC_StopGrabbing(devHandle);
+    int status = MV_OK;
+    {
+        StopAnnouncement stopping(stopsPending);
+        status = MV_CC_StopGrabbing(devHandle);
+    }
+    // A refused stop leaves the device grabbing; the close ends it anyway.
+    if (status == MV_OK)
+        bGrabbing = false;
     if (status == MV_OK)
         qInfo() << "CameraLorvex MV_CC_StopGrabbing: " << 0;
     else
@@ -304,16 +392,22 @@ void CameraLorvex::CameraClose()
 {
     if (!bOpened)
         return;
-    void* const handle = devHandle;
+    // The open count, not the handle's value: an SDK may give a new handle
+    // the address of one it destroyed.
+    const unsigned int generation = openGeneration;
     pauseWithEvents(kClosePauseMs);
     // A host slot run by the pause's event loop may have closed or reopened
     // the camera itself; never close a handle this call did not start with.
-    if (!bOpened || devHandle != handle)
+    if (!bOpened || openGeneration != generation)
         return;
-    MV_CC_CloseDevice(devHandle);
-    MV_CC_DestroyHandle(devHandle);
+    {
+        StopAnnouncement stopping(stopsPending);
+        MV_CC_CloseDevice(devHandle);
+        MV_CC_DestroyHandle(devHandle);
+    }
     devHandle = nullptr;
     bOpened = 0;
+    bGrabbing = false;
 }
 
 void CameraLorvex::stopAndClose()
@@ -330,15 +424,30 @@ bool CameraLorvex::bringUpDevice(OpenFirst open)
     return CameraStart();
 }
 
+void CameraLorvex::loseRefusedStart()
+{
+    qWarning() << "Camera" << cameraIndex << "refused to start grabbing; closed, retried later";
+    stopAndClose();
+    markLost();
+}
+
+void CameraLorvex::bringUpOrLose(OpenFirst open)
+{
+    if (!bringUpDevice(open) && bOpened)
+        loseRefusedStart();
+}
+
 void CameraLorvex::closeCamera()
 {
-    DeviceOperation operation(*this);
+    DeviceOperation operation(*this, DeviceOperation::Ends::Closed);
     stopAndClose();
+    // A close is final: a lost camera closed by its host is not reopened.
+    bCameraLost = false;
 }
 
 void CameraLorvex::restartCamera()
 {
     DeviceOperation operation(*this);
     stopAndClose();
-    bringUpDevice(OpenFirst::Yes);
+    bringUpOrLose(OpenFirst::Yes);
 }

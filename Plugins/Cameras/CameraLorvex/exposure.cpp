@@ -53,6 +53,8 @@ void CameraLorvex::setExposureValue(int index, float& value)
 {
     if (index < 0 || index >= exposureTimes.size())
         return;
+    // The limits are written by an open, which a reconnect runs on a pool thread.
+    QMutexLocker geometry(&geometryMutex);
     if (value < exposureMin)
         value = 30.0f;
     else if (value > exposureMax)

@@ -8,9 +8,11 @@
 #include <QLoggingCategory>
 #include <QMutexLocker>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <mutex>
 
 namespace {
 
@@ -22,13 +24,35 @@ bool debugEnabled()
     return QLoggingCategory::defaultCategory()->isDebugEnabled();
 }
 
+// How long a frame waits for a busy cameraMutex between two looks at the
+// pending stops.
+constexpr std::chrono::milliseconds kFrameLockStep(2);
+
 } // namespace
+
+bool CameraLorvex::lockForFrame()
+{
+    if (cameraMutex.try_lock())
+        return true;
+    while (stopsPending.load() == 0) {
+        if (cameraMutex.try_lock_for(kFrameLockStep))
+            return true;
+    }
+    return false;
+}
 
 void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_INFO_EX* info, void* user)
 {
     CameraLorvex* camera = static_cast<CameraLorvex*>(user);
-    QMutexLocker frame(camera->getMutex());
     const int cameraIndex = camera->cameraIndex;
+    // The stop that is pending waits for this callback; the host that holds
+    // the lock may be waiting for that stop.
+    if (!camera->lockForFrame()) {
+        ++camera->framesDroppedForStop;
+        qWarning() << "Camera" << cameraIndex << "frame dropped: the camera is stopping while its lock is held";
+        return;
+    }
+    std::unique_lock<QMutex> frame(camera->cameraMutex, std::adopt_lock);
 
     if (!info || !data || !lorvex::platform::isReadable(data)) {
         qWarning() << "Camera" << cameraIndex << "SDK callback invalid params.";
@@ -96,10 +120,9 @@ void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_IN
         convert.enDstPixelType = PixelType_Gvsp_RGB8_Packed;
         convert.pSrcData = data;
         convert.pDstBuffer = image.data;
-        // Never let the SDK read more than the frame holds, nor write more
-        // than the image holds.
-        if (convert.nSrcDataLen > info->nFrameLen)
-            convert.nSrcDataLen = info->nFrameLen;
+        // The frame's own length: a packed colour frame holds three bytes a
+        // pixel, a mosaic one; the SDK reads no more than the frame holds.
+        convert.nSrcDataLen = info->nFrameLen;
         convert.nDstBufferSize = static_cast<unsigned int>(imageBytes);
         const int status = MV_CC_ConvertPixelType(camera->devHandle, &convert);
         if (status != MV_OK) {

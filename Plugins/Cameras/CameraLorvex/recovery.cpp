@@ -105,7 +105,7 @@ void MV_CC_CALL CameraLorvex::ExceptionImageCallBack(unsigned int nMsgType, void
     camera->deviceMutex.unlock();
 }
 
-CameraLorvex::DeviceOperation::DeviceOperation(CameraLorvex& camera) : camera(camera)
+CameraLorvex::DeviceOperation::DeviceOperation(CameraLorvex& camera, Ends ends) : camera(camera), ends(ends)
 {
     camera.deviceMutex.lock();
     QMutexLocker loss(&camera.lossMutex);
@@ -134,8 +134,10 @@ void CameraLorvex::DeviceOperation::settleNotices(bool finishing)
             generation = camera.deferredGeneration;
         }
         // Still counted as an operation: a notice that comes meanwhile is
-        // deferred again rather than waiting for the lock.
-        camera.settleDeferredLoss(generation);
+        // deferred again rather than waiting for the lock. The host's close
+        // releases the device itself and leaves the camera closed.
+        if (ends == Ends::OpenOrLost)
+            camera.settleDeferredLoss(generation);
     }
 }
 
@@ -163,6 +165,9 @@ void CameraLorvex::reconnectTask()
     // Under the device lock from the attempt to the cleared flag: a disconnect
     // that comes meanwhile is settled after it and leaves the flag set.
     DeviceOperation operation(*this);
+    // Closed by its host since the timeout: a close is final.
+    if (!bCameraLost)
+        return;
     if (!CameraReopen())
         return;
     // A disconnect during the reopen: the device is gone again.
@@ -192,10 +197,11 @@ bool CameraLorvex::CameraReopen()
     if (!bOpened)
         return false;
     // A device that opens but will not grab would stay silent while the host
-    // believes it back: give it up and try again at the next timeout.
+    // believes it back: give it up, report the loss, try at the next timeout.
     if (!grabbing) {
         qWarning() << "Camera" << cameraIndex << "reopened but refused to start grabbing; closed, retried later";
         stopAndClose();
+        markLost();
         return false;
     }
     return true;
