@@ -110,6 +110,10 @@ void StreamPump::deliver(ArvBuffer* buffer)
     if (status != ARV_BUFFER_STATUS_SUCCESS && status != ARV_BUFFER_STATUS_MISSING_PACKETS
         && status != ARV_BUFFER_STATUS_TIMEOUT)
         return;
+    // Without its leader a buffer has no geometry: it counts as a lost frame.
+    if (arv_buffer_get_n_parts(buffer) < 1
+        || arv_buffer_get_part_data_type(buffer, 0) != ARV_BUFFER_PART_DATA_TYPE_2D_IMAGE)
+        return;
     const uint64_t blockId = arv_buffer_get_frame_id(buffer);
     uint64_t made = 1;
     if (started_) {

@@ -19,6 +19,7 @@ constexpr double kMicrosecondsPerSecond = 1e6;
 // mode; at a few kilohertz a trigger starts its frame within a line-scan
 // camera's read-out jitter.
 constexpr double kTriggerPollHz = 2000;
+constexpr guint32 kTriggerSourceSoftware = 1; // the simulator's TriggerSource entry "Software"
 
 guint32 readRegister(ArvFakeCamera* camera, guint32 address)
 {
@@ -134,6 +135,8 @@ void ServedCamera::announce()
     const double period = served_.device->framePeriodSeconds();
     arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_ACQUISITION_FRAME_PERIOD_US,
                                    guint32(period * kMicrosecondsPerSecond));
+    // The simulated devices take their triggers from software.
+    arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_TRIGGER_SOURCE, kTriggerSourceSoftware);
     arv_fake_camera_set_trigger_frequency(camera_, kTriggerPollHz);
 }
 
@@ -164,9 +167,11 @@ void ServedCamera::fillFrame(ArvBuffer* buffer)
     if (restart_.exchange(false))
         frameNum_ = 0;
     const uint32_t n = ++frameNum_;
-    size_t size = 0;
-    auto* data = static_cast<uint8_t*>(const_cast<void*>(arv_buffer_get_data(buffer, &size)));
-    if (data && pattern->frameLen() <= size)
+    // The buffer holds the simulator's payload for these registers (it checks
+    // that before filling); its received size is not set until it is sent.
+    size_t unused = 0;
+    auto* data = static_cast<uint8_t*>(const_cast<void*>(arv_buffer_get_data(buffer, &unused)));
+    if (data && pattern->frameLen() <= arv_fake_camera_get_payload(camera_))
         pattern->copyFrame(n, data);
 }
 
