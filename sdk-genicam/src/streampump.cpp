@@ -131,12 +131,14 @@ void StreamPump::deliver(ArvBuffer* buffer)
     if (counters_->freeRun)
         counters_->triggers += made; // in free run the device triggers itself
 
-    size_t size = 0;
-    const void* data = arv_buffer_get_image_data(buffer, &size);
     MV_FRAME_OUT_INFO_EX info;
     std::memset(&info, 0, sizeof info);
     info.nWidth = static_cast<unsigned short>(arv_buffer_get_image_width(buffer));
     info.nHeight = static_cast<unsigned short>(arv_buffer_get_image_height(buffer));
+    if (info.nWidth == 0 || info.nHeight == 0)
+        return; // its leader never came: no geometry, a lost frame
+    size_t size = 0;
+    const void* data = arv_buffer_get_image_data(buffer, &size);
     info.enPixelType = arv_buffer_get_image_pixel_format(buffer);
     info.nFrameNum = static_cast<unsigned>(frameNum_);
     const uint64_t ticks = arv_buffer_get_timestamp(buffer) / kNsPerTick;
