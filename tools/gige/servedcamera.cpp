@@ -83,6 +83,12 @@ std::string describeFormats(const std::vector<unsigned>& formats, std::string* w
 
 std::unique_ptr<ServedCamera> ServedCamera::start(const Served& s, std::string* why)
 {
+    // The serial number register of a GigE Vision camera holds 16 bytes.
+    constexpr size_t kMaxSerialLength = 15;
+    if (s.device->serial().size() > kMaxSerialLength) {
+        *why = "a GigE Vision serial number has at most 15 characters";
+        return nullptr;
+    }
     std::unique_ptr<ServedCamera> cam(new ServedCamera(s));
     vcc::Feature formats;
     s.device->read("PixelFormat", formats);
