@@ -1,6 +1,8 @@
 #include "streampump.h"
 
 #include "entry.h"
+#include "features.h"
+#include "pixelformat.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -36,6 +38,15 @@ std::shared_ptr<StreamPump> StreamPump::start(ArvDevice* device, unsigned nodes,
         *status = err(MV_E_GC_GENERIC);
         return nullptr;
     }
+    MVCC_INTVALUE width{}, height{};
+    MVCC_ENUMVALUE format{};
+    getInt(device, "Width", width);
+    getInt(device, "Height", height);
+    getEnum(device, "PixelFormat", format);
+    pump->width_ = width.nCurValue;
+    pump->height_ = height.nCurValue;
+    pump->pixelFormat_ = format.nCurValue;
+    pump->payload_ = size_t(payload);
     pump->stream_ = arv_device_create_stream(device, nullptr, nullptr, &error);
     if (!pump->stream_) {
         g_clear_error(&error);
@@ -110,10 +121,6 @@ void StreamPump::deliver(ArvBuffer* buffer)
     if (status != ARV_BUFFER_STATUS_SUCCESS && status != ARV_BUFFER_STATUS_MISSING_PACKETS
         && status != ARV_BUFFER_STATUS_TIMEOUT)
         return;
-    // Without its leader a buffer has no geometry: it counts as a lost frame.
-    if (arv_buffer_get_n_parts(buffer) < 1
-        || arv_buffer_get_part_data_type(buffer, 0) != ARV_BUFFER_PART_DATA_TYPE_2D_IMAGE)
-        return;
     const uint64_t blockId = arv_buffer_get_frame_id(buffer);
     uint64_t made = 1;
     if (started_) {
@@ -133,13 +140,27 @@ void StreamPump::deliver(ArvBuffer* buffer)
 
     MV_FRAME_OUT_INFO_EX info;
     std::memset(&info, 0, sizeof info);
-    info.nWidth = static_cast<unsigned short>(arv_buffer_get_image_width(buffer));
-    info.nHeight = static_cast<unsigned short>(arv_buffer_get_image_height(buffer));
-    if (info.nWidth == 0 || info.nHeight == 0)
-        return; // its leader never came: no geometry, a lost frame
     size_t size = 0;
-    const void* data = arv_buffer_get_image_data(buffer, &size);
-    info.enPixelType = arv_buffer_get_image_pixel_format(buffer);
+    const void* data = nullptr;
+    if (arv_buffer_get_n_parts(buffer) >= 1
+        && arv_buffer_get_part_data_type(buffer, 0) == ARV_BUFFER_PART_DATA_TYPE_2D_IMAGE) {
+        info.nWidth = static_cast<unsigned short>(arv_buffer_get_image_width(buffer));
+        info.nHeight = static_cast<unsigned short>(arv_buffer_get_image_height(buffer));
+        info.enPixelType = arv_buffer_get_image_pixel_format(buffer);
+        data = arv_buffer_get_image_data(buffer, &size);
+    }
+    if (info.nWidth == 0 || info.nHeight == 0) {
+        // A broken buffer may lack its leader: the session's geometry, over
+        // the whole buffer (what its missing packets held is not this frame's).
+        const size_t frameLen = size_t(width_) * height_ * vcc::bytesPerPixel(pixelFormat_);
+        if (status == ARV_BUFFER_STATUS_SUCCESS || frameLen == 0 || frameLen > payload_)
+            return;
+        info.nWidth = static_cast<unsigned short>(width_);
+        info.nHeight = static_cast<unsigned short>(height_);
+        info.enPixelType = pixelFormat_;
+        data = arv_buffer_get_data(buffer, &size);
+        size = frameLen;
+    }
     info.nFrameNum = static_cast<unsigned>(frameNum_);
     const uint64_t ticks = arv_buffer_get_timestamp(buffer) / kNsPerTick;
     info.nDevTimeStampHigh = static_cast<unsigned>(ticks >> 32);

@@ -49,6 +49,11 @@ private:
     ImageCallback cb_ = nullptr;
     void* user_ = nullptr;
 
+    // The session's geometry, read at the start: a buffer that misses its
+    // leader carries none of its own.
+    unsigned width_ = 0, height_ = 0, pixelFormat_ = 0;
+    size_t payload_ = 0;
+
     // Pump thread only.
     bool started_ = false;
     uint64_t lastBlockId_ = 0;
