@@ -20,6 +20,12 @@ constexpr double kMicrosecondsPerSecond = 1e6;
 // camera's read-out jitter.
 constexpr double kTriggerPollHz = 2000;
 constexpr guint32 kTriggerSourceSoftware = 1; // the simulator's TriggerSource entry "Software"
+// Stream packet size (GevSCPSPacketSize, stream channel 0): a standard
+// Ethernet frame on a network; on loopback, whose frames are 64 KiB, jumbo
+// packets, so a frame takes a sixth of the packets and the time.
+constexpr guint32 kStreamPacketSizeAddress = 0xd04;
+constexpr guint32 kNetworkPacketSize = 1400;
+constexpr guint32 kLoopbackPacketSize = 8192;
 
 guint32 readRegister(ArvFakeCamera* camera, guint32 address)
 {
@@ -105,6 +111,8 @@ std::unique_ptr<ServedCamera> ServedCamera::start(const Served& s, std::string* 
     g_object_set(cam->gv_, "gvsp-lost-ratio", s.lostPacketRatio, nullptr);
     cam->camera_ = arv_gv_fake_camera_get_fake_camera(cam->gv_);
     cam->announce();
+    // The picture for the starting geometry now, not on the first frame.
+    cam->pattern_ = vcc::Pattern::build(s.device->geometry(), *s.device);
     arv_fake_camera_set_fill_pattern(cam->camera_, &ServedCamera::fill, cam.get());
     return cam;
 }
@@ -141,6 +149,9 @@ void ServedCamera::announce()
     const double period = served_.device->framePeriodSeconds();
     arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_ACQUISITION_FRAME_PERIOD_US,
                                    guint32(period * kMicrosecondsPerSecond));
+    const bool loopback = served_.address.rfind("127.", 0) == 0;
+    arv_fake_camera_write_register(camera_, kStreamPacketSizeAddress,
+                                   loopback ? kLoopbackPacketSize : kNetworkPacketSize);
     // The simulated devices take their triggers from software.
     arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_TRIGGER_SOURCE, kTriggerSourceSoftware);
     arv_fake_camera_set_trigger_frequency(camera_, kTriggerPollHz);
