@@ -82,13 +82,16 @@ MV_CC_API int MV_CC_CALL MV_CC_TriggerSoftwareExecute(void* handle)
     return onOpenHandle(handle, [](Handle& h) {
         if (!h.pump || h.counters->freeRun)
             return err(MV_E_CALLORDER);
+        // Counted before the command: its frame may reach the callback
+        // before the command's acknowledgement reaches us.
+        ++h.counters->triggers;
         GError* error = nullptr;
         arv_device_execute_command(h.device, "TriggerSoftware", &error);
         if (error) {
             g_clear_error(&error);
+            --h.counters->triggers;
             return err(MV_E_GC_GENERIC);
         }
-        ++h.counters->triggers;
         return MV_OK;
     });
 }

@@ -2,12 +2,14 @@
 // loopback addresses: it lists the cameras its maker filter accepts, captures
 // on software triggers with the products numbered right, and a pulled cable
 // gives CameraLoss, then CameraReconnect once the camera is back.
-#include "wirefixture.h"
+#include "wirechart.h"
 
 #include "cameralorvex.h"
+#include "convert.h"
 #include "triggertypes.h"
 
 #include <QDir>
+#include <QJsonDocument>
 #include <QMutexLocker>
 
 #include <atomic>
@@ -28,6 +30,10 @@ const WireDevice kCamera{QStringLiteral("WIRE1024M11"), QStringLiteral("LX-LS102
 // A simulator entry by its serial number: the plug-in must not list it.
 const WireDevice kSimulatorEntry{QStringLiteral("VirWIRE0012"), QStringLiteral("LX-LS1024-GM"), 1024, 64,
                                  {QStringLiteral("Mono8")}, 12800, QStringLiteral("127.0.0.2")};
+
+// The colour camera of the stored demo settings (colour on), at their geometry.
+const WireDevice kColour{QStringLiteral("WIRE2048C21"), QStringLiteral("LX-LS2048-GC"), 2048, 1000,
+                         {QStringLiteral("BayerRG8"), QStringLiteral("Mono8")}, 50000, QStringLiteral("127.0.0.1")};
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs)
 {
@@ -125,6 +131,58 @@ private slots:
         for (int p : products)
             got += QString::number(p) + QLatin1Char(' ');
         QVERIFY2(products == (std::vector<int>{1, 2, 3, 4, 5}), qPrintable(got));
+    }
+
+    // The chart's colours arrive as colours: the plug-in converts the Bayer
+    // frame it receives over the wire, and the picture is the chart's.
+    void colourFrameEqualsTheChart()
+    {
+        QFile stored(qEnvironmentVariable("LORVEX_SOURCE_DIR")
+                     + QStringLiteral("/sdk/share/demo-settings/ZQ2048C0002.json"));
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        const QJsonObject settings = QJsonDocument::fromJson(stored.readAll()).object();
+        Simulator sim({kColour});
+        QVERIFY(sim.start());
+        QVERIFY(findDevice(kColour.serial));
+        auto camera = createListed(3, kColour.serial);
+        QCOMPARE(camera->bOpened, 1);
+        camera->deserialize(settings);
+        std::mutex mu;
+        std::vector<cv::Mat> images;
+        QObject::connect(
+            camera.get(), &CameraInterface::captureCompleted, camera.get(),
+            [&](ImageProcessData data) {
+                std::lock_guard<std::mutex> lk(mu);
+                images.push_back(data.image.clone());
+            },
+            Qt::DirectConnection);
+        CameraTrigParams trigger;
+        trigger.triggerType = lorvex::trigger::kSoftware;
+        {
+            QMutexLocker frames(camera->getMutex());
+            camera->setTrigParams(&trigger);
+            camera->isRunning = true;
+            camera->softTrigger(1, 1, [] {});
+        }
+        QVERIFY(waitUntil([&] { std::lock_guard<std::mutex> lk(mu); return !images.empty(); }, kFrameTimeoutMs));
+        std::lock_guard<std::mutex> lk(mu);
+        const cv::Mat& got = images.front();
+        QCOMPARE(got.type(), CV_8UC3);
+        std::vector<unsigned char> bayer = chartFrame(kColour, PixelType_Gvsp_BayerRG8, 1);
+        cv::Mat want(kColour.height, kColour.width, CV_8UC3);
+        MV_CC_PIXEL_CONVERT_PARAM p{};
+        p.nWidth = static_cast<unsigned short>(kColour.width);
+        p.nHeight = static_cast<unsigned short>(kColour.height);
+        p.enSrcPixelType = PixelType_Gvsp_BayerRG8;
+        p.pSrcData = bayer.data();
+        p.nSrcDataLen = static_cast<unsigned>(bayer.size());
+        p.enDstPixelType = PixelType_Gvsp_RGB8_Packed;
+        p.pDstBuffer = want.data;
+        p.nDstBufferSize = static_cast<unsigned>(want.total() * want.elemSize());
+        QCOMPARE(vcc::convertPixels(p), MV_OK);
+        QCOMPARE(got.rows, want.rows);
+        QCOMPARE(got.cols, want.cols);
+        QCOMPARE(cv::norm(got, want, cv::NORM_INF), 0.0);
     }
 
     void pulledCableGivesLossThenReconnect()

@@ -5,11 +5,7 @@
 // Aravis (GLib) first: Qt's "signals" keyword would break GLib's headers.
 #include <arv.h>
 
-#include "wirefixture.h"
-
-#include "device.h"
-#include "devicefile.h"
-#include "pattern.h"
+#include "wirechart.h"
 
 #include <memory>
 
@@ -51,21 +47,6 @@ struct Opened {
         }
     }
 };
-
-// The picture the virtual devices show for this device and frame number.
-std::vector<unsigned char> chartFrame(const WireDevice& d, unsigned pixelFormat, uint32_t frameNum)
-{
-    std::vector<std::shared_ptr<vcc::Device>> devices;
-    const QByteArray json = QStringLiteral("{\"devices\": [%1]}").arg(d.json()).toUtf8();
-    if (vcc::parseDeviceJson(json.toStdString(), "wire", devices) != MV_OK || devices.empty())
-        return {};
-    vcc::Geometry g = devices[0]->geometry();
-    g.pixelFormat = pixelFormat;
-    auto pattern = vcc::Pattern::build(g, *devices[0]);
-    std::vector<unsigned char> out(pattern->frameLen());
-    pattern->copyFrame(frameNum, out.data());
-    return out;
-}
 
 } // namespace
 
