@@ -3,6 +3,8 @@
 #include "featurefile.h"
 #include "features.h"
 
+#include <string>
+
 using namespace gcc;
 
 extern "C" {

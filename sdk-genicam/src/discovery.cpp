@@ -2,6 +2,7 @@
 
 #include "entry.h"
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>

@@ -3,6 +3,7 @@
 #include "entry.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 namespace gcc {

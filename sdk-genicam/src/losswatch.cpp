@@ -1,7 +1,5 @@
 #include "losswatch.h"
 
-#include <cstdio>
-
 namespace gcc {
 
 namespace {
