@@ -60,6 +60,8 @@ typedef struct {
     unsigned char chManufacturerName[32];
     unsigned char chModelName[32];
     unsigned char chSerialNumber[64];
+    unsigned char chUserDefinedName[16];
+    unsigned int nCurrentIp; /* IPv4 address, most significant byte first */
 } MV_GIGE_DEVICE_INFO;
 
 typedef struct {
@@ -67,6 +69,7 @@ typedef struct {
     unsigned char chModelName[64];
     unsigned char chManufacturerName[64];
     unsigned char chSerialNumber[64];
+    unsigned char chUserDefinedName[64];
 } MV_USB3_DEVICE_INFO;
 
 typedef struct {

@@ -1,0 +1,31 @@
+// Typed feature access by GenICam name, with the standard fallbacks for
+// cameras that name a feature the older way.
+#pragma once
+
+#include "MVCameraControl.h"
+
+#include <arv.h>
+
+#include <string>
+
+namespace gcc {
+
+// The node for `name`, or for its older name when the camera lacks the
+// current one (ExposureTime -> ExposureTimeAbs, Gain -> GainRaw, WidthMax ->
+// SensorWidth, ...); null when the camera has neither.
+ArvGcNode* findFeature(ArvDevice* device, const char* name);
+
+// Each returns MV_OK, MV_E_GC_GENERIC (no such feature, wrong type, the
+// camera refused), MV_E_GC_RANGE (outside the limits or the list) or
+// MV_E_GC_ACCESS (not writable).
+int getInt(ArvDevice* device, const char* name, MVCC_INTVALUE& out);
+int getFloat(ArvDevice* device, const char* name, MVCC_FLOATVALUE& out);
+int getBool(ArvDevice* device, const char* name, bool& out);
+int getString(ArvDevice* device, const char* name, MVCC_STRINGVALUE& out);
+int getEnum(ArvDevice* device, const char* name, MVCC_ENUMVALUE& out);
+int setEnum(ArvDevice* device, const char* name, unsigned value);
+int setFloat(ArvDevice* device, const char* name, double value);
+// Any type, from text as a feature file writes it (enumerations by entry name).
+int setFromText(ArvDevice* device, const char* name, const std::string& text);
+
+} // namespace gcc

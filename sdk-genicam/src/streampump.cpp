@@ -1,0 +1,214 @@
+#include "streampump.h"
+
+#include "entry.h"
+#include "features.h"
+#include "pixelformat.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace gcc {
+
+namespace {
+
+constexpr guint64 kPopTimeoutUs = 50000;  // how soon the thread notices a stop
+constexpr uint64_t kBlockIdWrap = 65535;  // 16-bit block ids run 1..65535; 0 is never used
+constexpr uint64_t kNsPerTick = 10;       // device ticks are 100 MHz
+
+bool resendWanted()
+{
+    const char* v = std::getenv(StreamPump::kResendEnv);
+    return !(v && std::strcmp(v, "0") == 0);
+}
+
+} // namespace
+
+std::shared_ptr<StreamPump> StreamPump::start(ArvDevice* device, unsigned nodes, std::shared_ptr<Counters> counters,
+                                              ImageCallback cb, void* user, int* status)
+{
+    GError* error = nullptr;
+    auto pump = std::make_shared<StreamPump>();
+    pump->counters_ = std::move(counters);
+    pump->cb_ = cb;
+    pump->user_ = user;
+    const gint64 payload = arv_device_get_integer_feature_value(device, "PayloadSize", &error);
+    if (error || payload <= 0) {
+        g_clear_error(&error);
+        *status = err(MV_E_GC_GENERIC);
+        return nullptr;
+    }
+    MVCC_INTVALUE width{}, height{};
+    MVCC_ENUMVALUE format{};
+    getInt(device, "Width", width);
+    getInt(device, "Height", height);
+    getEnum(device, "PixelFormat", format);
+    pump->width_ = width.nCurValue;
+    pump->height_ = height.nCurValue;
+    pump->pixelFormat_ = format.nCurValue;
+    pump->payload_ = size_t(payload);
+    pump->stream_ = arv_device_create_stream(device, nullptr, nullptr, &error);
+    if (!pump->stream_) {
+        g_clear_error(&error);
+        *status = err(MV_E_RESOURCE);
+        return nullptr;
+    }
+    if (ARV_IS_GV_STREAM(pump->stream_) && !resendWanted())
+        g_object_set(pump->stream_, "packet-resend", ARV_GV_STREAM_PACKET_RESEND_NEVER, nullptr);
+    for (unsigned i = 0; i < nodes; ++i)
+        arv_stream_push_buffer(pump->stream_, arv_buffer_new(size_t(payload), nullptr));
+    pump->device_ = ARV_DEVICE(g_object_ref(device));
+    arv_device_set_string_feature_value(device, "AcquisitionMode", "Continuous", &error);
+    g_clear_error(&error); // a camera without the feature acquires continuously
+    arv_device_execute_command(device, "AcquisitionStart", &error);
+    if (error) {
+        g_clear_error(&error);
+        pump->finish();
+        *status = err(MV_E_CALLORDER);
+        return nullptr;
+    }
+    std::thread([pump] { pump->run(); }).detach();
+    *status = MV_OK;
+    return pump;
+}
+
+void StreamPump::stop()
+{
+    std::unique_lock<std::mutex> lk(mu_);
+    stopping_ = true;
+    if (thread_ == std::this_thread::get_id())
+        return;
+    done_.wait(lk, [this] { return finished_; });
+}
+
+void StreamPump::clear()
+{
+    // Aravis's queues take pops and pushes from any thread; the lock keeps
+    // the stream from ending meanwhile.
+    std::lock_guard<std::mutex> lk(mu_);
+    if (!stream_)
+        return;
+    while (ArvBuffer* b = arv_stream_try_pop_buffer(stream_))
+        arv_stream_push_buffer(stream_, b);
+}
+
+void StreamPump::run()
+{
+    {
+        std::lock_guard<std::mutex> lk(mu_);
+        thread_ = std::this_thread::get_id();
+    }
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lk(mu_);
+            if (stopping_)
+                break;
+        }
+        ArvBuffer* buffer = arv_stream_timeout_pop_buffer(stream_, kPopTimeoutUs);
+        if (!buffer)
+            continue;
+        deliver(buffer);
+        arv_stream_push_buffer(stream_, buffer);
+    }
+    finish();
+}
+
+void StreamPump::deliver(ArvBuffer* buffer)
+{
+    const ArvBufferStatus status = arv_buffer_get_status(buffer);
+    // A frame that arrived, whole or with packets missing, is delivered; one
+    // that never filled leaves a gap in the numbers.
+    if (status != ARV_BUFFER_STATUS_SUCCESS && status != ARV_BUFFER_STATUS_MISSING_PACKETS
+        && status != ARV_BUFFER_STATUS_TIMEOUT)
+        return;
+    const uint64_t blockId = arv_buffer_get_frame_id(buffer);
+    uint64_t made = 1;
+    if (started_) {
+        if (blockId > lastBlockId_)
+            made = blockId - lastBlockId_;
+        else if (lastBlockId_ - blockId > kBlockIdWrap / 2)
+            made = blockId + kBlockIdWrap - lastBlockId_; // wrapped past 65535 to 1
+        else
+            return; // an old block arriving late: already counted as lost
+    }
+    started_ = true;
+    lastBlockId_ = blockId;
+    frameNum_ += made;
+    counters_->framesMade += made;
+    if (counters_->freeRun)
+        counters_->triggers += made; // in free run the device triggers itself
+
+    MV_FRAME_OUT_INFO_EX info;
+    std::memset(&info, 0, sizeof info);
+    size_t size = 0;
+    const void* data = nullptr;
+    if (arv_buffer_get_n_parts(buffer) >= 1
+        && arv_buffer_get_part_data_type(buffer, 0) == ARV_BUFFER_PART_DATA_TYPE_2D_IMAGE) {
+        info.nWidth = static_cast<unsigned short>(arv_buffer_get_image_width(buffer));
+        info.nHeight = static_cast<unsigned short>(arv_buffer_get_image_height(buffer));
+        info.enPixelType = arv_buffer_get_image_pixel_format(buffer);
+        data = arv_buffer_get_image_data(buffer, &size);
+    }
+    if (info.nWidth == 0 || info.nHeight == 0) {
+        // A broken buffer may lack its leader: the session's geometry, over
+        // the whole buffer (what its missing packets held is not this frame's).
+        const size_t frameLen = size_t(width_) * height_ * vcc::bytesPerPixel(pixelFormat_);
+        if (status == ARV_BUFFER_STATUS_SUCCESS || frameLen == 0 || frameLen > payload_)
+            return;
+        info.nWidth = static_cast<unsigned short>(width_);
+        info.nHeight = static_cast<unsigned short>(height_);
+        info.enPixelType = pixelFormat_;
+        data = arv_buffer_get_data(buffer, &size);
+        size = frameLen;
+    }
+    info.nFrameNum = static_cast<unsigned>(frameNum_);
+    const uint64_t ticks = arv_buffer_get_timestamp(buffer) / kNsPerTick;
+    info.nDevTimeStampHigh = static_cast<unsigned>(ticks >> 32);
+    info.nDevTimeStampLow = static_cast<unsigned>(ticks);
+    info.nHostTimeStamp = static_cast<int64_t>(arv_buffer_get_system_timestamp(buffer) / 1000000);
+    info.nFrameLen = static_cast<unsigned>(size);
+    info.nFrameCounter = static_cast<unsigned>(counters_->framesMade.load());
+    info.nTriggerIndex = static_cast<unsigned>(counters_->triggers.load());
+    info.nLostPacket = status == ARV_BUFFER_STATUS_SUCCESS ? 0 : takeLostPackets(buffer);
+    if (!data || !cb_)
+        return;
+    {
+        std::lock_guard<std::mutex> lk(mu_);
+        if (stopping_)
+            return;
+    }
+    cb_(static_cast<unsigned char*>(const_cast<void*>(data)), &info, user_);
+}
+
+// Aravis counts missing packets per stream, not per buffer: a buffer that is
+// not whole takes the packets counted since the last such buffer, at least one.
+unsigned StreamPump::takeLostPackets(ArvBuffer*)
+{
+    guint64 resent = 0, missing = 0;
+    if (ARV_IS_GV_STREAM(stream_))
+        arv_gv_stream_get_statistics(ARV_GV_STREAM(stream_), &resent, &missing);
+    const uint64_t fresh = missing > missingAccounted_ ? missing - missingAccounted_ : 0;
+    missingAccounted_ = std::max<uint64_t>(missingAccounted_, missing);
+    return static_cast<unsigned>(std::max<uint64_t>(1, fresh));
+}
+
+void StreamPump::finish()
+{
+    if (device_ && !counters_->lost) {
+        GError* error = nullptr;
+        arv_device_execute_command(device_, "AcquisitionStop", &error);
+        g_clear_error(&error);
+    }
+    ArvStream* stream = nullptr;
+    {
+        std::lock_guard<std::mutex> lk(mu_);
+        std::swap(stream, stream_);
+    }
+    g_clear_object(&stream);
+    g_clear_object(&device_);
+    std::lock_guard<std::mutex> lk(mu_);
+    finished_ = true;
+    done_.notify_all();
+}
+
+} // namespace gcc

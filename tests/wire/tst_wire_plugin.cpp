@@ -1,0 +1,217 @@
+// The unchanged plug-in over the SDK for real cameras, against lorvexgige on
+// loopback addresses: it lists the cameras its maker filter accepts, captures
+// on software triggers with the products numbered right, and a pulled cable
+// gives CameraLoss, then CameraReconnect once the camera is back.
+#include "wirechart.h"
+
+#include "cameralorvex.h"
+#include "convert.h"
+#include "triggertypes.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QMutexLocker>
+
+#include <atomic>
+#include <memory>
+
+using namespace wire;
+
+namespace {
+
+constexpr int kFrameTimeoutMs = 5000;
+// Heartbeat time-out and retries (about 5.5 s here), with a margin for load.
+constexpr int kLossTimeoutMs = 15000;
+// One reconnect interval of the plug-in (3 s), the open, and a margin.
+constexpr int kReconnectTimeoutMs = 15000;
+
+const WireDevice kCamera{QStringLiteral("WIRE1024M11"), QStringLiteral("LX-LS1024-GM"), 1024, 64,
+                         {QStringLiteral("Mono8")}, 12800, QStringLiteral("127.0.0.1")};
+// A simulator entry by its serial number: the plug-in must not list it.
+const WireDevice kSimulatorEntry{QStringLiteral("VirWIRE0012"), QStringLiteral("LX-LS1024-GM"), 1024, 64,
+                                 {QStringLiteral("Mono8")}, 12800, QStringLiteral("127.0.0.2")};
+
+// The colour camera of the stored demo settings (colour on), at their geometry.
+const WireDevice kColour{QStringLiteral("WIRE2048C21"), QStringLiteral("LX-LS2048-GC"), 2048, 1000,
+                         {QStringLiteral("BayerRG8"), QStringLiteral("Mono8")}, 50000, QStringLiteral("127.0.0.1")};
+
+bool waitUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+std::unique_ptr<CameraLorvex> createListed(int cameraIndex, const QString& serial)
+{
+    CameraLorvex root;
+    int count = 0;
+    root.getCameraList(count);
+    return std::unique_ptr<CameraLorvex>(static_cast<CameraLorvex*>(root.createCamera(cameraIndex, serial, 0)));
+}
+
+} // namespace
+
+class TestWirePlugin : public QObject {
+    Q_OBJECT
+
+    // The feature file the plug-in loads at every open: what a simulated
+    // camera takes of the shipped one, waiting for the host's triggers.
+    QTemporaryDir features;
+
+private slots:
+    void initTestCase()
+    {
+        WIRE_REQUIRE_NAMESPACE();
+        QFile f(QDir(features.path()).filePath(QStringLiteral("Lorvex.mfs")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("TriggerMode = On\nOffsetX = 0\nOffsetY = 0\n");
+        f.close();
+        qputenv("VCC_FEATURE_DIR", features.path().toLocal8Bit());
+    }
+
+    void listsOnlyAcceptedCameras()
+    {
+        Simulator sim({kCamera, kSimulatorEntry});
+        QVERIFY(sim.start());
+        QVERIFY(findDevice(kSimulatorEntry.serial)); // on the wire, but not offered
+        CameraLorvex root;
+        int count = 0;
+        const QStringList listed = root.getCameraList(count).toList();
+        QCOMPARE(count, 1);
+        const QString names = listed.join(QLatin1Char(' '));
+        QVERIFY2(names.contains(kCamera.serial) && !names.contains(kSimulatorEntry.serial), qPrintable(names));
+    }
+
+    void triggeredProductsAreNumberedRight()
+    {
+        Simulator sim({kCamera});
+        QVERIFY(sim.start());
+        QVERIFY(findDevice(kCamera.serial));
+        auto camera = createListed(1, kCamera.serial);
+        QCOMPARE(camera->bOpened, 1);
+        std::mutex mu;
+        std::vector<int> products;
+        QObject::connect(
+            camera.get(), &CameraInterface::captureCompleted, camera.get(),
+            [&](ImageProcessData data) {
+                std::lock_guard<std::mutex> lk(mu);
+                products.push_back(data.productId);
+            },
+            Qt::DirectConnection);
+        QJsonObject json;
+        camera->serialize(json);
+        camera->deserialize(json);
+        CameraTrigParams trigger;
+        trigger.triggerType = lorvex::trigger::kSoftware;
+        {
+            QMutexLocker frames(camera->getMutex());
+            camera->setTrigParams(&trigger);
+            camera->isRunning = true;
+        }
+        constexpr int kProducts = 5;
+        for (int product = 1; product <= kProducts; ++product) {
+            {
+                QMutexLocker frames(camera->getMutex());
+                camera->softTrigger(product, 1, [] {});
+            }
+            QVERIFY2(waitUntil([&] { std::lock_guard<std::mutex> lk(mu); return products.size() >= size_t(product); },
+                               kFrameTimeoutMs),
+                     qPrintable(QStringLiteral("product %1").arg(product)));
+        }
+        QTest::qWait(300); // no frame beyond the triggers
+        std::lock_guard<std::mutex> lk(mu);
+        QString got;
+        for (int p : products)
+            got += QString::number(p) + QLatin1Char(' ');
+        QVERIFY2(products == (std::vector<int>{1, 2, 3, 4, 5}), qPrintable(got));
+    }
+
+    // The chart's colours arrive as colours: the plug-in converts the Bayer
+    // frame it receives over the wire, and the picture is the chart's.
+    void colourFrameEqualsTheChart()
+    {
+        QFile stored(qEnvironmentVariable("LORVEX_SOURCE_DIR")
+                     + QStringLiteral("/sdk/share/demo-settings/ZQ2048C0002.json"));
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        const QJsonObject settings = QJsonDocument::fromJson(stored.readAll()).object();
+        Simulator sim({kColour});
+        QVERIFY(sim.start());
+        QVERIFY(findDevice(kColour.serial));
+        auto camera = createListed(3, kColour.serial);
+        QCOMPARE(camera->bOpened, 1);
+        camera->deserialize(settings);
+        std::mutex mu;
+        std::vector<cv::Mat> images;
+        QObject::connect(
+            camera.get(), &CameraInterface::captureCompleted, camera.get(),
+            [&](ImageProcessData data) {
+                std::lock_guard<std::mutex> lk(mu);
+                images.push_back(data.image.clone());
+            },
+            Qt::DirectConnection);
+        CameraTrigParams trigger;
+        trigger.triggerType = lorvex::trigger::kSoftware;
+        {
+            QMutexLocker frames(camera->getMutex());
+            camera->setTrigParams(&trigger);
+            camera->isRunning = true;
+            camera->softTrigger(1, 1, [] {});
+        }
+        QVERIFY(waitUntil([&] { std::lock_guard<std::mutex> lk(mu); return !images.empty(); }, kFrameTimeoutMs));
+        std::lock_guard<std::mutex> lk(mu);
+        const cv::Mat& got = images.front();
+        QCOMPARE(got.type(), CV_8UC3);
+        std::vector<unsigned char> bayer = chartFrame(kColour, PixelType_Gvsp_BayerRG8, 1);
+        cv::Mat want(kColour.height, kColour.width, CV_8UC3);
+        MV_CC_PIXEL_CONVERT_PARAM p{};
+        p.nWidth = static_cast<unsigned short>(kColour.width);
+        p.nHeight = static_cast<unsigned short>(kColour.height);
+        p.enSrcPixelType = PixelType_Gvsp_BayerRG8;
+        p.pSrcData = bayer.data();
+        p.nSrcDataLen = static_cast<unsigned>(bayer.size());
+        p.enDstPixelType = PixelType_Gvsp_RGB8_Packed;
+        p.pDstBuffer = want.data;
+        p.nDstBufferSize = static_cast<unsigned>(want.total() * want.elemSize());
+        QCOMPARE(vcc::convertPixels(p), MV_OK);
+        QCOMPARE(got.rows, want.rows);
+        QCOMPARE(got.cols, want.cols);
+        QCOMPARE(cv::norm(got, want, cv::NORM_INF), 0.0);
+    }
+
+    void pulledCableGivesLossThenReconnect()
+    {
+        Simulator sim({kCamera});
+        QVERIFY(sim.start());
+        QVERIFY(findDevice(kCamera.serial));
+        auto camera = createListed(2, kCamera.serial);
+        QCOMPARE(camera->bOpened, 1);
+        QJsonObject json;
+        camera->serialize(json);
+        camera->deserialize(json); // the host's restore starts the reconnect timer
+        std::atomic<int> losses{0}, reconnects{0};
+        QObject::connect(camera.get(), &CameraInterface::CameraLoss, camera.get(), [&] { ++losses; },
+                         Qt::DirectConnection);
+        QObject::connect(camera.get(), &CameraInterface::CameraReconnect, camera.get(), [&] { ++reconnects; },
+                         Qt::DirectConnection);
+
+        sim.stop();
+        QVERIFY(waitUntil([&] { return losses.load() == 1; }, kLossTimeoutMs));
+        QCOMPARE(reconnects.load(), 0);
+        QVERIFY(sim.start());
+        QVERIFY(waitUntil([&] { return reconnects.load() == 1; }, kReconnectTimeoutMs));
+        QVERIFY(waitUntil([&] { return !camera->reconnectFuture.isRunning(); }, kFrameTimeoutMs));
+        QCOMPARE(camera->bOpened, 1);
+        QVERIFY(!camera->bCameraLost);
+        QCOMPARE(losses.load(), 1);
+    }
+};
+
+QTEST_MAIN(TestWirePlugin)
+#include "tst_wire_plugin.moc"
