@@ -3,6 +3,8 @@
 
 #include "cameraedit.h"
 #include "camerainterface.h"
+#include "sdkstatus.h"
+#include "wheelguard.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -26,7 +28,7 @@ QString exposureStatusText(int status)
         return QObject::tr("sent, status 0 (ok)");
     if (status == -1)
         return QObject::tr("not sent: no such configuration (-1)");
-    return QObject::tr("failed, status 0x%1").arg(quint32(status), 8, 16, QLatin1Char('0'));
+    return QObject::tr("failed, status %1").arg(sdkStatusText(status));
 }
 
 ExposureBar::ExposureBar(CameraInterface* camera, QWidget* parent) : QWidget(parent), camera_(camera)
@@ -52,6 +54,7 @@ ExposureBar::ExposureBar(CameraInterface* camera, QWidget* parent) : QWidget(par
     layout->addWidget(sendButton, 1, 2);
     layout->addWidget(sendOnChange_, 0, 2);
     layout->addWidget(status_, 2, 0, 1, 3);
+    guardWheel(this);
 
     if (!settingsOf(camera_)) {
         setEnabled(false);
