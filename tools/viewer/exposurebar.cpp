@@ -47,7 +47,7 @@ ExposureBar::ExposureBar(CameraInterface* camera, QWidget* parent) : QWidget(par
     sendOnChange_->setToolTip(tr("Send the current configuration after every edit, so the image shows it"));
     status_ = new QLabel(this);
     current_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    current_->setMinimumContentsLength(14);
+    current_->setMinimumContentsLength(22);
     layout->addWidget(new QLabel(tr("Configurations"), this), 0, 0);
     layout->addWidget(count_, 0, 1);
     layout->addWidget(current_, 1, 0, 1, 2);
