@@ -230,6 +230,7 @@ private slots:
         AdjustSliders& sliders = *tab.findChild<AdjustSliders*>();
 
         bar.countBox()->setValue(3);
+        QCOMPARE(cam.exposureTimes[1], 0.02f); // new configurations start within the limits, not at 0
         QCOMPARE(cam.paramItems.size(), 24);
         QCOMPARE(p.itemCount(), 24);
         QCOMPARE(control<QComboBox>(p, kExposureIndex)->count(), 3);

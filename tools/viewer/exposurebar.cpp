@@ -3,6 +3,7 @@
 
 #include "cameraedit.h"
 #include "camerainterface.h"
+#include "firstsettings.h"
 #include "sdkstatus.h"
 #include "wheelguard.h"
 
@@ -62,7 +63,15 @@ ExposureBar::ExposureBar(CameraInterface* camera, QWidget* parent) : QWidget(par
         return;
     }
     connect(count_, QOverload<int>::of(&QSpinBox::valueChanged), this, [this](int n) {
+        int before = 0;
+        readLocked(camera_, [&] { before = settingsOf(camera_)->exposureTimes.size(); });
         camera_->setExposureCount(n);
+        // The plug-in starts new configurations at 0 ms, below every camera's
+        // minimum; they start where a first use does (the camera clamps).
+        for (int i = before; i < n; ++i) {
+            float first = kFirstExposureMs;
+            camera_->setExposureValue(i, first);
+        }
         emit itemsReplaced();
         refresh();
     });
