@@ -15,6 +15,8 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <algorithm>
+
 class HostParts : public QObject
 {
     Q_OBJECT
@@ -39,6 +41,9 @@ private slots:
         QVERIFY(!parseOptions({"panel", "A", "B"}, o, e));
         QVERIFY(parseOptions({"soak", "--cycles", "2", "--seed", "5"}, o, e));
         QCOMPARE(o.seed, 5u);
+        QVERIFY(!parseOptions({"capture", "--image-format", "jpeg"}, o, e)); // lossy: not a recording
+        QVERIFY(e.contains("png or pnm"));
+        QVERIFY(!parseOptions({"capture", "--queue-memory", "8"}, o, e));    // below its lower limit
     }
 
     void continuityWarningsAreRead()
@@ -251,6 +256,7 @@ private slots:
         o.encoders = 1;
         const cv::Mat big(2000, 2000, CV_8UC1, cv::Scalar(3));
         o.budgetBytes = static_cast<qint64>(big.total()); // one image at a time
+        o.thumbnailLimit = 20;
         FrameWriter w(o);
         QStringList names;
         for (int i = 0; i < 20; ++i)
@@ -262,6 +268,11 @@ private slots:
         for (const QString& n : names)
             if (!n.isEmpty())
                 QCOMPARE(w.state(n), FrameWriter::State::Written);
+        // Every image keeps its place on the contact sheet, the refused ones as placeholders.
+        const QVector<Thumbnail> sheet = w.thumbnails();
+        QCOMPARE(sheet.size(), 20);
+        QCOMPARE(int(std::count_if(sheet.begin(), sheet.end(), [](const Thumbnail& t) { return t.image.empty(); })), w.refused());
+        QCOMPARE(w.peakImages(), 1);
     }
 };
 
