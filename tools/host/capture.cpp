@@ -285,9 +285,13 @@ private:
                          interrupted_ ? QStringLiteral("interrupted") : QStringLiteral("done"));
         progress_.finish();
         logwatch::setBeforeForward(nullptr);
+        // The queue may hold many images: the wait for them is announced.
+        const int queued = writer_->queuedImages();
         if (interrupted_)
             say(QStringLiteral("interrupted: writing the %1 image(s) received and not yet written; Ctrl-C again ends at once "
-                               "and leaves them unwritten").arg(writer_->queuedImages()));
+                               "and leaves them unwritten").arg(queued));
+        else if (!freeRun_ && queued > 0)
+            say(QStringLiteral("writing the %1 image(s) still queued").arg(queued));
         // A timed run ends on time: what the disk has not started by then is
         // left unwritten (and counted), never waited for.
         writer_->finish(freeRun_ && !interrupted_ ? std::max<int>(0, kEndBudgetMs - static_cast<int>(sinceEnd.elapsed())) : -1);
