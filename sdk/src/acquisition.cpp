@@ -97,14 +97,17 @@ bool produce(std::unique_lock<std::mutex>& lk, Handle& h, Session& s, Clock::tim
     d.produced++;
     const unsigned lost = d.takeLostPackets(n);
 
-    // Mirroring may change while grabbing; size and format may not. The writer
-    // of the flags builds the mirrored pattern; until it is there, frames keep
-    // the old one, as a camera applies a change at a frame boundary.
+    // Mirroring, exposure and gain may change while grabbing; size and format
+    // may not. The writer of the feature builds the new pattern; until it is
+    // there, frames keep the old one, as a camera applies a change at a frame
+    // boundary.
     Geometry live = d.geometry();
-    if (live.reverseX != s.geometry.reverseX || live.reverseY != s.geometry.reverseY) {
+    if (live.reverseX != s.geometry.reverseX || live.reverseY != s.geometry.reverseY
+        || live.brightness != s.geometry.brightness) {
         Geometry next = s.geometry;
         next.reverseX = live.reverseX;
         next.reverseY = live.reverseY;
+        next.brightness = live.brightness;
         if (auto p = cachedPattern(d, next)) {
             s.geometry = next;
             s.pattern = p;

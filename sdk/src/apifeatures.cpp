@@ -75,7 +75,10 @@ int writeFeature(const char* function, void* handle, const char* key, const std:
         return c.done(rc, value);
     if (!key)
         return c.done(err(MV_E_PARAMETER), value);
-    return c.done(dev->write(key, write), value);
+    const int status = dev->write(key, write);
+    if (status == MV_OK)
+        preparePattern(*dev); // mirroring, exposure or gain set while grabbing
+    return c.done(status, value);
 }
 
 void fillEnum(const Feature& f, MVCC_ENUMVALUE& out)

@@ -2,6 +2,8 @@
 
 #include "pixelformat.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace vcc {
@@ -16,6 +18,8 @@ void copyName(unsigned char* dst, size_t cap, const std::string& s)
 }
 
 constexpr int64_t kWidthStep = 8;
+// A line-scan sensor's exposure range, and a typical exposure, in µs.
+constexpr double kExposureMinUs = 1.0, kExposureMaxUs = 10000.0, kTypicalExposureUs = 10.0;
 
 bool validString(const char* s, size_t cap)
 {
@@ -71,7 +75,10 @@ std::shared_ptr<Device> Device::create(const VCC_DEVICE_DESC& d, int* status)
     fs["WidthMax"] = wmax;
     fs["HeightMax"] = hmax;
     // A line-scan sensor's limits: widths and horizontal offsets in steps of 8
-    // pixels, exposure from 20 µs to 1 s, analogue gain up to 17.5 dB.
+    // pixels, exposure from 1 µs to 10 ms, analogue gain up to 17.5 dB. A
+    // device starts with a typical exposure, shortened to one line period on a
+    // faster device so that its line rate holds; its chart is drawn for that
+    // first exposure.
     fs["Width"] = Feature::makeInt(d.width, 8 < d.widthMax ? 8 : 1, d.widthMax, kWidthStep);
     fs["Height"] = Feature::makeInt(d.height, 1, d.heightMax, 1);
     fs["OffsetX"] = Feature::makeInt(0, 0, d.widthMax - d.width, kWidthStep);
@@ -79,7 +86,8 @@ std::shared_ptr<Device> Device::create(const VCC_DEVICE_DESC& d, int* status)
     fs["Sharpness"] = Feature::makeInt(0, 0, 100, 1);
     fs["LineDebouncerTime"] = Feature::makeInt(50, 0, 1000000, 1);
     fs["GevSCPD"] = Feature::makeInt(400, 0, 1000000, 8);
-    fs["ExposureTime"] = Feature::makeFloat(100.0, 20.0, 1000000.0);
+    dev->referenceExposureUs_ = std::clamp(std::min(kTypicalExposureUs, 1e6 / dev->lineRate_), kExposureMinUs, kExposureMaxUs);
+    fs["ExposureTime"] = Feature::makeFloat(dev->referenceExposureUs_, kExposureMinUs, kExposureMaxUs);
     fs["Gain"] = Feature::makeFloat(0.0, 0.0, 17.5);
     fs["Gamma"] = Feature::makeFloat(1.0, 0.1, 4.0);
     fs["ReverseX"] = Feature::makeBool(false);
@@ -199,6 +207,7 @@ Geometry Device::geometry() const
     g.reverseY = flag("ReverseY");
     g.gain = real("Gain");
     g.exposure = real("ExposureTime");
+    g.brightness = g.exposure / referenceExposureUs_ * std::pow(10.0, g.gain / 20.0);
     auto pf = features_.find("PixelFormat");
     g.pixelFormat = pf != features_.end() ? pf->second.e : static_cast<unsigned>(PixelType_Gvsp_Mono8);
     auto tm = features_.find("TriggerMode");
@@ -210,7 +219,10 @@ double Device::framePeriodSeconds() const
 {
     std::lock_guard<std::mutex> lk(mu_);
     int64_t h = intOf(features_, "Height", 1);
-    return static_cast<double>(h > 0 ? h : 1) / lineRate_;
+    // A line takes its exposure, or the line period when that is longer.
+    auto e = features_.find("ExposureTime");
+    const double exposure = e != features_.end() && e->second.type == FeatureType::Float ? e->second.f * 1e-6 : 0.0;
+    return static_cast<double>(h > 0 ? h : 1) * std::max(1.0 / lineRate_, exposure);
 }
 
 void Device::setLineRate(double r)

@@ -29,6 +29,9 @@ struct Geometry {
     bool reverseX = false, reverseY = false;
     bool triggerMode = false;
     float gain = 0, exposure = 0;
+    // Light reaching the sensor against the device's first settings: the
+    // exposure over the device's reference exposure, times the gain (dB).
+    double brightness = 1.0;
 };
 
 class Device {
@@ -50,7 +53,8 @@ public:
     int remove(const std::string& name);
 
     Geometry geometry() const;
-    double framePeriodSeconds() const; // Height / line rate
+    // Height x the line period, or x ExposureTime where that is longer.
+    double framePeriodSeconds() const;
 
     // Device clock, 100 MHz.
     uint64_t ticksAt(Clock::time_point t) const;
@@ -95,6 +99,7 @@ private:
     mutable std::mutex mu_;
     std::map<std::string, Feature> features_;
     double lineRate_ = 100000.0;
+    double referenceExposureUs_ = 10.0; // set once, at creation
     Clock::time_point clockEpoch_ = Clock::now();
     uint64_t clockBase_ = 0;
     std::map<unsigned, unsigned> lostPackets_, gaps_;

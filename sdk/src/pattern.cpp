@@ -66,11 +66,17 @@ cv::Mat sceneFor(const Geometry& g, const Device& d, bool* chart)
     cv::Mat scene;
     *chart = !d.playback;
     if (d.playback) {
+        // Recorded pictures play as they were taken, whatever the exposure.
         scene = d.playback->rows;
         if (unsigned(scene.cols) != g.width) // Width changed since the images were loaded
             cv::resize(scene, scene, cv::Size(int(g.width), scene.rows), 0, 0, cv::INTER_AREA);
     } else {
         scene = renderChart(g.width, d.serial());
+        // The chart under more or less light: brighter with a longer exposure
+        // or more gain, clipped at white as a sensor saturates. At the
+        // device's first settings it stays exactly as rendered.
+        if (g.brightness != 1.0)
+            scene.convertTo(scene, -1, g.brightness);
     }
     const bool mono = g.pixelFormat == PixelType_Gvsp_Mono8;
     if (mono && scene.channels() == 3)
@@ -122,6 +128,7 @@ std::shared_ptr<const Pattern> Pattern::build(const Geometry& g, const Device& d
     p->format_ = g.pixelFormat;
     p->reverseX_ = g.reverseX;
     p->reverseY_ = g.reverseY;
+    p->brightness_ = g.brightness;
     p->rowBytes_ = size_t(g.width) * bytesPerPixel(g.pixelFormat);
     p->frameLen_ = p->rowBytes_ * g.height;
     cv::Mat scene = sceneFor(g, d, &p->chart_);
@@ -150,7 +157,7 @@ std::shared_ptr<const Pattern> Pattern::build(const Geometry& g, const Device& d
 bool Pattern::matches(const Geometry& g) const
 {
     return g.width == width_ && g.height == height_ && g.pixelFormat == format_ && g.reverseX == reverseX_
-        && g.reverseY == reverseY_;
+        && g.reverseY == reverseY_ && (!chart_ || g.brightness == brightness_);
 }
 
 void Pattern::copyFrame(uint32_t frameNum, uint8_t* dst) const

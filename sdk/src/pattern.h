@@ -6,7 +6,7 @@
 // frames join into one continuous picture, as a line-scan camera's do.
 //
 // Everything that costs more than copying rows happens in build(), on the
-// thread that starts grabbing or changes the mirror flags: colour devices get
+// thread that starts grabbing or changes the mirror flags, exposure or gain: colour devices get
 // the scene mosaiced (or packed) into their format, mirrored as the flags say.
 // Producing a frame then costs copies of whole rows, plus, for the chart, the
 // frame number drawn into a small corner.
@@ -46,6 +46,7 @@ private:
 
     unsigned width_ = 0, height_ = 0, format_ = 0;
     bool reverseX_ = false, reverseY_ = false;
+    double brightness_ = 1.0; // the chart's; playback ignores it
     bool chart_ = false;
     size_t rowBytes_ = 0, frameLen_ = 0;
     // Device-format strip; [1] is mosaiced one row shifted, for frames that

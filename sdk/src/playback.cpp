@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -15,6 +16,9 @@ namespace fs = std::filesystem;
 namespace vcc {
 
 namespace {
+
+// The report a recording folder holds: its images in the order they came.
+constexpr const char* kRecordingIndex = "frames.csv";
 
 // Extensions a folder is searched for; a single file or a glob may name any file.
 bool looksLikeImage(const fs::path& p)
@@ -25,10 +29,95 @@ bool looksLikeImage(const fs::path& p)
     return std::find(std::begin(kExtensions), std::end(kExtensions), ext) != std::end(kExtensions);
 }
 
-// The files named, in name order; empty when nothing matches.
-std::vector<std::string> listImages(const std::string& named)
+// Natural order: runs of digits compare by their value, so "p2" comes before
+// "p10" as a person (and a recording's numbering) would have it.
+bool naturalLess(const std::string& a, const std::string& b)
 {
-    std::vector<std::string> files;
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        const bool da = std::isdigit(static_cast<unsigned char>(a[i])), db = std::isdigit(static_cast<unsigned char>(b[j]));
+        if (da && db) {
+            size_t ei = i, ej = j;
+            while (ei < a.size() && std::isdigit(static_cast<unsigned char>(a[ei])))
+                ++ei;
+            while (ej < b.size() && std::isdigit(static_cast<unsigned char>(b[ej])))
+                ++ej;
+            // Leading zeros do not count; then the longer run is the larger number.
+            size_t zi = i, zj = j;
+            while (zi + 1 < ei && a[zi] == '0')
+                ++zi;
+            while (zj + 1 < ej && b[zj] == '0')
+                ++zj;
+            if (ei - zi != ej - zj)
+                return ei - zi < ej - zj;
+            const int c = a.compare(zi, ei - zi, b, zj, ej - zj);
+            if (c != 0)
+                return c < 0;
+            i = ei;
+            j = ej;
+        } else {
+            if (a[i] != b[j])
+                return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+            ++i;
+            ++j;
+        }
+    }
+    if ((a.size() - i) != (b.size() - j))
+        return a.size() - i < b.size() - j;
+    return a < b; // equal by value ("p01", "p1"): any fixed order
+}
+
+// The fields of one line of a CSV file: commas separate, double quotes
+// enclose a field, and a doubled quote inside one stands for itself.
+std::vector<std::string> csvFields(const std::string& line)
+{
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+            fields.back() += '"';
+            ++i;
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ',' && !quoted) {
+            fields.emplace_back();
+        } else if (c != '\r' && c != '\n') {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+// A recording's images in the order they were received: the "file" column of
+// its frames.csv, skipping frames whose image was not written.
+bool listRecording(const fs::path& csv, std::vector<std::string>& files, std::string* why)
+{
+    std::ifstream in(csv);
+    std::string line;
+    if (!in || !std::getline(in, line)) {
+        *why = csv.string() + ": cannot be read";
+        return false;
+    }
+    const std::vector<std::string> header = csvFields(line);
+    const auto column = std::find(header.begin(), header.end(), "file");
+    if (column == header.end()) {
+        *why = csv.string() + ": no \"file\" column in its first line";
+        return false;
+    }
+    const size_t at = size_t(column - header.begin());
+    while (std::getline(in, line)) {
+        const std::vector<std::string> row = csvFields(line);
+        if (at < row.size() && !row[at].empty())
+            files.push_back((csv.parent_path() / row[at]).string());
+    }
+    return true;
+}
+
+// The files named: a recording folder in its frames.csv order, any other
+// folder or glob in natural order. Empty when nothing matches.
+bool listImages(const std::string& named, std::vector<std::string>& files, std::string* why)
+{
     std::error_code ec;
     if (named.find_first_of("*?[") != std::string::npos) {
         glob_t g{};
@@ -36,14 +125,18 @@ std::vector<std::string> listImages(const std::string& named)
             files.assign(g.gl_pathv, g.gl_pathv + g.gl_pathc);
         globfree(&g);
     } else if (fs::is_directory(named, ec)) {
+        const fs::path csv = fs::path(named) / kRecordingIndex;
+        if (fs::is_regular_file(csv, ec))
+            return listRecording(csv, files, why);
         for (const auto& e : fs::directory_iterator(named, ec))
             if (e.is_regular_file(ec) && looksLikeImage(e.path()))
                 files.push_back(e.path().string());
     } else {
         files.push_back(named);
+        return true;
     }
-    std::sort(files.begin(), files.end());
-    return files;
+    std::sort(files.begin(), files.end(), naturalLess);
+    return true;
 }
 
 // Decodes one file at the device's width: a frame's size, or its own aspect in a strip.
@@ -84,7 +177,9 @@ std::shared_ptr<const Strip> loadPlayback(const PlaybackSource& src, std::string
     fs::path named(src.images);
     if (named.is_relative() && !src.baseDir.empty())
         named = fs::path(src.baseDir) / named;
-    const std::vector<std::string> files = listImages(named.string());
+    std::vector<std::string> files;
+    if (!listImages(named.string(), files, why))
+        return nullptr;
     if (files.empty()) {
         *why = named.string() + ": no images found";
         return nullptr;

@@ -62,8 +62,8 @@ private slots:
         QCOMPARE(camera->widthInfo.step, 8);
         QCOMPARE(camera->heightInfo.max, 4096);
         QCOMPARE(camera->offsetYInfo.max, 4096 - 1000);
-        QCOMPARE(camera->exposureMin, 0.02f);
-        QCOMPARE(camera->exposureMax, 1000.0f);
+        QCOMPARE(camera->exposureMin, 0.001f); // a line-scan sensor's 1 µs to 10 ms
+        QCOMPARE(camera->exposureMax, 10.0f);
         QCOMPARE(camera->gainLimits.min, 0);
         QCOMPARE(camera->gainLimits.max, 175);
         QCOMPARE(camera->gammaLimits.min, 1);

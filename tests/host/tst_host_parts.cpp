@@ -15,6 +15,8 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <algorithm>
+
 class HostParts : public QObject
 {
     Q_OBJECT
@@ -39,6 +41,9 @@ private slots:
         QVERIFY(!parseOptions({"panel", "A", "B"}, o, e));
         QVERIFY(parseOptions({"soak", "--cycles", "2", "--seed", "5"}, o, e));
         QCOMPARE(o.seed, 5u);
+        QVERIFY(!parseOptions({"capture", "--image-format", "jpeg"}, o, e)); // lossy: not a recording
+        QVERIFY(e.contains("png or pnm"));
+        QVERIFY(!parseOptions({"capture", "--queue-memory", "8"}, o, e));    // below its lower limit
     }
 
     void continuityWarningsAreRead()
@@ -174,6 +179,34 @@ private slots:
         QVERIFY(!writeContactSheet(path, {}, e));
     }
 
+    void contactSheetCaptionsSitUnderTheirOwnImage()
+    {
+        // A short thumbnail beside a tall one, then a frame not written.
+        QVector<Thumbnail> t(3);
+        t[0].image = cv::Mat(30, FrameWriter::kThumbWidth, CV_8UC3, cv::Scalar(0, 0, 0));
+        t[1].image = cv::Mat(120, FrameWriter::kThumbWidth, CV_8UC3, cv::Scalar(0, 0, 0));
+        t[2].placeholderRows = 30;
+        for (Thumbnail& th : t)
+            th.label = "ZQ p1 c1";
+        QTemporaryDir dir;
+        QString e;
+        const QString path = dir.filePath("sheet.png");
+        QVERIFY(writeContactSheet(path, t, e, 3));
+        const cv::Mat sheet = cv::imread(path.toStdString(), cv::IMREAD_GRAYSCALE);
+        const int gap = 6, x = gap;
+        auto brightRows = [&](int col, int from, int to) {
+            cv::Mat band = sheet(cv::Rect(col, gap + from, FrameWriter::kThumbWidth, to - from));
+            double hi = 0;
+            cv::minMaxLoc(band, nullptr, &hi);
+            return hi > 200;
+        };
+        QVERIFY(brightRows(x, 30, 30 + 18));   // the short image's caption, right under it
+        QVERIFY(!brightRows(x, 30 + 18, 120)); // and nothing further down its cell
+        const int third = x + 2 * (FrameWriter::kThumbWidth + gap);
+        QVERIFY(sheet.at<uchar>(gap + 15, third + FrameWriter::kThumbWidth / 2) != 48); // the placeholder is drawn
+        QVERIFY(brightRows(third, 30, 30 + 18));
+    }
+
     void lossesArePlacedAndLaterFramesCountAsMisnumbered()
     {
         // Six frames asked for in products of two; the SDK lost the frames of
@@ -217,8 +250,14 @@ private slots:
     void writerNeverWaitsForTheDisk()
     {
         QTemporaryDir dir;
-        FrameWriter w(dir.path(), true, 9, 0, 1);
+        FrameWriterOptions o;
+        o.folder = dir.path();
+        o.pngCompression = 9;
+        o.encoders = 1;
         const cv::Mat big(2000, 2000, CV_8UC1, cv::Scalar(3));
+        o.budgetBytes = static_cast<qint64>(big.total()); // one image at a time
+        o.thumbnailLimit = 20;
+        FrameWriter w(o);
         QStringList names;
         for (int i = 0; i < 20; ++i)
             names << w.submit(big, QStringLiteral("f%1").arg(i), "", "");
@@ -229,6 +268,11 @@ private slots:
         for (const QString& n : names)
             if (!n.isEmpty())
                 QCOMPARE(w.state(n), FrameWriter::State::Written);
+        // Every image keeps its place on the contact sheet, the refused ones as placeholders.
+        const QVector<Thumbnail> sheet = w.thumbnails();
+        QCOMPARE(sheet.size(), 20);
+        QCOMPARE(int(std::count_if(sheet.begin(), sheet.end(), [](const Thumbnail& t) { return t.image.empty(); })), w.refused());
+        QCOMPARE(w.peakImages(), 1);
     }
 };
 

@@ -17,7 +17,8 @@ std::vector<cv::Mat> grab(const char* serial, int count)
     struct Keep {
         static void MV_CC_CALL cb(unsigned char* d, MV_FRAME_OUT_INFO_EX* i, void* u)
         {
-            cv::Mat m(i->nHeight, i->nWidth, CV_8UC1, d);
+            const int channels = int(i->nFrameLen / (unsigned(i->nWidth) * i->nHeight));
+            cv::Mat m(i->nHeight, i->nWidth, CV_8UC(channels), d);
             static_cast<std::vector<cv::Mat>*>(u)->push_back(m.clone());
         }
     };
@@ -109,6 +110,43 @@ private slots:
             QVERIFY2(cv::norm(got.row(r), strip.row(r % strip.rows), cv::NORM_INF) == 0, qPrintable(QString::number(r)));
     }
 
+    void playbackOrderIsTheRecordingsOrNatural()
+    {
+        // Frame n must show the n-th image, pixel for pixel in either colour
+        // order: a recording folder in its report's order (frames not written
+        // skipped), a glob with p2 before p10.
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath("rec"));
+        QStringList csv{"camera,product,file"};
+        for (int p = 1; p <= 12; ++p) {
+            const QString name = QStringLiteral("cam_p%1_c1.png").arg(p);
+            const cv::Mat bgr(4, 8, CV_8UC3, cv::Scalar(p, 2 * p, 3 * p));
+            QVERIFY(cv::imwrite(dir.filePath("rec/" + name).toStdString(), bgr));
+            csv << QStringLiteral("\"a,b\",%1,\"%2\"").arg(p).arg(p == 5 ? QString() : name);
+        }
+        std::swap(csv[1], csv[2]); // received p2 before p1
+        QFile index(dir.filePath("rec/frames.csv"));
+        QVERIFY(index.open(QIODevice::WriteOnly));
+        index.write((csv.join('\n') + '\n').toUtf8());
+        index.close();
+        QCOMPARE_STATUS(loadDevices(dir, R"({"manufacturer": "m", "model": "R", "serial": "RECORDING-01",
+            "widthMax": 8, "heightMax": 4, "pixelFormats": ["BGR8"], "images": "rec"},
+            {"manufacturer": "m", "model": "G", "serial": "GLOB-0000001", "widthMax": 8, "heightMax": 4,
+             "pixelFormats": ["RGB8"], "images": "rec/cam_p*.png"})"), MV_OK);
+        // The image number of each frame, from its blue channel; -1 where
+        // the red one is not three times it.
+        auto numbers = [](const std::vector<cv::Mat>& frames, int blue, int red) {
+            QList<int> v;
+            for (const cv::Mat& f : frames) {
+                const cv::Vec3b px = f.at<cv::Vec3b>(1, 1);
+                v << (px[red] == 3 * px[blue] ? int(px[blue]) : -1);
+            }
+            return v;
+        };
+        QCOMPARE(numbers(grab("RECORDING-01", 11), 0, 2), (QList<int>{2, 1, 3, 4, 6, 7, 8, 9, 10, 11, 12}));
+        QCOMPARE(numbers(grab("GLOB-0000001", 12), 2, 0), (QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    }
+
     void mirroringWhileGrabbingLeavesTheImagesAlone()
     {
         QTemporaryDir dir;
@@ -162,6 +200,55 @@ private slots:
         QVERIFY(loadDevices(dir, R"({"manufacturer": "m", "model": "S", "serial": "PLAY-000001", "widthMax": 8,
             "heightMax": 8, )" + images + "}") != MV_OK);
         QCOMPARE(VCC_DeviceCount(), 1);
+    }
+
+    void chartAnswersExposureAndGain()
+    {
+        // 16 lines at 16000 lines/s: a line period of 62.5 µs. The chart is
+        // drawn for the first exposure, a typical 10 µs.
+        QCOMPARE_STATUS(addDevice("EXPO-0000001"), MV_OK);
+        auto set = [](float exposureUs, float gainDb) {
+            void* h = openDevice("EXPO-0000001");
+            QCOMPARE_STATUS(MV_CC_SetFloatValue(h, "ExposureTime", exposureUs), MV_OK);
+            QCOMPARE_STATUS(MV_CC_SetFloatValue(h, "Gain", gainDb), MV_OK);
+            closeDevice(h);
+        };
+        auto background = [] { // below the frame label: the dim ramp and the track
+            return grab("EXPO-0000001", 1).at(0)(cv::Rect(0, 10, 64, 6)).clone();
+        };
+        const cv::Mat first = background();
+        const double m = cv::mean(first)[0];
+        set(20.0f, 0.0f);
+        QVERIFY(std::abs(cv::mean(background())[0] - 2 * m) < 2);
+        set(5.0f, 0.0f);
+        QVERIFY(std::abs(cv::mean(background())[0] - m / 2) < 2);
+        set(10.0f, 6.0206f); // +6 dB: twice the signal
+        QVERIFY(std::abs(cv::mean(background())[0] - 2 * m) < 2);
+        set(10000.0f, 17.5f);
+        double lo = 0;
+        cv::minMaxLoc(background(), &lo);
+        QCOMPARE(lo, 255.0); // saturated, not wrapped
+        set(10.0f, 0.0f);
+        QCOMPARE(cv::norm(background(), first, cv::NORM_INF), 0.0);
+
+        // The line rate holds while the exposure fits in a line period, and
+        // follows the exposure once it is longer.
+        auto frameTicks = [&](float exposureUs) {
+            set(exposureUs, 0.0f);
+            VCC_SetFreeRunPaused("EXPO-0000001", 0);
+            void* h = openDevice("EXPO-0000001");
+            Collector frames;
+            MV_CC_RegisterImageCallBackEx(h, Collector::callback, &frames);
+            MV_CC_StartGrabbing(h);
+            const bool two = frames.waitFor(2);
+            closeDevice(h);
+            auto stamp = [&](size_t i) {
+                return (uint64_t(frames.frames[i].nDevTimeStampHigh) << 32) | frames.frames[i].nDevTimeStampLow;
+            };
+            return two ? double(stamp(1) - stamp(0)) : 0.0;
+        };
+        QVERIFY(std::abs(frameTicks(31.25f) - 100000) < 1000);   // 1 ms of the 100 MHz clock
+        QVERIFY(std::abs(frameTicks(625.0f) - 1000000) < 10000); // 16 x 625 µs
     }
 
     void triggersDuringReadOutAreLostAndCounted()

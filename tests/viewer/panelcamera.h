@@ -6,6 +6,7 @@
 #include "../interfaces/stubcamera.h"
 #include "cameraparams.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -62,6 +63,11 @@ public:
         return selectStatus;
     }
     float getExposureValue(int index) override { return exposureTimes.value(index); }
+    void setExposureValue(int index, float& value) override
+    {
+        if (index >= 0 && index < exposureTimes.size())
+            exposureTimes[index] = value = std::clamp(value, exposureMin, exposureMax);
+    }
     QVector<AdjustItem> getAdjustItems() override
     {
         return {{QStringLiteral("exposure"), Float, &exposureTimes[exposureIndex], exposureMin, exposureMax, 0.01},

@@ -56,6 +56,16 @@ private slots:
         QVERIFY(first.open(QIODevice::ReadOnly));
         const QJsonArray rows = QJsonDocument::fromJson(first.readAll()).object().value(QStringLiteral("paramsWrap")).toArray();
         QCOMPARE(rows.at(3).toObject().value(QStringLiteral("values")).toInt(), 4096);
+        // First use: the colour sensor opens in colour, the mono one says it
+        // has none, and the exposure (row 12) lies within the camera's limits.
+        QFile colourFile(dir.filePath(QStringLiteral("settings/ZQ2048C0002.json")));
+        QVERIFY(colourFile.open(QIODevice::ReadOnly));
+        const QJsonArray colour = QJsonDocument::fromJson(colourFile.readAll()).object().value(QStringLiteral("paramsWrap")).toArray();
+        auto flag = [](const QJsonArray& r) { return r.at(20).toObject().value(QStringLiteral("values")).toArray().at(0).toBool(); };
+        QVERIFY(flag(colour));
+        QVERIFY(!flag(rows));
+        for (const QJsonArray& r : {rows, colour})
+            QCOMPARE(r.at(12).toObject().value(QStringLiteral("values")).toDouble(), double(0.01f));
     }
 
     void failuresHaveCodesAndMessages()

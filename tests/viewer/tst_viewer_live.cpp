@@ -3,6 +3,7 @@
 // strip, view geometry and colour order.
 #include "../interfaces/stubcamera.h"
 #include "camerasession.h"
+#include "cameratab.h"
 #include "framegate.h"
 #include "imagedisplay.h"
 #include "imageview.h"
@@ -165,6 +166,31 @@ private slots:
             strip.append(frame(1, 1, v, 4096, 1000).image);
         QCOMPARE(strip.rowsHeld(), 2048);
         QCOMPARE(int(strip.contents().at<uchar>(2047, 5)), 130);
+    }
+
+    void stripJoinsOnlyFramesThatFollowEachOther()
+    {
+        // Preview frames are thinned, so they never stack; frames lost
+        // upstream break a run's strip, which then starts again.
+        auto* cam = new StubCamera;
+        CameraTab tab(new CameraSession(nullptr, QStringLiteral("S1"), 0, false, cam), nullptr);
+        tab.showStrip(true);
+        StripView& strip = *tab.stripView();
+        emit cam->captureCompleted(frame(0, 1, 10));
+        emit cam->captureCompleted(frame(0, 1, 20));
+        QTRY_COMPARE(strip.rowsHeld(), 16); // the newest preview alone
+        QVERIFY(strip.note().contains(QLatin1String("running")));
+        emit cam->captureCompleted(frame(1, 1, 30));
+        emit cam->captureCompleted(frame(2, 1, 40));
+        QTRY_COMPARE(strip.rowsHeld(), 32);
+        QVERIFY(strip.note().isEmpty());
+        QCOMPARE(int(strip.contents().at<uchar>(0, 0)), 30);
+        qWarning() << "Camera" << 0 << "SDK with product" << 4 << "cycle" << 1 << "last frame" << 2
+                   << "current frame" << 4 << "width" << 64 << "height" << 16 << "lost packets" << 0;
+        emit cam->captureCompleted(frame(4, 1, 50));
+        QTRY_VERIFY(strip.note().contains(QLatin1String("lost before product 4")));
+        QCOMPARE(strip.rowsHeld(), 16);
+        tab.session()->close();
     }
 
     void viewGeometryAndColourOrder()

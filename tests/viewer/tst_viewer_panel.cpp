@@ -15,8 +15,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QSpinBox>
+#include <QWheelEvent>
 #include <QtTest>
 
 namespace {
@@ -179,6 +182,43 @@ private slots:
         QCOMPARE(cam.changes, 4);
     }
 
+    void wheelScrollsThePanelUntilAFieldIsClickedInto()
+    {
+        auto* camera = new PanelCamera;
+        PanelCamera& cam = *camera;
+        CameraTab tab(new CameraSession(nullptr, QStringLiteral("S1"), 0, false, camera), nullptr);
+        tab.resize(900, 300); // the column of controls must scroll
+        tab.show();
+        QApplication::setActiveWindow(&tab);
+        QVERIFY(QTest::qWaitForWindowActive(&tab));
+        QScrollArea* area = nullptr;
+        for (QScrollArea* a : tab.findChildren<QScrollArea*>())
+            if (a->widget() && a->widget()->isAncestorOf(tab.panel()))
+                area = a;
+        QVERIFY(area && area->verticalScrollBar()->maximum() > 0);
+        auto* distance = control<QDoubleSpinBox>(*tab.panel(), kDistanceX);
+        auto wheelUp = [&](QWidget* w) {
+            const QPointF at(w->width() / 2.0, w->height() / 2.0);
+            QWheelEvent e(at, QPointF(w->mapToGlobal(at.toPoint())), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+            QApplication::sendEvent(w, &e);
+        };
+        QScrollBar& bar = *area->verticalScrollBar();
+        bar.setValue(bar.maximum());
+        const double before = distance->value();
+        for (int i = 0; i < 5; ++i)
+            wheelUp(distance);
+        QCOMPARE(distance->value(), before);
+        QCOMPARE(cam.changes, 0);
+        QVERIFY(bar.value() < bar.maximum());
+
+        QTest::mouseClick(distance, Qt::LeftButton);
+        QTRY_VERIFY(distance->hasFocus());
+        wheelUp(distance);
+        QVERIFY(distance->value() > before);
+        QCOMPARE(cam.changes, 1);
+    }
+
     void exposureCountRebuildsPanelAndSliders()
     {
         // Wired as the viewer wires them: inside a camera's tab.
@@ -190,6 +230,7 @@ private slots:
         AdjustSliders& sliders = *tab.findChild<AdjustSliders*>();
 
         bar.countBox()->setValue(3);
+        QCOMPARE(cam.exposureTimes[1], 0.02f); // new configurations start within the limits, not at 0
         QCOMPARE(cam.paramItems.size(), 24);
         QCOMPARE(p.itemCount(), 24);
         QCOMPARE(control<QComboBox>(p, kExposureIndex)->count(), 3);
@@ -202,7 +243,7 @@ private slots:
         QCOMPARE(bar.statusLabel()->text(), exposureStatusText(0));
         cam.selectStatus = int(0x80000106u);
         bar.send(2);
-        QVERIFY(bar.statusLabel()->text().contains(QLatin1String("0x80000106")));
+        QVERIFY(bar.statusLabel()->text().contains(QLatin1String("0x80000106 (feature not writable now)")));
         QCOMPARE(bar.send(7), -1);
         cam.selectStatus = 0;
 

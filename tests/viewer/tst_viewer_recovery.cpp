@@ -1,8 +1,11 @@
-// A cable pull seen through the viewer: the session of a virtual camera goes
-// from grabbing to lost and back to grabbing after the plug-back, and keeps
-// receiving.
+// Virtual cameras seen through the viewer: a cable pull takes the session
+// from grabbing to lost and back to grabbing after the plug-back, software
+// triggers take one image each, and the exposure sent shows in the image.
 #include "camerasession.h"
+#include "exposurebar.h"
 #include "viewerhost.h"
+
+#include <QComboBox>
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -69,6 +72,36 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(session.accounting().delivered(), 3);
         QCOMPARE(session.accounting().misnumbered(), 0);
+        session.close();
+    }
+
+    // The first settings hold an exposure the camera accepts; a longer one
+    // sent from the exposure bar brightens the picture.
+    void exposureShowsInTheImage()
+    {
+        QTemporaryDir settings;
+        ViewerHost host(qEnvironmentVariable("LORVEX_PLUGIN_DIR"), settings.path());
+        QVERIFY(scanWith(host, qgetenv("LORVEX_BIN_DIR") + "/../share/virtual-triggered"));
+        CameraSession session(&host, QStringLiteral("ZQ4096M0001"), 2, true);
+        QVERIFY(session.valid());
+        ExposureBar bar(session.camera());
+        QCOMPARE(bar.currentBox()->itemText(0), QStringLiteral("configuration 1: 0.01 ms"));
+        cv::Mat last;
+        connect(&session, &CameraSession::frameReceived, this, [&](const ImageProcessData& f) { last = f.image; });
+        auto meanOfNext = [&] {
+            const qint64 before = session.accounting().delivered();
+            session.trigger();
+            if (!QTest::qWaitFor([&] { return session.accounting().delivered() > before; }, 5000))
+                return -1.0;
+            return cv::mean(last)[0];
+        };
+        QCOMPARE(bar.send(0), 0);
+        const double first = meanOfNext();
+        float longer = 0.02f;
+        session.camera()->setExposureValue(0, longer);
+        QCOMPARE(bar.send(0), 0);
+        const double brighter = meanOfNext();
+        QVERIFY2(first > 0 && brighter > 1.5 * first, qPrintable(QStringLiteral("%1 then %2").arg(first).arg(brighter)));
         session.close();
     }
 };

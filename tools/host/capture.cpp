@@ -17,6 +17,7 @@
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QTextStream>
+#include <QThread>
 #include <QTimer>
 
 #include <cmath>
@@ -72,8 +73,26 @@ private:
             say(QStringLiteral("error: %1").arg(error));
             return kExitOutput;
         }
-        writer_ = std::make_unique<FrameWriter>(out_, !o_.noImages, o_.pngCompression, o_.sheetLimit);
+        writer_ = std::make_unique<FrameWriter>(writerOptions());
         return kExitOk;
+    }
+
+    // Encoders take the cores the cameras leave (each camera's delivery
+    // keeps one busy), at least one; the queue rides out the difference.
+    FrameWriterOptions writerOptions() const
+    {
+        int cameras = 0;
+        for (const RunCamera& c : run_.cameras())
+            cameras += c.opened ? 1 : 0;
+        FrameWriterOptions w;
+        w.folder = out_;
+        w.saveImages = !o_.noImages;
+        w.format = o_.imageFormat == QLatin1String("pnm") ? ImageFormat::Pnm : ImageFormat::Png;
+        w.pngCompression = o_.pngCompression;
+        w.thumbnailLimit = o_.sheetLimit;
+        w.budgetBytes = static_cast<qint64>(o_.queueMemoryMiB) << 20;
+        w.encoders = std::max(1, QThread::idealThreadCount() - cameras);
+        return w;
     }
 
     void announceModes()
@@ -151,7 +170,7 @@ private:
                                      QStringLiteral("%1|%2|%3").arg(c.serial).arg(r.product, 10, 10, QChar('0'))
                                          .arg(r.capture, 10, 10, QChar('0')));
             if (r.file.isEmpty() && !o_.noImages)
-                c.accounting.imageNotWritten(); // the writing queue was full
+                c.accounting.imageNotWritten(); // the writing queue's memory was spent
         }
         rows_.push_back(p);
         flushRows();
@@ -266,6 +285,13 @@ private:
                          interrupted_ ? QStringLiteral("interrupted") : QStringLiteral("done"));
         progress_.finish();
         logwatch::setBeforeForward(nullptr);
+        // The queue may hold many images: the wait for them is announced.
+        const int queued = writer_->queuedImages();
+        if (interrupted_)
+            say(QStringLiteral("interrupted: writing the %1 image(s) received and not yet written; Ctrl-C again ends at once "
+                               "and leaves them unwritten").arg(queued));
+        else if (!freeRun_ && queued > 0)
+            say(QStringLiteral("writing the %1 image(s) still queued").arg(queued));
         // A timed run ends on time: what the disk has not started by then is
         // left unwritten (and counted), never waited for.
         writer_->finish(freeRun_ && !interrupted_ ? std::max<int>(0, kEndBudgetMs - static_cast<int>(sinceEnd.elapsed())) : -1);
@@ -353,6 +379,7 @@ private:
         s["warningsInLog"] = logs.warnings;
         s["criticalsInLog"] = logs.criticals;
         s["imagesWritten"] = writer_->written();
+        s["writing"] = writingJson();
         s["writeErrors"] = QJsonArray::fromStringList(writer_->errors());
         s["settingsFolder"] = QDir(o_.settingsDir).absolutePath();
         s["contactSheet"] = sheet_ ? QStringLiteral("contact-sheet.png") : QString();
@@ -365,6 +392,18 @@ private:
         delivered_ = delivered;
     }
 
+    QJsonObject writingJson() const
+    {
+        QJsonObject w;
+        w["format"] = o_.noImages ? QStringLiteral("none") : o_.imageFormat;
+        w["encoders"] = writer_->encoders();
+        w["queueBudgetMiB"] = o_.queueMemoryMiB;
+        w["queuePeakImages"] = writer_->peakImages();
+        w["queuePeakMiB"] = std::round(writer_->peakBytes() * 10.0 / (1 << 20)) / 10.0;
+        w["imagesPerSecond"] = std::round(writer_->writeRate() * 10.0) / 10.0;
+        return w;
+    }
+
     int verdict()
     {
         QTextStream os(stdout);
@@ -374,6 +413,10 @@ private:
         os << QStringLiteral("summary:       %1\n").arg(QDir(abs).filePath(QStringLiteral("summary.json")));
         if (sheet_)
             os << QStringLiteral("contact sheet: %1\n").arg(QDir(abs).filePath(QStringLiteral("contact-sheet.png")));
+        if (!o_.noImages)
+            os << QStringLiteral("written:       %1 images, %2 a second; queue peak %3 images, %4 of %5 MiB\n")
+                      .arg(writer_->written()).arg(writer_->writeRate(), 0, 'f', 1).arg(writer_->peakImages())
+                      .arg(writer_->peakBytes() / double(1 << 20), 0, 'f', 1).arg(o_.queueMemoryMiB);
         os.flush();
         if (!sheet_)
             say(QStringLiteral("no contact sheet: %1").arg(sheetError_));

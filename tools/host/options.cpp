@@ -48,8 +48,10 @@ FlagTable flagsOf(HostOptions& o, unsigned bit)
         {kRun, {"rate", "HZ", "software triggers per second (10)", &o.rate, 0.01, 1000}},
         {kCapture, {"free-run", "SECONDS", "capture for this long instead of P x C", &o.freeRunSeconds, 0.1, 86400}},
         {kRun, {"timeout", "SECONDS", "wait for missing frames after the last trigger (10)", &o.timeoutSeconds, 0.1, 3600}},
-        {kCapture, {"no-images", "", "write no PNG files (reports and contact sheet still)", &o.noImages}},
+        {kCapture, {"no-images", "", "write no image files (reports and contact sheet still)", &o.noImages}},
+        {kCapture, {"image-format", "FORMAT", "png, or pnm: uncompressed .pgm/.ppm for sustained rates (png)", &o.imageFormat}},
         {kCapture, {"png-compression", "N", "PNG effort (1)", &o.pngCompression, 0, 9}},
+        {kCapture, {"queue-memory", "MIB", "memory for images waiting to be written; holds 200 products of the demo cameras (2048)", &o.queueMemoryMiB, 16, 1048576}},
         {kCapture, {"sheet-limit", "N", "thumbnails on the contact sheet (48)", &o.sheetLimit, 0, 1000}},
         {kCapture, {"allow-loss", "", "exit 0 even when frames were lost, dropped, left unwritten or misnumbered", &o.allowLoss}},
         {kSoak, {"cycles", "N", "unplug cycles (3)", &o.cycles, 1, 100000}},
@@ -96,6 +98,8 @@ QString badCombination(const HostOptions& o, const QString& sub)
             return QStringLiteral("'%1' is not a serial number or a flag of %2").arg(s, sub);
     if ((o.triggerType & (o.triggerType - 1)) != 0)
         return QStringLiteral("--trigger-type is one of 1, 2, 4, 8, 16, 32, not %1").arg(o.triggerType);
+    if (o.imageFormat != QLatin1String("png") && o.imageFormat != QLatin1String("pnm"))
+        return QStringLiteral("--image-format is png or pnm, not '%1'").arg(o.imageFormat);
     if (o.command == Command::List && !o.serials.isEmpty())
         return QStringLiteral("list takes no serial number");
     if (o.command == Command::Panel && o.serials.size() != 1)

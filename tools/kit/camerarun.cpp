@@ -1,6 +1,8 @@
 // camerarun.cpp
 #include "camerarun.h"
 
+#include "firstsettings.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
@@ -46,11 +48,15 @@ void restoreCameraSettings(CameraInterface* cam, const QString& serial, const QJ
 {
     QJsonObject json = stored;
     const bool firstUse = json.isEmpty();
-    if (firstUse)
-        cam->serialize(json); // the plug-in's defaults
+    if (firstUse) {
+        chooseFirstSettings(cam); // colour on, exposures within the limits
+        cam->serialize(json);
+    }
     // deserialize restores the panel, reads the geometry back from the
     // device, starts grabbing and the reconnect timer.
     cam->deserialize(json);
+    if (firstUse)
+        settleFirstSettings(cam);
     QJsonObject used;
     cam->serialize(used);
     if (firstUse && store) {

@@ -1,10 +1,10 @@
-// framewriter.h - writes received images as PNG files off the main thread.
+// framewriter.h - writes received images off the receiving thread.
 #ifndef LORVEXKIT_FRAMEWRITER_H
 #define LORVEXKIT_FRAMEWRITER_H
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QMutex>
-#include <QSemaphore>
 #include <QString>
 #include <QStringList>
 #include <QThreadPool>
@@ -12,33 +12,61 @@
 
 #include <opencv2/core.hpp>
 
-// A small copy of one image for the contact sheet, with its label.
+// A small copy of one image for the contact sheet, with its label. An image
+// that was not written has a placeholder: an empty `image` and the height its
+// thumbnail would have had.
 struct Thumbnail
 {
     int order = 0;   // submission order
     QString sortKey; // camera, product, capture: the sheet's order
     QString label;
-    cv::Mat image;   // 8-bit, three channels, blue-green-red
+    cv::Mat image;   // 8-bit, three channels, blue-green-red; empty: not written
+    int placeholderRows = 0;
+};
+
+// How the images of a run are written.
+enum class ImageFormat {
+    Png, // compressed, `pngCompression` sets the effort
+    Pnm, // uncompressed PGM (mono) or PPM (colour): no encoding cost at all
+};
+
+struct FrameWriterOptions
+{
+    QString folder;
+    bool saveImages = true;
+    ImageFormat format = ImageFormat::Png;
+    int pngCompression = 1;
+    int thumbnailLimit = 0;
+    // Most image bytes queued or being written at once.
+    qint64 budgetBytes = qint64(2048) << 20;
+    // Encoding threads while the cameras run; finish() uses every core.
+    int encoders = 2;
 };
 
 // The images of a run go through a pool of its own (Qt's global pool serves
-// the plug-in's reconnect tasks and must not be crowded). At most
-// `maxInFlight` images wait or are being written. submit() never waits: when
-// the disk is slower than the cameras, the image is left unwritten and
-// counted, so reception and the run's clock never depend on the disk.
-// Each PNG is written under a temporary name and renamed when whole, so a
+// the plug-in's reconnect tasks and must not be crowded). Queued images may
+// take at most the memory budget: the queue is what lets a burst of frames
+// faster than the encoders reach the disk whole. submit() never waits: when
+// the budget is spent, the image is left unwritten and counted, so reception
+// and the run's clock never depend on the disk.
+// Each file is written under a temporary name and renamed when whole, so a
 // file with the final name is always complete.
+//
+// Threads: submit(), finish() and the readers run on the receiving thread;
+// work() on the pool's threads. mutex_ guards the state the two share.
 class FrameWriter
 {
 public:
-    FrameWriter(const QString& folder, bool savePng, int pngCompression, int thumbnailLimit,
-                int maxInFlight = kDefaultInFlight);
+    explicit FrameWriter(const FrameWriterOptions& options);
+    // PNG files, the default budget and two encoders.
+    FrameWriter(const QString& folder, bool savePng, int pngCompression, int thumbnailLimit);
     ~FrameWriter();
 
     // Queues one image (CV_8UC1, or CV_8UC3 in red-green-blue order). Returns
-    // the file name it will get: `baseName`.png, or with a suffix "_2", "_3",
-    // ... when that name was already used in this run; empty when the queue
-    // is full and the image is left unwritten (counted by refused()).
+    // the file name it will get: `baseName` and the format's extension, with
+    // a suffix "_2", "_3", ... before it when that name was already used in
+    // this run; empty when the budget is spent and the image is left
+    // unwritten (counted by refused()).
     QString submit(const cv::Mat& image, const QString& baseName, const QString& label, const QString& sortKey);
 
     // Where the image of a name that submit() returned stands.
@@ -46,38 +74,63 @@ public:
     enum class State { Pending, Started, Written, Failed, Abandoned };
     State state(const QString& name) const;
 
-    // Waits until every queued image is written; with `withinMs` >= 0, images
-    // not started by then are abandoned (counted by abandoned()) so that the
-    // end of a timed run does not wait for the disk.
+    // Waits until every queued image is written, on every core (the cameras
+    // are done); with `withinMs` >= 0, on the encoders it has, and images not
+    // started by then are abandoned (counted by abandoned()) so that the end
+    // of a timed run does not wait for the disk.
     void finish(int withinMs = -1);
     int abandoned() const;
 
     int written() const;
-    // Images not queued because the queue was full.
+    // Images queued and not yet settled.
+    int queuedImages() const;
+    // Images not queued because the budget was spent.
     int refused() const { return refused_; }
     QStringList errors() const;
     QVector<Thumbnail> thumbnails() const;
 
+    // The queue's high-water mark, in images and in bytes.
+    int peakImages() const;
+    qint64 peakBytes() const;
+    qint64 budgetBytes() const { return options_.budgetBytes; }
+    int encoders() const { return options_.encoders; }
+    // Images written per second, from the first submission to the last image
+    // written; 0 before any is written.
+    double writeRate() const;
+
+    // The file extension for an image of `channels` in `format`, with its dot.
+    static QString extension(ImageFormat format, int channels);
+
     // The width of contact-sheet thumbnails.
     static constexpr int kThumbWidth = 256;
-    // Enough to ride out a burst of line-scan images (about 128 MB of them).
-    static constexpr int kDefaultInFlight = 32;
 
 private:
     void work(cv::Mat image, QString path, QString name, QString label, QString sortKey, int order);
+    Thumbnail placeholder(const cv::Mat& image, const QString& label, const QString& sortKey, int order) const;
+    void settle(const QString& name, State state); // mutex_ held
+    bool encodeAndSave(const QString& path, const cv::Mat& image, QString& error) const;
 
-    QString folder_;
-    bool savePng_;
-    int compression_;
-    int thumbnailLimit_;
+    const FrameWriterOptions options_;
     QThreadPool pool_;
-    QSemaphore slots_;
-    int submitted_ = 0;  // submit() runs on one thread only: the receiving one
-    int refused_ = 0;
+    int submitted_ = 0;  // receiving thread only
+    int refused_ = 0;    // receiving thread only
+    QElapsedTimer clock_; // started at the first submission
 
     // Guarded by mutex_; written by the workers, read by the receiving thread.
     mutable QMutex mutex_;
     QHash<QString, State> states_;
+    // Each image not yet settled: what the budget holds for it, and what its
+    // placeholder needs should it never be written.
+    struct Queued
+    {
+        qint64 bytes = 0;
+        Thumbnail placeholder;
+    };
+    QHash<QString, Queued> queued_;
+    qint64 bytesInQueue_ = 0;
+    qint64 peakBytes_ = 0;
+    int peakImages_ = 0;
+    qint64 lastWrittenMs_ = 0; // on clock_
     int written_ = 0;
     int abandoned_ = 0;
     QStringList errors_;

@@ -66,6 +66,29 @@ bool writeJsonFile(const QString& path, const QJsonObject& json, QString& error)
     return true;
 }
 
+namespace {
+
+// The rows a thumbnail, or its placeholder, takes on the sheet.
+int thumbRows(const Thumbnail& t)
+{
+    return t.image.empty() ? std::max(1, t.placeholderRows) : t.image.rows;
+}
+
+// A frame that was not written: a crossed-out box the size its thumbnail would have had.
+void drawPlaceholder(cv::Mat& cell)
+{
+    const cv::Scalar kBox(90, 90, 90), kText(235, 235, 235);
+    cell.setTo(cv::Scalar(24, 24, 24));
+    cv::rectangle(cell, cv::Rect(0, 0, cell.cols, cell.rows), kBox, 1);
+    cv::line(cell, cv::Point(0, 0), cv::Point(cell.cols - 1, cell.rows - 1), kBox, 1, cv::LINE_AA);
+    cv::line(cell, cv::Point(0, cell.rows - 1), cv::Point(cell.cols - 1, 0), kBox, 1, cv::LINE_AA);
+    if (cell.rows >= 14)
+        cv::putText(cell, "not written", cv::Point(6, std::min(cell.rows - 4, cell.rows / 2 + 5)), cv::FONT_HERSHEY_SIMPLEX,
+                    0.42, kText, 1, cv::LINE_AA);
+}
+
+} // namespace
+
 bool writeContactSheet(const QString& path, const QVector<Thumbnail>& thumbs, QString& error, int columns)
 {
     if (thumbs.isEmpty()) {
@@ -76,7 +99,7 @@ bool writeContactSheet(const QString& path, const QVector<Thumbnail>& thumbs, QS
     const int cellW = FrameWriter::kThumbWidth;
     int cellH = 1;
     for (const Thumbnail& t : thumbs)
-        cellH = std::max(cellH, t.image.rows);
+        cellH = std::max(cellH, thumbRows(t));
     columns = std::max(1, std::min(columns, thumbs.size()));
     const int rows = (thumbs.size() + columns - 1) / columns;
     cv::Mat sheet(kGap + rows * (cellH + kLabel + kGap), kGap + columns * (cellW + kGap), CV_8UC3, cv::Scalar(48, 48, 48));
@@ -84,9 +107,16 @@ bool writeContactSheet(const QString& path, const QVector<Thumbnail>& thumbs, QS
         const Thumbnail& t = thumbs[i];
         const int x = kGap + (i % columns) * (cellW + kGap);
         const int y = kGap + (i / columns) * (cellH + kLabel + kGap);
-        const int w = std::min(t.image.cols, cellW), h = std::min(t.image.rows, cellH);
-        t.image(cv::Rect(0, 0, w, h)).copyTo(sheet(cv::Rect(x, y, w, h)));
-        cv::putText(sheet, t.label.toStdString(), cv::Point(x + 2, y + cellH + kLabel - 5),
+        const int h = std::min(thumbRows(t), cellH);
+        if (t.image.empty()) {
+            cv::Mat cell = sheet(cv::Rect(x, y, cellW, h));
+            drawPlaceholder(cell);
+        } else {
+            const int w = std::min(t.image.cols, cellW);
+            t.image(cv::Rect(0, 0, w, h)).copyTo(sheet(cv::Rect(x, y, w, h)));
+        }
+        // Right under its own image, however short: never nearer the next row's.
+        cv::putText(sheet, t.label.toStdString(), cv::Point(x + 2, y + h + kLabel - 5),
                     cv::FONT_HERSHEY_SIMPLEX, 0.42, cv::Scalar(235, 235, 235), 1, cv::LINE_AA);
     }
     try {

@@ -45,8 +45,9 @@ private:
 // Writes `json` to `path` (atomically). Returns false with `error`.
 bool writeJsonFile(const QString& path, const QJsonObject& json, QString& error);
 
-// Lays the thumbnails out in a grid with their labels under them and writes
-// the sheet as PNG. Returns false with `error` (also when there is nothing).
+// Lays the thumbnails out in a grid, each label right under its own image,
+// and writes the sheet as PNG; a crossed-out placeholder stands for each
+// image not written. Returns false with `error` (also when there is nothing).
 bool writeContactSheet(const QString& path, const QVector<Thumbnail>& thumbs, QString& error, int columns = 4);
 
 #endif

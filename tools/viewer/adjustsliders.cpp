@@ -5,6 +5,7 @@
 #include "cameraedit.h"
 #include "camerainterface.h"
 #include "valueaccess.h"
+#include "wheelguard.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -96,6 +97,7 @@ void AdjustSliders::rebuild()
             emit edited();
         });
     }
+    guardWheel(this);
     refresh();
 }
 

@@ -228,7 +228,10 @@ void CameraSession::updateRates()
 {
     const double seconds = std::max(1e-3, ratesClock_.restart() / 1000.0);
     receivedRate_ = (accounting_.delivered() - ratesReceived_) / seconds;
-    shownRate_ = (gate_.shownCount() - ratesShown_) / seconds;
+    // A frame received just before this window and drawn in it counts as
+    // shown here; every frame shown was received, so the shown rate is held
+    // to the received one rather than claim more frames than came.
+    shownRate_ = std::min(receivedRate_, (gate_.shownCount() - ratesShown_) / seconds);
     ratesReceived_ = accounting_.delivered();
     ratesShown_ = gate_.shownCount();
     emit ratesUpdated();

@@ -127,8 +127,11 @@ CameraTab::CameraTab(CameraSession* session, const ViewerHost* host, QWidget* pa
 
     connect(session_, &CameraSession::drawDue, this, &CameraTab::draw);
     connect(session_, &CameraSession::frameReceived, this, [this](const ImageProcessData& f) {
+        const qint64 lost = session_->accounting().lostUpstream();
+        const bool lostBefore = lost != lostSeen_;
+        lostSeen_ = lost;
         if (showingStrip())
-            strip_->append(f.image);
+            strip_->append(f.image, whyNotJoined(f, lostBefore));
     });
     connect(session_, &CameraSession::stateChanged, this, [this] {
         // Geometry and limits come back from the device after a reconnect;
@@ -142,6 +145,18 @@ CameraTab::CameraTab(CameraSession* session, const ViewerHost* host, QWidget* pa
     });
     connect(session_, &CameraSession::ratesUpdated, this, &CameraTab::updateStatus);
     updateStatus();
+}
+
+// The strip joins only frames that follow each other on the device.
+QString CameraTab::whyNotJoined(const ImageProcessData& f, bool lostBefore) const
+{
+    if (f.productId <= 0)
+        return tr("Not running: preview frames are thinned to one every 50 ms and do not join. "
+                  "Tick \"running\" to stack consecutive frames.");
+    if (lostBefore)
+        return tr("Frames were lost before product %1 capture %2: the strip starts again here.")
+            .arg(f.productId).arg(f.cycleCapture);
+    return QString();
 }
 
 bool CameraTab::showingStrip() const

@@ -47,6 +47,7 @@ private:
     void draw();
     void updateStatus();
     void askAndSave();
+    QString whyNotJoined(const ImageProcessData& frame, bool lostBefore) const;
 
     CameraSession* session_;
     ImageView* view_;
@@ -61,6 +62,7 @@ private:
     ExposureBar* exposure_;
     ProductionControls* production_;
     ImageProcessData shown_;
+    qint64 lostSeen_ = 0; // frames lost upstream when the last frame came
 };
 
 #endif

@@ -3,6 +3,9 @@
 
 #include "cameraedit.h"
 #include "camerainterface.h"
+#include "firstsettings.h"
+#include "sdkstatus.h"
+#include "wheelguard.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -26,7 +29,7 @@ QString exposureStatusText(int status)
         return QObject::tr("sent, status 0 (ok)");
     if (status == -1)
         return QObject::tr("not sent: no such configuration (-1)");
-    return QObject::tr("failed, status 0x%1").arg(quint32(status), 8, 16, QLatin1Char('0'));
+    return QObject::tr("failed, status %1").arg(sdkStatusText(status));
 }
 
 ExposureBar::ExposureBar(CameraInterface* camera, QWidget* parent) : QWidget(parent), camera_(camera)
@@ -45,13 +48,14 @@ ExposureBar::ExposureBar(CameraInterface* camera, QWidget* parent) : QWidget(par
     sendOnChange_->setToolTip(tr("Send the current configuration after every edit, so the image shows it"));
     status_ = new QLabel(this);
     current_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    current_->setMinimumContentsLength(14);
+    current_->setMinimumContentsLength(22);
     layout->addWidget(new QLabel(tr("Configurations"), this), 0, 0);
     layout->addWidget(count_, 0, 1);
     layout->addWidget(current_, 1, 0, 1, 2);
     layout->addWidget(sendButton, 1, 2);
     layout->addWidget(sendOnChange_, 0, 2);
     layout->addWidget(status_, 2, 0, 1, 3);
+    guardWheel(this);
 
     if (!settingsOf(camera_)) {
         setEnabled(false);
@@ -59,7 +63,15 @@ ExposureBar::ExposureBar(CameraInterface* camera, QWidget* parent) : QWidget(par
         return;
     }
     connect(count_, QOverload<int>::of(&QSpinBox::valueChanged), this, [this](int n) {
+        int before = 0;
+        readLocked(camera_, [&] { before = settingsOf(camera_)->exposureTimes.size(); });
         camera_->setExposureCount(n);
+        // The plug-in starts new configurations at 0 ms, below every camera's
+        // minimum; they start where a first use does (the camera clamps).
+        for (int i = before; i < n; ++i) {
+            float first = kFirstExposureMs;
+            camera_->setExposureValue(i, first);
+        }
         emit itemsReplaced();
         refresh();
     });

@@ -9,9 +9,11 @@
 #include "vieweroptions.h"
 
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QImageWriter>
 #include <QMap>
 #include <QPixmap>
+#include <QScreen>
 
 #include <cstdio>
 #include <functional>
@@ -73,8 +75,12 @@ int runScreenshot(MainWindow& window, const ViewerOptions& o, const QStringList&
         return kExitIncomplete;
     }
     runEventsFor(200);  // lets the status lines and histograms catch up
+    // On a display server the picture is what the screen shows of the window;
+    // without one (offscreen), what the window draws.
+    const bool onScreen = QGuiApplication::platformName() == QLatin1String("xcb") && window.screen();
+    const QImage picture = onScreen ? window.screen()->grabWindow(window.winId()).toImage() : window.grab().toImage();
     QImageWriter writer(o.screenshot, "png");
-    if (!writer.write(window.grab().toImage())) {
+    if (!writer.write(picture)) {
         tell(QStringLiteral("cannot write %1: %2").arg(o.screenshot, writer.errorString()));
         return kExitOutput;
     }

@@ -8,6 +8,7 @@
 #include "cameraedit.h"
 #include "camerainterface.h"
 #include "valueaccess.h"
+#include "wheelguard.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -81,6 +82,7 @@ void ParamPanel::rebuild()
             addItem(item);
     }
     bodyLayout_->addStretch(1);
+    guardWheel(body_);
     refresh();
 }
 

@@ -26,13 +26,18 @@ void StripView::clear()
 {
     ring_.release();
     next_ = filled_ = sourceCols_ = 0;
+    note_.clear();
     update();
 }
 
-void StripView::append(const cv::Mat& frame)
+void StripView::append(const cv::Mat& frame, const QString& whyNotJoined)
 {
     if (!imagedisplay::drawable(frame))
         return;
+    // A frame after one that stood alone starts a strip of its own as well.
+    if (!whyNotJoined.isEmpty() || !note_.isEmpty())
+        clear();
+    note_ = whyNotJoined;
     // One reduction factor for both directions keeps the product's shape.
     const int factor = std::max(1, (frame.cols + kWidth - 1) / kWidth);
     const int cols = std::max(1, frame.cols / factor);
@@ -89,5 +94,12 @@ void StripView::paintEvent(QPaintEvent*)
         painter.drawImage(target, imagedisplay::render(ring_, QRect(0, from, ring_.cols, n), target.size()));
         end = from;
         left -= n;
+    }
+    if (!note_.isEmpty()) {
+        const QRect box = rect().adjusted(8, 8, -8, -8);
+        QRect text = painter.boundingRect(box, Qt::AlignTop | Qt::AlignLeft | Qt::TextWordWrap, note_);
+        painter.fillRect(text.adjusted(-4, -2, 4, 2), QColor(0, 0, 0, 180));
+        painter.setPen(Qt::white);
+        painter.drawText(text, Qt::AlignTop | Qt::AlignLeft | Qt::TextWordWrap, note_);
     }
 }
