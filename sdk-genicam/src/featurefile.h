@@ -1,7 +1,9 @@
-// Feature files (MV_CC_FeatureLoad) in the virtual SDK's format: "Name =
-// value" per line, '#' starts a comment, "[Model]" starts lines for devices
-// whose DeviceModelName is Model ("[*]" for all). Applied line by line.
+// Feature files (MV_CC_FeatureLoad) in the virtual SDK's format (read by
+// featureformat.h, found in the working directory or $VCC_FEATURE_DIR like
+// the virtual SDK's), applied to a camera line by line.
 #pragma once
+
+#include "featureformat.h"
 
 #include <arv.h>
 
@@ -9,10 +11,7 @@
 
 namespace gcc {
 
-// Finds a bare name in the working directory, then in $VCC_FEATURE_DIR (the
-// folder the virtual SDK's users already name); a name with a directory is
-// used as it is. Empty when not found.
-std::string locateFeatureFile(const std::string& name);
+using vcc::locateFeatureFile;
 
 // Applies every line; reports each bad line on stderr as "file:line: reason"
 // and returns the first error status (MV_OK when all lines applied).

@@ -180,7 +180,7 @@ int setFloat(ArvDevice* device, const char* name, double value)
     return failed(error);
 }
 
-int setFromText(ArvDevice* device, const char* name, const std::string& text)
+int setFromText(ArvDevice* device, const char* name, const vcc::FeatureValue& value)
 {
     ArvGcNode* node = findFeature(device, name);
     if (!node || !ARV_IS_GC_FEATURE_NODE(node))
@@ -189,24 +189,19 @@ int setFromText(ArvDevice* device, const char* name, const std::string& text)
         return err(MV_E_GC_ACCESS);
     if (ARV_IS_GC_ENUMERATION(node)) {
         // An entry name, or a number for its value.
-        char* end = nullptr;
-        const long long n = std::strtoll(text.c_str(), &end, 0);
-        if (end && *end == '\0' && !text.empty())
-            return setEnum(device, name, static_cast<unsigned>(n));
+        if (int64_t n; value.asInt(n))
+            return n < 0 || n > 0xFFFFFFFFLL ? err(MV_E_GC_RANGE) : setEnum(device, name, static_cast<unsigned>(n));
         GError* error = nullptr;
-        const bool set = arv_gc_enumeration_set_string_value(ARV_GC_ENUMERATION(node), text.c_str(), &error);
+        const bool set = arv_gc_enumeration_set_string_value(ARV_GC_ENUMERATION(node), value.text.c_str(), &error);
         g_clear_error(&error);
         return set ? MV_OK : err(MV_E_GC_RANGE); // no entry of that name
     }
     if (ARV_IS_GC_FLOAT(node) || (ARV_IS_GC_INTEGER(node) && !std::strcmp(name, "Gain"))) {
-        char* end = nullptr;
-        const double v = std::strtod(text.c_str(), &end);
-        if (text.empty() || !end || *end)
-            return err(MV_E_PARAMETER);
-        return setFloat(device, name, v);
+        double v;
+        return value.asFloat(v) ? setFloat(device, name, v) : err(MV_E_PARAMETER);
     }
     GError* error = nullptr;
-    arv_gc_feature_node_set_value_from_string(ARV_GC_FEATURE_NODE(node), text.c_str(), &error);
+    arv_gc_feature_node_set_value_from_string(ARV_GC_FEATURE_NODE(node), value.text.c_str(), &error);
     return failed(error);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "MVCameraControl.h"
+#include "featureformat.h"
 
 #include <arv.h>
 
@@ -25,7 +26,8 @@ int getString(ArvDevice* device, const char* name, MVCC_STRINGVALUE& out);
 int getEnum(ArvDevice* device, const char* name, MVCC_ENUMVALUE& out);
 int setEnum(ArvDevice* device, const char* name, unsigned value);
 int setFloat(ArvDevice* device, const char* name, double value);
-// Any type, from text as a feature file writes it (enumerations by entry name).
-int setFromText(ArvDevice* device, const char* name, const std::string& text);
+// Any type, from a feature file's value (enumerations by entry name or value);
+// MV_E_PARAMETER for a value the feature's type cannot read.
+int setFromText(ArvDevice* device, const char* name, const vcc::FeatureValue& value);
 
 } // namespace gcc

@@ -1,11 +1,10 @@
 #include "feature.h"
 
+#include "featureformat.h"
 #include "pixelformat.h"
 #include "status.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 
 namespace vcc {
 
@@ -118,32 +117,6 @@ int writeEnum(Feature& f, unsigned v)
 
 namespace {
 
-bool parseInt(const std::string& t, int64_t& out)
-{
-    if (t.empty())
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    long long v = std::strtoll(t.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0')
-        return false;
-    out = v;
-    return true;
-}
-
-bool parseDouble(const std::string& t, double& out)
-{
-    if (t.empty())
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    double v = std::strtod(t.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(v))
-        return false;
-    out = v;
-    return true;
-}
-
 // Symbolic enumeration entries the feature files may use instead of numbers.
 bool enumFromName(const std::string& feature, const std::string& t, unsigned& out)
 {
@@ -169,26 +142,25 @@ bool enumFromName(const std::string& feature, const std::string& t, unsigned& ou
 int writeText(const std::string& name, Feature& f, const std::string& text)
 {
     const int bad = err(MV_E_PARAMETER);
+    const FeatureValue value{text};
     switch (f.type) {
     case FeatureType::Int: {
         int64_t v;
-        return parseInt(text, v) ? writeInt(f, v) : bad;
+        return value.asInt(v) ? writeInt(f, v) : bad;
     }
     case FeatureType::Float: {
         double v;
-        return parseDouble(text, v) ? writeFloat(f, v) : bad;
+        return value.asFloat(v) ? writeFloat(f, v) : bad;
     }
-    case FeatureType::Bool:
-        if (text == "1" || text == "true" || text == "True")
-            return writeBool(f, true);
-        if (text == "0" || text == "false" || text == "False")
-            return writeBool(f, false);
-        return bad;
+    case FeatureType::Bool: {
+        bool v;
+        return value.asBool(v) ? writeBool(f, v) : bad;
+    }
     case FeatureType::String:
         return writeString(f, text);
     case FeatureType::Enum: {
         int64_t v;
-        if (parseInt(text, v))
+        if (value.asInt(v))
             return (v < 0 || v > 0xFFFFFFFFLL) ? err(MV_E_GC_RANGE) : writeEnum(f, static_cast<unsigned>(v));
         unsigned e;
         return enumFromName(name, text, e) ? writeEnum(f, e) : bad;

@@ -1,18 +1,12 @@
-// Feature files: "Name = value" per line, "#" starts a comment, "[Model]"
-// starts lines for devices whose DeviceModelName is Model ("[*]" for all).
+// Feature files (format: featureformat.h) applied to a simulated device.
 #pragma once
 
 #include "device.h"
+#include "featureformat.h"
 
 #include <string>
 
 namespace vcc {
-
-constexpr const char* kFeatureDirEnv = "VCC_FEATURE_DIR";
-
-// Finds a bare name in the working directory, then in $VCC_FEATURE_DIR; a name
-// with a directory is used as it is. Empty when not found.
-std::string locateFeatureFile(const std::string& name);
 
 // Applies every line; reports each bad line as "file:line: reason" on stderr
 // and returns the first error status (MV_OK when all lines applied).
