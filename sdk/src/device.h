@@ -14,7 +14,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace vcc {
 
@@ -61,6 +63,15 @@ public:
     unsigned takeGapAfter(unsigned frameNum);
     void addLostPackets(unsigned frameNum, unsigned packets);
     void addGap(unsigned afterFrameNum, unsigned skip);
+    // Scripted faults (faultscript.h): a trigger index to lose, and unplugs
+    // timed from the first start of grabbing, handed out once.
+    struct ScriptedUnplug {
+        unsigned atMs = 0, forMs = 0;
+    };
+    void addOverrun(unsigned triggerIndex);
+    bool takeOverrun(unsigned triggerIndex);
+    void addScriptedUnplug(unsigned atMs, unsigned forMs);
+    std::vector<ScriptedUnplug> takeScriptedUnplugs();
 
     void setLineRate(double r);
     std::atomic<unsigned> openDelayMs{0};
@@ -98,6 +109,8 @@ private:
     Clock::time_point clockEpoch_ = Clock::now();
     uint64_t clockBase_ = 0;
     std::map<unsigned, unsigned> lostPackets_, gaps_;
+    std::set<unsigned> overruns_;
+    std::vector<ScriptedUnplug> unplugs_;
 };
 
 // Features whose change would alter the frame size or format: read-only while grabbing.

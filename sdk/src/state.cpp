@@ -2,6 +2,7 @@
 
 #include "call.h"
 #include "devicefile.h"
+#include "faultscript.h"
 #include "lifecycle.h"
 
 #include <cstdio>
@@ -30,6 +31,11 @@ void ensureInitialised()
             }
         } else {
             devices = defaultDevices();
+        }
+        if (const char* faults = std::getenv(kFaultsEnv); faults && *faults) {
+            std::string why;
+            if (!applyFaultScript(faults, devices, &why))
+                std::fprintf(stderr, "virtual camera SDK: %s not applied: %s\n", kFaultsEnv, why.c_str());
         }
         std::lock_guard<std::mutex> lk(state().mu);
         state().devices = std::move(devices);
