@@ -1,6 +1,8 @@
 // End-to-end runs of lorvexhost against the virtual SDK's built-in cameras:
 // exit codes, report numbering per trigger setting, images, contact sheet,
 // settings files and every bad input the host must survive.
+#include "pluginwarnings.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -102,7 +104,8 @@ class HostCli : public QObject
     // puts a copy that switches trigger mode on into the working folder,
     // where the SDK looks first; "shipped" uses the project's file.
     // "bare" is "shipped" without VCC_FEATURE_DIR, as on a fresh shell.
-    void startHost(QProcess& p, const QString& dir, const QStringList& args, const QString& mode)
+    // `faults`: the virtual SDK's scripted faults (VCC_FAULTS) for this run.
+    void startHost(QProcess& p, const QString& dir, const QStringList& args, const QString& mode, const QString& faults = QString())
     {
         p.setWorkingDirectory(dir);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -110,6 +113,9 @@ class HostCli : public QObject
         if (mode == QLatin1String("bare"))
             env.remove(QStringLiteral("VCC_FEATURE_DIR"));
         env.remove(QStringLiteral("VCC_DEVICE_FILE"));
+        env.remove(QStringLiteral("VCC_FAULTS"));
+        if (!faults.isEmpty())
+            env.insert(QStringLiteral("VCC_FAULTS"), faults);
         p.setProcessEnvironment(env);
         QFile::remove(dir + "/Lorvex.mfs");
         if (mode == QLatin1String("triggered")) {
@@ -128,10 +134,11 @@ class HostCli : public QObject
     }
 
     // Runs the host to its end (see startHost for `mode`).
-    Run run(const QString& dir, const QStringList& args, const QString& mode = QStringLiteral("triggered"), int timeoutMs = 120000)
+    Run run(const QString& dir, const QStringList& args, const QString& mode = QStringLiteral("triggered"), int timeoutMs = 120000,
+            const QString& faults = QString())
     {
         QProcess p;
-        startHost(p, dir, args, mode);
+        startHost(p, dir, args, mode, faults);
         Run r;
         if (!p.waitForFinished(timeoutMs)) {
             p.kill();
@@ -367,6 +374,9 @@ private slots:
         QTemporaryDir dir;
         const Run only = run(dir.path(), {"capture", "NOSUCH1", "--out", dir.filePath("a")});
         QCOMPARE(only.exitCode, 2);
+        QVERIFY2(!QFileInfo::exists(dir.filePath("a")), "a run that captured nothing left its folder");
+        QCOMPARE(run(dir.path(), {"capture", "NOSUCH1"}).exitCode, 2);
+        QVERIFY(!QFileInfo::exists(dir.filePath("capture-out")));
         QVERIFY2(only.err.contains("NOSUCH1") && only.err.contains(kMono) && only.err.contains(kColour), qPrintable(only.err));
 
         const Run mixed = run(dir.path(), {"capture", "NOSUCH1", kColour, "--out", dir.filePath("b"), "--products", "1"});
@@ -398,6 +408,14 @@ private slots:
         QCOMPARE(run(dir.path(), {"capture", "--json"}).exitCode, 1);
         QCOMPARE(run(dir.path(), {"explode"}).exitCode, 1);
         QCOMPARE(run(dir.path(), {"panel"}).exitCode, 1);
+        QProcess none;
+        none.start(host_, QStringList());
+        QVERIFY(none.waitForFinished(30000));
+        QCOMPARE(none.exitCode(), 1);
+        QVERIFY(none.readAllStandardError().contains("usage: lorvexhost"));
+        const Run help = run(dir.path(), {"--help", "capture"});
+        QCOMPARE(help.exitCode, 0);
+        QVERIFY2(help.out.contains("--rate") && help.out.contains("usage: lorvexhost capture"), qPrintable(help.out));
     }
 
     // --- interruption and soak --------------------------------------------------------
@@ -439,6 +457,9 @@ private slots:
             QCOMPARE(c.toObject()["numberingContinuous"].toBool(), true);
         }
         QCOMPARE(s["lostAfterDelivery"].toInt(), 0);
+        // Exactly what the devices delivered while numbering, not a frame more.
+        for (const QJsonValue& c : s["cameras"].toArray())
+            QCOMPARE(c.toObject()["received"].toInt(), c.toObject()["deliveredByDevice"].toInt());
     }
 
     // --- a report the user can trust ------------------------------------------------
@@ -492,6 +513,138 @@ private slots:
             files += row.file.isEmpty() ? 0 : 1;
         QCOMPARE(files, s["imagesWritten"].toInt());
         QCOMPARE(readCsv(out + "/frames.csv").size(), s["delivered"].toInt());
+    }
+
+    // --- every loss visible ------------------------------------------------------------
+
+    void unplugDuringAFreeRunningCaptureFailsTheRun()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        const Run r = run(dir.path(), {"capture", kMono, "--products", "300", "--no-images", "--out", out}, "shipped", 120000,
+                          QStringLiteral("%1/unplug:1000:1500").arg(kMono));
+        QCOMPARE(r.exitCode, 5);
+        const QJsonObject s = readJson(out + "/summary.json");
+        QCOMPARE(s["complete"].toBool(), false);
+        QCOMPARE(s["cameraLosses"].toInt(), 1);
+        const QJsonArray losses = s["cameras"].toArray().first().toObject()["cameraLosses"].toArray();
+        QCOMPARE(losses.size(), 1);
+        const QJsonObject loss = losses.first().toObject();
+        QVERIFY(loss["reconnected"].toBool());
+        QVERIFY(QDateTime::fromString(loss["start"].toString(), Qt::ISODateWithMs)
+                    .msecsTo(QDateTime::fromString(loss["end"].toString(), Qt::ISODateWithMs)) >= 1000);
+        // The 1.5 s unplugged (less the plug-in's close) at the device's 100
+        // frames/s, with room for a loaded machine's slower pace before it.
+        QVERIFY2(loss["framesMissed"].toInt() >= 75, qPrintable(QString::number(loss["framesMissed"].toInt())));
+        QVERIFY2(r.out.contains("camera lost from") && r.out.contains("NOT all accounted for"), qPrintable(r.out));
+    }
+
+    void framesAreCheckedAgainstTheTriggerTheyAnswer()
+    {
+        // At 1000 triggers/s the colour camera (20 ms a frame) takes about one
+        // trigger in twenty; the plug-in still numbers its frames 1, 2, 3.
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        const Run r = run(dir.path(), {"capture", kColour, "--products", "50", "--rate", "1000", "--no-images", "--timeout", "1",
+                                       "--out", out});
+        const QJsonObject s = readJson(out + "/summary.json");
+        const QJsonObject cam = s["cameras"].toArray().first().toObject();
+        const int delivered = cam["delivered"].toInt();
+        if (delivered == 50)
+            QSKIP("the machine was too slow to trigger faster than the camera takes frames");
+        QCOMPARE(r.exitCode, 5);
+        QCOMPARE(cam["numberingCheckedBy"].toString(), QStringLiteral("trigger"));
+        // A frame that answers a later trigger than its count is misnumbered,
+        // and the plug-in wrote a trigger warning for exactly those frames.
+        QVERIFY(cam["numberingMismatches"].toInt() > 0);
+        QCOMPARE(cam["numberingMismatches"].toInt(), s["triggerWarningsInLog"].toInt());
+        QCOMPARE(cam["triggersWithoutFrame"].toInt(), 50 - delivered);
+        QCOMPARE(cam["productsWithoutFrame"].toArray().size(), 50 - delivered);
+        QVERIFY2(r.out.contains("no frame for the triggers of: p2,"), qPrintable(r.out));
+        // The kit reads the warnings as the plug-in writes them.
+        int read = 0;
+        for (const QString& line : r.err.split('\n')) {
+            if (!line.contains("TriggerIndex"))
+                continue;
+            pluginwarnings::TriggerAccount t;
+            QVERIFY2(pluginwarnings::parseTriggerAccount(line, t), qPrintable(line));
+            QVERIFY(t.triggerIndex > t.frameCounter);
+            ++read;
+        }
+        QCOMPARE(read, s["triggerWarningsInLog"].toInt());
+    }
+
+    void triggersDuringALossAreReportedLost()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        const Run r = run(dir.path(), {"capture", kColour, "--products", "50", "--rate", "10", "--no-images", "--out", out},
+                          "triggered", 120000, QStringLiteral("%1/unplug:1000:300").arg(kColour));
+        QCOMPARE(r.exitCode, 5);
+        const QJsonObject cam = readJson(out + "/summary.json")["cameras"].toArray().first().toObject();
+        QCOMPARE(cam["cameraLosses"].toArray().size(), 1);
+        const int without = cam["triggersWithoutFrame"].toInt();
+        QVERIFY(without > 0);
+        QCOMPARE(cam["delivered"].toInt() + without, 50);
+        QCOMPARE(cam["productsWithoutFrame"].toArray().size(), without);
+        // After the reconnect the plug-in's count runs behind the triggers.
+        QVERIFY(cam["numberingMismatches"].toInt() > 0);
+    }
+
+    void framesAfterTheRunAreNotCountedAsDelivered()
+    {
+        // 20 frames lost on the way: the run's 100 places hold 80 frames at
+        // most; the device goes on numbering frames beyond them until the
+        // run stops it, and those are not the run's.
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        const Run r = run(dir.path(), {"capture", kColour, "--products", "100", "--no-images", "--out", out}, "shipped", 120000,
+                          QStringLiteral("%1/gap:40:20").arg(kColour));
+        QCOMPARE(r.exitCode, 5);
+        const QJsonObject cam = readJson(out + "/summary.json")["cameras"].toArray().first().toObject();
+        QVERIFY(cam["lostUpstream"].toInt() >= 20);
+        QCOMPARE(cam["delivered"].toInt() + cam["lostUpstream"].toInt(), 100);
+        QCOMPARE(readCsv(out + "/frames.csv").size(), cam["delivered"].toInt());
+    }
+
+    void timedRunOfTriggeredCamerasWaitsForItsLastFrames()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        const Run r = run(dir.path(), {"capture", kColour, "--free-run", "1", "--rate", "10", "--no-images", "--out", out});
+        const QJsonObject cam = readJson(out + "/summary.json")["cameras"].toArray().first().toObject();
+        QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+        QCOMPARE(cam["dropped"].toInt(), 0);
+        QVERIFY(cam["delivered"].toInt() >= 5);
+        QCOMPARE(cam["delivered"].toInt(), cam["triggered"].toInt());
+    }
+
+    void missingFeatureFolderStopsBeforeAnyCamera()
+    {
+        QTemporaryDir dir;
+        const Run r = run(dir.path(), {"capture", kColour, "--feature-dir", dir.filePath("nosuch"), "--out", dir.filePath("o")},
+                          "shipped");
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("does not exist"), qPrintable(r.err));
+        QVERIFY(!QFileInfo::exists(dir.filePath("settings")));
+        QVERIFY(!QFileInfo::exists(dir.filePath("o")));
+    }
+
+    void overwriteRemovesOnlyWhatTheRunWrote()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        QCOMPARE(run(dir.path(), {"capture", kColour, "--products", "2", "--out", out}).exitCode, 0);
+        for (const char* own : {"mine.png", "notes.txt"}) {
+            QFile f(out + "/" + own);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("the user's");
+        }
+        const Run r = run(dir.path(), {"capture", kColour, "--products", "1", "--out", out, "--overwrite"});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY(QFile::exists(out + "/mine.png"));
+        QVERIFY(QFile::exists(out + "/notes.txt"));
+        QCOMPARE(QDir(out).entryList({"ZQ*.png"}).size(), 1);
     }
 
     void secondCtrlCLeavesOnlyWholeFilesListed()

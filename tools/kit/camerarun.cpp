@@ -1,6 +1,9 @@
 // camerarun.cpp
 #include "camerarun.h"
 
+#include "logwatch.h"
+
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
@@ -20,9 +23,20 @@ QString jsonText(const QJsonValue& v)
 
 } // namespace
 
-bool firesBySoftware(int triggerType)
+void FrameTriggerQueue::push(qint64 index)
 {
-    return triggerType == 2 || triggerType == 4 || triggerType == 32;
+    QMutexLocker lock(&mutex);
+    indices.push_back(index);
+}
+
+qint64 FrameTriggerQueue::take()
+{
+    QMutexLocker lock(&mutex);
+    if (indices.empty())
+        return -1;
+    const qint64 index = indices.front();
+    indices.pop_front();
+    return index;
 }
 
 QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used)
@@ -94,17 +108,39 @@ void CameraRun::open(const PluginScan& scan, const QStringList& serials, const Q
         }
         rc.params = trig;
         rc.budget = std::make_shared<FrameBudget>();
+        rc.triggerOfFrame = std::make_shared<FrameTriggerQueue>();
         cams_.push_back(rc);
         const int slot = cams_.size() - 1;
+        // First, so that a frame's trigger is queued before the frame itself:
+        // runs on the SDK's thread under the camera's mutex and only notes
+        // which trigger the plug-in's warning named for this frame.
+        connect(rc.cam, &CameraInterface::captureCompleted, this,
+                [queue = rc.triggerOfFrame, index = rc.index](const ImageProcessData&) {
+                    queue->push(logwatch::takeTriggerOfFrame(index));
+                }, Qt::DirectConnection);
         // Frames come on the SDK's thread with the camera's mutex held; the
         // queued connection brings them to this thread, where nothing may
         // block the plug-in.
         connect(rc.cam, &CameraInterface::captureCompleted, this,
                 [this, slot](ImageProcessData d) { if (onFrame) onFrame(cams_[slot], d); }, Qt::QueuedConnection);
-        connect(rc.cam, &CameraInterface::CameraLoss, this,
-                [this, slot] { ++cams_[slot].losses; if (onLoss) onLoss(cams_[slot]); }, Qt::QueuedConnection);
-        connect(rc.cam, &CameraInterface::CameraReconnect, this,
-                [this, slot] { ++cams_[slot].reconnects; if (onReconnect) onReconnect(cams_[slot]); }, Qt::QueuedConnection);
+        connect(rc.cam, &CameraInterface::CameraLoss, this, [this, slot] {
+            RunCamera& c = cams_[slot];
+            ++c.losses;
+            c.lost = true;
+            c.accounting.cameraLost(QDateTime::currentMSecsSinceEpoch());
+            if (onLoss)
+                onLoss(c);
+        }, Qt::QueuedConnection);
+        connect(rc.cam, &CameraInterface::CameraReconnect, this, [this, slot] {
+            RunCamera& c = cams_[slot];
+            ++c.reconnects;
+            c.lost = false;
+            // The device's trigger count restarted with the open.
+            c.accounting.cameraBack(QDateTime::currentMSecsSinceEpoch());
+            c.accounting.deviceReopened();
+            if (onReconnect)
+                onReconnect(c);
+        }, Qt::QueuedConnection);
 
         restoreCameraSettings(rc.cam, rc.serial, settings.value(i), store, messages);
         {
@@ -112,6 +148,9 @@ void CameraRun::open(const PluginScan& scan, const QStringList& serials, const Q
             rc.cam->setTrigParams(&cams_[slot].params);
         }
         cams_[slot].opened = !rc.cam->getImageSize().isEmpty();
+        cams_[slot].lost = !cams_[slot].opened;
+        if (cams_[slot].lost) // its loss notice came from createCamera, before anyone listened
+            cams_[slot].accounting.cameraLost(QDateTime::currentMSecsSinceEpoch());
         cams_[slot].continuous = rc.cam->isContinuousMode();
         if (!cams_[slot].opened)
             messages << QStringLiteral("%1: the camera did not open (it reports no image size); it will be retried every 3 s").arg(rc.serial);
@@ -141,11 +180,16 @@ void CameraRun::setRunning(bool running, int budgetPerCamera)
     }
 }
 
-void CameraRun::trigger(int cameraSlot, int productId, int captureIndex)
+bool CameraRun::trigger(int cameraSlot, int productId, int captureIndex)
 {
-    CameraInterface* cam = cams_[cameraSlot].cam;
-    QMutexLocker lock(cam->getMutex());
-    cam->softTrigger(productId, captureIndex, std::function<void()>());
+    RunCamera& c = cams_[cameraSlot];
+    if (c.lost)
+        return false; // a trigger now would reach no device, or one whose count restarted unheard
+    const int droppedBefore = logwatch::triggersDropped(c.index);
+    QMutexLocker lock(c.cam->getMutex());
+    c.cam->softTrigger(productId, captureIndex, std::function<void()>());
+    // The plug-in writes its warning on this thread, inside the call.
+    return logwatch::triggersDropped(c.index) == droppedBefore;
 }
 
 void CameraRun::close()

@@ -8,11 +8,14 @@
 #include "imagemetatype.h"
 #include "pluginhost.h"
 #include "settingsstore.h"
+#include "triggertypes.h"
 
+#include <QMutex>
 #include <QObject>
 #include <QVector>
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -24,6 +27,21 @@ struct FrameBudget
     std::atomic<int> remaining{0};
 };
 
+// The trigger each handed-over frame answers, as the plug-in's warning named
+// it (-1: none), in the order the frames were emitted. Filled on the SDK's
+// thread by a receiver connected directly (the warning is written there just
+// before the emission), taken on the receiving thread with the queued frame.
+// `mutex` guards `indices`; it is taken after the camera's mutex and the log
+// watch's lock, never before them.
+struct FrameTriggerQueue
+{
+    QMutex mutex;
+    std::deque<qint64> indices;
+
+    void push(qint64 index);
+    qint64 take();
+};
+
 struct RunCamera
 {
     QString serial;
@@ -33,6 +51,8 @@ struct RunCamera
     bool opened = false;           // it reported an image size after its settings
     bool continuous = false;       // the device runs without triggers
     std::shared_ptr<FrameBudget> budget;
+    std::shared_ptr<FrameTriggerQueue> triggerOfFrame;
+    bool lost = false;             // between the camera's loss and its reconnect, as this host heard them
 
     // What the run saw.
     int received = 0;              // numbered frames received
@@ -63,8 +83,10 @@ public:
     // `budgetPerCamera` > 0 stops numbering after that many frames.
     void setRunning(bool running, int budgetPerCamera = 0);
 
-    // One software trigger on a camera, under its mutex.
-    void trigger(int cameraSlot, int productId, int captureIndex);
+    // One software trigger on a camera, under its mutex. False when it did
+    // not reach the device: the camera is lost, or the plug-in reported it
+    // dropped the trigger.
+    bool trigger(int cameraSlot, int productId, int captureIndex);
 
     // Deletes the cameras (the plug-in stops and closes the devices).
     void close();
@@ -88,8 +110,5 @@ QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used);
 // reported in `messages`. Main thread.
 void restoreCameraSettings(CameraInterface* cam, const QString& serial, const QJsonObject& stored, const SettingsStore* store,
                            QStringList& messages);
-
-// True for the trigger types a software trigger fires (2, 4, 32).
-bool firesBySoftware(int triggerType);
 
 #endif

@@ -46,7 +46,7 @@ CameraSession::CameraSession(const ViewerHost* host, const QString& serial, int 
     : QObject(parent), host_(host), serial_(serial), index_(cameraIndex), running_(running)
 {
     qRegisterMetaType<ImageProcessData>("ImageProcessData");
-    params_.triggerType = 4;
+    params_.triggerType = triggertypes::kSoftwareDefault;
     followTrigParams();
     cam_ = camera ? camera : (host_ ? host_->createCamera(serial, cameraIndex) : nullptr);
     if (!cam_) {
@@ -150,11 +150,11 @@ void CameraSession::setTrigParams(const CameraTrigParams& p)
 
 void CameraSession::followTrigParams()
 {
-    // Numbers follow the count unless the trigger sets them (type 32
-    // without sync, or with sync re-aligning) or a time-out may restart a
-    // product.
-    const bool checked = params_.syncProductId == 0 && params_.triggerType != 32 && params_.cycleTimeout <= 0;
-    accounting_.followNumbers(ProductSchedule(params_.capturesPerProduct, params_.productsPerCycle), checked);
+    // Following frame to frame sees a count only: numbers that a trigger
+    // sets (type 32 without sync) or re-aligns (sync) are not checked here.
+    const NumberingRule rule = numberingRule(params_, false);
+    const bool checked = rule.checked && !rule.fromTrigger && params_.syncProductId <= 0;
+    accounting_.followNumbers(rule.schedule, checked);
 }
 
 void CameraSession::setRunning(bool on)
