@@ -531,11 +531,15 @@ private slots:
         QCOMPARE(losses.size(), 1);
         const QJsonObject loss = losses.first().toObject();
         QVERIFY(loss["reconnected"].toBool());
-        QVERIFY(QDateTime::fromString(loss["start"].toString(), Qt::ISODateWithMs)
-                    .msecsTo(QDateTime::fromString(loss["end"].toString(), Qt::ISODateWithMs)) >= 1000);
-        // The 1.5 s unplugged (less the plug-in's close) at the device's 100
-        // frames/s, with room for a loaded machine's slower pace before it.
-        QVERIFY2(loss["framesMissed"].toInt() >= 75, qPrintable(QString::number(loss["framesMissed"].toInt())));
+        const qint64 ms = QDateTime::fromString(loss["start"].toString(), Qt::ISODateWithMs)
+                              .msecsTo(QDateTime::fromString(loss["end"].toString(), Qt::ISODateWithMs));
+        QVERIFY(ms >= 1000); // the 1.5 s unplugged, less the plug-in's close
+        // The frames the interval would have held at the pace seen before it
+        // (the device's 100 frames/s, or less on a machine this busy).
+        const double rate = loss["framesPerSecondBefore"].toDouble();
+        QVERIFY(rate > 0 && rate <= 110);
+        QVERIFY(loss["framesMissed"].toInt() > 0);
+        QVERIFY(qAbs(loss["framesMissed"].toInt() - rate * ms / 1000.0) <= 1 + rate * 0.01);
         QVERIFY2(r.out.contains("camera lost from") && r.out.contains("NOT all accounted for"), qPrintable(r.out));
     }
 

@@ -132,7 +132,8 @@ private:
             ++c.preview; // a frame taken while not running: not part of the run
             return;
         }
-        const qint64 trigger = c.triggerOfFrame->take();
+        const qint64 trigger = c.host->triggerOfFrame();
+        c.accounting.setDeliveryTime(d.receiveTime);
         const logwatch::LossBefore loss = logwatch::takeLossBefore(c.index, d.productId, d.cycleCapture);
         if (!c.accounting.frameReceived({d.productId, d.cycleCapture, d.cycleProduct}, loss.frames, true, loss.packets,
                                         trigger))
@@ -244,7 +245,7 @@ private:
     {
         qint64 n = 0;
         for (const RunCamera& c : run_.cameras())
-            n += c.lost ? 0 : c.accounting.triggersAwaited();
+            n += c.lost() ? 0 : c.accounting.triggersAwaited();
         return n;
     }
 

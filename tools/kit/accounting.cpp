@@ -80,7 +80,8 @@ bool FrameAccounting::frameReceived(const FrameNumbers& got, qint64 lostBefore, 
 void FrameAccounting::countDamage(const FrameNumbers& got, qint64 lostPackets)
 {
     // The device's pace: frames delivered and lost upstream alike.
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 now = deliveryMs_ >= 0 ? deliveryMs_ : QDateTime::currentMSecsSinceEpoch();
+    deliveryMs_ = -1;
     if (firstFrameMs_ < 0) {
         firstFrameMs_ = now;
         firstPlace_ = delivered_ + lost_;

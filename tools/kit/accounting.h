@@ -59,6 +59,11 @@ public:
     void runEnded(qint64 ms);
     int losses() const { return int(losses_.size()); }
 
+    // When the plug-in handed the next frame over (milliseconds since the
+    // epoch, its receive time): the device's pace before a loss is measured
+    // on it, not on when a busy host got round to the frame.
+    void setDeliveryTime(qint64 ms) { deliveryMs_ = ms; }
+
     // One numbered frame as received. `lostBefore` frames were reported lost
     // upstream (by the SDK's frame numbers) just before it; `placed` is false
     // when the loss could not be tied to this frame (its count is unknown);
@@ -153,6 +158,7 @@ private:
     // Receive times of the first and the latest frame, and the frames
     // (delivered or lost upstream) the device made between them.
     qint64 firstFrameMs_ = -1, lastFrameMs_ = -1, firstPlace_ = 0, framesTimed_ = 0;
+    qint64 deliveryMs_ = -1;
 };
 
 #endif

@@ -1,7 +1,6 @@
 // camerarun.cpp
 #include "camerarun.h"
 
-#include "logwatch.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -22,22 +21,6 @@ QString jsonText(const QJsonValue& v)
 }
 
 } // namespace
-
-void FrameTriggerQueue::push(qint64 index)
-{
-    QMutexLocker lock(&mutex);
-    indices.push_back(index);
-}
-
-qint64 FrameTriggerQueue::take()
-{
-    QMutexLocker lock(&mutex);
-    if (indices.empty())
-        return -1;
-    const qint64 index = indices.front();
-    indices.pop_front();
-    return index;
-}
 
 QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used)
 {
@@ -106,53 +89,41 @@ void CameraRun::open(const PluginScan& scan, const QStringList& serials, const Q
             messages << QStringLiteral("%1: the plug-in made no camera object").arg(rc.serial);
             continue;
         }
-        rc.params = trig;
-        rc.budget = std::make_shared<FrameBudget>();
-        rc.triggerOfFrame = std::make_shared<FrameTriggerQueue>();
+        rc.host = new HostCamera(rc.cam, rc.serial, rc.index, this);
         cams_.push_back(rc);
         const int slot = cams_.size() - 1;
-        // First, so that a frame's trigger is queued before the frame itself:
-        // runs on the SDK's thread under the camera's mutex and only notes
-        // which trigger the plug-in's warning named for this frame.
-        connect(rc.cam, &CameraInterface::captureCompleted, this,
-                [queue = rc.triggerOfFrame, index = rc.index](const ImageProcessData&) {
-                    queue->push(logwatch::takeTriggerOfFrame(index));
-                }, Qt::DirectConnection);
-        // Frames come on the SDK's thread with the camera's mutex held; the
-        // queued connection brings them to this thread, where nothing may
-        // block the plug-in.
-        connect(rc.cam, &CameraInterface::captureCompleted, this,
-                [this, slot](ImageProcessData d) { if (onFrame) onFrame(cams_[slot], d); }, Qt::QueuedConnection);
-        connect(rc.cam, &CameraInterface::CameraLoss, this, [this, slot] {
+        HostCamera* host = rc.host;
+        connect(host, &HostCamera::frameArrived, this, [this, slot](const ImageProcessData& d) {
+            if (onFrame)
+                onFrame(cams_[slot], d);
+        });
+        connect(host, &HostCamera::cameraLost, this, [this, slot] {
             RunCamera& c = cams_[slot];
             ++c.losses;
-            c.lost = true;
             c.accounting.cameraLost(QDateTime::currentMSecsSinceEpoch());
             if (onLoss)
                 onLoss(c);
-        }, Qt::QueuedConnection);
-        connect(rc.cam, &CameraInterface::CameraReconnect, this, [this, slot] {
+        });
+        connect(host, &HostCamera::cameraReconnected, this, [this, slot] {
             RunCamera& c = cams_[slot];
             ++c.reconnects;
-            c.lost = false;
             // The device's trigger count restarted with the open.
             c.accounting.cameraBack(QDateTime::currentMSecsSinceEpoch());
             c.accounting.deviceReopened();
             if (onReconnect)
                 onReconnect(c);
-        }, Qt::QueuedConnection);
+        });
 
         restoreCameraSettings(rc.cam, rc.serial, settings.value(i), store, messages);
-        {
-            QMutexLocker lock(rc.cam->getMutex());
-            rc.cam->setTrigParams(&cams_[slot].params);
+        host->setTrigParams(trig);
+        RunCamera& c = cams_[slot];
+        c.opened = !rc.cam->getImageSize().isEmpty();
+        if (!c.opened) { // its loss report came from createCamera, before anyone listened
+            host->markLost();
+            c.accounting.cameraLost(QDateTime::currentMSecsSinceEpoch());
         }
-        cams_[slot].opened = !rc.cam->getImageSize().isEmpty();
-        cams_[slot].lost = !cams_[slot].opened;
-        if (cams_[slot].lost) // its loss notice came from createCamera, before anyone listened
-            cams_[slot].accounting.cameraLost(QDateTime::currentMSecsSinceEpoch());
-        cams_[slot].continuous = rc.cam->isContinuousMode();
-        if (!cams_[slot].opened)
+        c.continuous = rc.cam->isContinuousMode();
+        if (!c.opened)
             messages << QStringLiteral("%1: the camera did not open (it reports no image size); it will be retried every 3 s").arg(rc.serial);
     }
 }
@@ -160,49 +131,23 @@ void CameraRun::open(const PluginScan& scan, const QStringList& serials, const Q
 void CameraRun::setRunning(bool running, int budgetPerCamera)
 {
     for (RunCamera& rc : cams_) {
-        if (running && rc.continuous && budgetPerCamera > 0) {
-            // The callback is stored by a software trigger; on a device that
-            // runs without triggers the trigger itself takes no frame.
-            rc.budget->remaining = budgetPerCamera;
-            CameraInterface* cam = rc.cam;
-            std::shared_ptr<FrameBudget> budget = rc.budget;
-            QMutexLocker lock(cam->getMutex());
-            cam->softTrigger(cam->productCounter + 1, 1, [cam, budget] {
-                // Runs under the camera's mutex, after this frame was numbered.
-                if (cam->isRunning && budget->remaining.fetch_sub(1) <= 1)
-                    cam->isRunning = false;
-            });
-            cam->isRunning = true;
-            continue;
-        }
-        QMutexLocker lock(rc.cam->getMutex());
-        rc.cam->isRunning = running;
+        if (running && rc.continuous && budgetPerCamera > 0)
+            rc.host->runFrames(budgetPerCamera);
+        else
+            rc.host->setRunning(running);
     }
 }
 
 bool CameraRun::trigger(int cameraSlot, int productId, int captureIndex)
 {
-    RunCamera& c = cams_[cameraSlot];
-    if (c.lost)
-        return false; // a trigger now would reach no device, or one whose count restarted unheard
-    const int droppedBefore = logwatch::triggersDropped(c.index);
-    QMutexLocker lock(c.cam->getMutex());
-    c.cam->softTrigger(productId, captureIndex, std::function<void()>());
-    // The plug-in writes its warning on this thread, inside the call.
-    return logwatch::triggersDropped(c.index) == droppedBefore;
+    return cams_[cameraSlot].host->trigger(productId, captureIndex);
 }
 
 void CameraRun::close()
 {
     for (RunCamera& rc : cams_) {
-        if (!rc.cam)
-            continue;
-        rc.cam->disconnect(this);
-        {
-            QMutexLocker lock(rc.cam->getMutex());
-            rc.cam->isRunning = false;
-        }
-        delete rc.cam;
+        if (rc.host)
+            rc.host->close(HostCamera::Queued::Deliver);
         rc.cam = nullptr;
     }
 }

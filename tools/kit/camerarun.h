@@ -1,58 +1,31 @@
-// camerarun.h - the cameras of one run: creation on the main thread, settings,
-// trigger settings, the running flag, software triggers and reception.
+// camerarun.h - the cameras of one run of lorvexhost: creation on the main
+// thread, settings, and per camera the kit's HostCamera with the run's
+// accounting. The shared settings restore lives here too.
 #ifndef LORVEXKIT_CAMERARUN_H
 #define LORVEXKIT_CAMERARUN_H
 
 #include "accounting.h"
 #include "camerainterface.h"
+#include "hostcamera.h"
 #include "imagemetatype.h"
 #include "pluginhost.h"
 #include "settingsstore.h"
 #include "triggertypes.h"
 
-#include <QMutex>
 #include <QObject>
 #include <QVector>
 
-#include <atomic>
-#include <deque>
 #include <functional>
-#include <memory>
 
-// Frames a continuously running camera may still number. The plug-in calls the
-// trigger callback under the camera's mutex for every delivered frame, so the
-// callback is where numbering can be stopped exactly after the last wanted one.
-struct FrameBudget
-{
-    std::atomic<int> remaining{0};
-};
-
-// The trigger each handed-over frame answers, as the plug-in's warning named
-// it (-1: none), in the order the frames were emitted. Filled on the SDK's
-// thread by a receiver connected directly (the warning is written there just
-// before the emission), taken on the receiving thread with the queued frame.
-// `mutex` guards `indices`; it is taken after the camera's mutex and the log
-// watch's lock, never before them.
-struct FrameTriggerQueue
-{
-    QMutex mutex;
-    std::deque<qint64> indices;
-
-    void push(qint64 index);
-    qint64 take();
-};
-
+// One camera of a run: the kit's host-side camera, and what the run saw.
 struct RunCamera
 {
     QString serial;
     int index = 0;                 // camera number given to the plug-in
-    CameraInterface* cam = nullptr;
-    CameraTrigParams params;
+    HostCamera* host = nullptr;    // owned by the CameraRun
+    CameraInterface* cam = nullptr; // host->camera(), null once closed
     bool opened = false;           // it reported an image size after its settings
     bool continuous = false;       // the device runs without triggers
-    std::shared_ptr<FrameBudget> budget;
-    std::shared_ptr<FrameTriggerQueue> triggerOfFrame;
-    bool lost = false;             // between the camera's loss and its reconnect, as this host heard them
 
     // What the run saw.
     int received = 0;              // numbered frames received
@@ -61,8 +34,11 @@ struct RunCamera
     int reconnects = 0;
     int lastProduct = 0, lastCapture = 0;
     FrameAccounting accounting;    // fed on the receiving thread
+
+    bool lost() const { return host && host->lost(); }
 };
 
+// The cameras of one run, each a HostCamera, with their accounting.
 class CameraRun : public QObject
 {
     Q_OBJECT
@@ -83,12 +59,11 @@ public:
     // `budgetPerCamera` > 0 stops numbering after that many frames.
     void setRunning(bool running, int budgetPerCamera = 0);
 
-    // One software trigger on a camera, under its mutex. False when it did
-    // not reach the device: the camera is lost, or the plug-in reported it
-    // dropped the trigger.
+    // One software trigger on a camera (HostCamera::trigger).
     bool trigger(int cameraSlot, int productId, int captureIndex);
 
-    // Deletes the cameras (the plug-in stops and closes the devices).
+    // Deletes the cameras (the plug-in stops and closes the devices); frames
+    // already on their way still arrive.
     void close();
 
     std::function<void(RunCamera&, const ImageProcessData&)> onFrame;
