@@ -1,6 +1,7 @@
 // The host's parts that can go wrong without any camera: strict option
 // parsing, settings files, log parsing, report rows and image conversion.
 #include "accounting.h"
+#include "camerarun.h"
 #include "framewriter.h"
 #include "logwatch.h"
 #include "options.h"
@@ -250,6 +251,17 @@ private slots:
         QCOMPARE(d.product, 7);
         QVERIFY(pluginwarnings::isCycleTimeout("Camera 0 cycle capture timeout with product 1 cycle 2"));
         QVERIFY(!pluginwarnings::isCycleTimeout("Camera 0 SDK with FrameCounter 3 TriggerIndex 4"));
+    }
+
+    void replacedRowsSayWhoReplacedThem()
+    {
+        auto panel = [](int a, int b) {
+            return QJsonObject{{"paramsWrap", QJsonArray{QJsonObject{{"values", a}}, QJsonObject{{"values", b}}}}};
+        };
+        const QStringList m = replacedRows(panel(100, 500), panel(2048, 20), {0});
+        QCOMPARE(m.size(), 2);
+        QVERIFY2(m[0].startsWith("settings row 0 holds 100, but the camera uses 2048 (read back from the device"), qPrintable(m[0]));
+        QVERIFY2(m[1].contains("row 1 holds 500") && !m[1].contains("device"), qPrintable(m[1]));
     }
 
     // A camera loss closes at the reconnect and estimates the frames it cost.

@@ -304,7 +304,7 @@ private:
                 c.accounting.lostWithoutFrame(unmatched, false);
             if (freeRun_ && !firedBySoftware(c))
                 c.accounting.addTriggered(c.accounting.delivered() + c.accounting.lostUpstream());
-            c.accounting.runEnded(now);
+            c.accounting.runEnded(now, freeRun_);
         }
     }
 
@@ -335,7 +335,8 @@ private:
 
         const LogCounts logs = logwatch::snapshot();
         QJsonArray camArray;
-        qint64 delivered = 0, dropped = 0, lost = 0, notWritten = 0, misnumbered = 0, outside = 0, withoutFrame = 0;
+        qint64 delivered = 0, dropped = 0, lost = 0, notWritten = 0, misnumbered = 0, outside = 0, withoutFrame = 0,
+               incomplete = 0;
         int reconnects = 0, losses = 0;
         for (const RunCamera& c : run_.cameras()) {
             camArray.append(cameraJson(c, logs));
@@ -348,6 +349,7 @@ private:
             losses += c.accounting.losses();
             outside += c.accounting.outsideRun();
             withoutFrame += c.accounting.withoutFrame();
+            incomplete += c.accounting.incompleteProducts();
             clean_ = clean_ && c.accounting.clean();
         }
         QJsonObject t;
@@ -383,6 +385,7 @@ private:
         s["cameraLosses"] = losses;
         s["framesOutsideRun"] = outside;
         s["triggersWithoutFrame"] = withoutFrame;
+        s["productsIncomplete"] = incomplete;
         s["triggerWarningsInLog"] = logs.triggerWarnings;
         s["cycleTimeoutsInLog"] = logs.cycleTimeouts;
         s["warningsInLog"] = logs.warnings;
@@ -432,7 +435,8 @@ private:
         if (unknown_ > 0)
             say(QStringLiteral("note: %1 requested serial number(s) were not attached").arg(unknown_));
         if (!clean_) {
-            say(QStringLiteral("%1: a camera was lost, or frames were lost, dropped, left unwritten or misnumbered (see %2)")
+            say(QStringLiteral("%1: a camera was lost, products were left incomplete, or frames were lost, dropped, left "
+                               "unwritten or misnumbered (see %2)")
                     .arg(o_.allowLoss ? QStringLiteral("warning") : QStringLiteral("error"), summaryPath_));
             return o_.allowLoss ? kExitOk : kExitIncomplete;
         }

@@ -49,6 +49,7 @@ bool FrameAccounting::frameReceived(const FrameNumbers& got, qint64 lostBefore, 
         if (!answerTrigger(got, lostBefore, triggerIndex))
             return false;
         countDamage(got, lostPackets);
+        countProduct(got);
         return true;
     }
     // A frame after the run's last place: a free-running device delivered
@@ -60,6 +61,8 @@ bool FrameAccounting::frameReceived(const FrameNumbers& got, qint64 lostBefore, 
     }
     lostWithoutFrame(lostBefore, placed);
     countDamage(got, lostPackets);
+    if (!following_)
+        countProduct(got);
     // The frame's place in the run counts the lost frames before it: after a
     // loss the plug-in's count runs behind, which is a misnumbering the user
     // must see, not a shift to hide.
@@ -93,6 +96,14 @@ void FrameAccounting::countDamage(const FrameNumbers& got, qint64 lostPackets)
     ++damaged_;
     if (damagedList_.size() < kListedLosses)
         damagedList_.push_back({got.product, got.capture});
+}
+
+void FrameAccounting::countProduct(const FrameNumbers& got)
+{
+    if (lastNumbers_.product > 0 && got.product != lastNumbers_.product
+        && lastNumbers_.capture < schedule_.capturesPerProduct())
+        ++incomplete_;
+    lastNumbers_ = {got.product, got.capture};
 }
 
 void FrameAccounting::noteMismatch(const QString& text)
@@ -172,8 +183,11 @@ void FrameAccounting::cameraBack(qint64 backMs)
     losses_.last().reconnected = true;
 }
 
-void FrameAccounting::runEnded(qint64 ms)
+void FrameAccounting::runEnded(qint64 ms, bool timed)
 {
+    if (!timed && lastNumbers_.product > 0 && lastNumbers_.capture < schedule_.capturesPerProduct())
+        ++incomplete_;
+    lastNumbers_ = {};
     if (!losses_.isEmpty() && losses_.last().endMs < 0)
         losses_.last().endMs = ms;
     while (!awaiting_.empty()) {
@@ -205,7 +219,7 @@ qint64 FrameAccounting::dropped() const
 bool FrameAccounting::clean() const
 {
     return lost_ == 0 && placed_ && damaged_ == 0 && dropped() == 0 && notWritten_ == 0 && misnumbered_ == 0
-           && withoutFrame_ == 0 && losses_.isEmpty();
+           && withoutFrame_ == 0 && losses_.isEmpty() && incomplete_ == 0;
 }
 
 QString FrameAccounting::countsText() const
@@ -217,6 +231,8 @@ QString FrameAccounting::countsText() const
         text += QStringLiteral(", %1 delivered with packets missing").arg(damaged_);
     if (outside_ > 0)
         text += QStringLiteral(", %1 outside the run (not counted)").arg(outside_);
+    if (incomplete_ > 0)
+        text += QStringLiteral(", %1 product(s) incomplete").arg(incomplete_);
     if (!losses_.isEmpty())
         text += QStringLiteral(", camera lost %1 time(s)").arg(losses_.size());
     return text;
@@ -323,6 +339,7 @@ void FrameAccounting::writeJson(QJsonObject& j) const
         lost.append(QStringLiteral("p%1 c%2").arg(pc.product).arg(pc.capture));
     j["lostProducts"] = lost;
     j["framesOutsideRun"] = outside_;
+    j["productsIncomplete"] = incomplete_;
     if (byTrigger_) {
         j["numberingCheckedBy"] = "trigger";
         j["triggersWithoutFrame"] = withoutFrame_;

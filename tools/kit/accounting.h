@@ -53,10 +53,11 @@ public:
     qint64 triggersAwaited() const { return qint64(awaiting_.size()); }
 
     // The camera was lost at `ms` (milliseconds since the epoch) and came
-    // back at `backMs`; the run ended at `ms` (closes a loss still open).
+    // back at `backMs`; the run ended at `ms` (closes a loss still open; a
+    // `timed` run may end inside a product, which is not then incomplete).
     void cameraLost(qint64 ms);
     void cameraBack(qint64 backMs);
-    void runEnded(qint64 ms);
+    void runEnded(qint64 ms, bool timed = false);
     int losses() const { return int(losses_.size()); }
 
     // When the plug-in handed the next frame over (milliseconds since the
@@ -89,6 +90,10 @@ public:
     qint64 damaged() const { return damaged_; }
     qint64 misnumbered() const { return misnumbered_; }
     qint64 outsideRun() const { return outside_; }
+    // Products whose frames ended before their last capture (a product
+    // time-out renumbered a late capture as a new product, or frames were
+    // lost): counted when the next product starts, or at the run's end.
+    qint64 incompleteProducts() const { return incomplete_; }
     // Triggers of the run whose product got no frame (checked by trigger).
     qint64 withoutFrame() const { return withoutFrame_; }
     bool numbersChecked() const { return check_; }
@@ -141,6 +146,7 @@ private:
     void noteWithoutFrame(const FrameNumbers& n);
     // Times the frame for the rate before a loss, and counts lost packets.
     void countDamage(const FrameNumbers& got, qint64 lostPackets);
+    void countProduct(const FrameNumbers& got);
     void noteMismatch(const QString& text);
     QJsonObject lossJson(const Loss& l) const;
     // The listed products without a frame, in product order.
@@ -159,6 +165,8 @@ private:
     // (delivered or lost upstream) the device made between them.
     qint64 firstFrameMs_ = -1, lastFrameMs_ = -1, firstPlace_ = 0, framesTimed_ = 0;
     qint64 deliveryMs_ = -1;
+    qint64 incomplete_ = 0;
+    ProductCapture lastNumbers_;  // the run's latest numbered frame
 };
 
 #endif

@@ -1,6 +1,8 @@
 // camerarun.cpp
 #include "camerarun.h"
 
+#include "panelprint.h"
+
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -22,7 +24,7 @@ QString jsonText(const QJsonValue& v)
 
 } // namespace
 
-QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used)
+QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used, const QSet<int>& deviceRows)
 {
     const QJsonArray a = stored.value(QStringLiteral("paramsWrap")).toArray();
     const QJsonArray b = used.value(QStringLiteral("paramsWrap")).toArray();
@@ -30,10 +32,15 @@ QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used)
     for (int i = 0; i < std::min(a.size(), b.size()); ++i) {
         const QJsonValue was = a[i].toObject().value(QStringLiteral("values"));
         const QJsonValue now = b[i].toObject().value(QStringLiteral("values"));
-        if (was != now && !was.isUndefined())
-            out << QStringLiteral("settings row %1 holds %2, but the camera uses %3 (read back from the device: "
-                                  "change the device's feature file instead)")
-                       .arg(i).arg(jsonText(was), jsonText(now));
+        if (was == now || was.isUndefined())
+            continue;
+        // Only the device's rows are read back; any other row the plug-in
+        // set itself (a value outside its limits or options, for instance).
+        const QString why = deviceRows.contains(i)
+                                ? QStringLiteral("read back from the device: change the device's feature file instead")
+                                : QStringLiteral("the plug-in did not take the stored value: check it against the row's "
+                                                 "limits in lorvexhost panel");
+        out << QStringLiteral("settings row %1 holds %2, but the camera uses %3 (%4)").arg(i).arg(jsonText(was), jsonText(now), why);
     }
     return out;
 }
@@ -59,7 +66,12 @@ void restoreCameraSettings(CameraInterface* cam, const QString& serial, const QJ
         else
             messages << QStringLiteral("%1: settings written with defaults to %2").arg(serial, store->pathFor(serial));
     } else if (!firstUse) {
-        for (const QString& m : replacedRows(json, used))
+        QSet<int> deviceRows;
+        const QVector<ParamWrap*>* items = cam->getParamItems();
+        for (const PanelRow& row : describePanel(items ? *items : QVector<ParamWrap*>(), deviceOwnedValues(cam)))
+            if (row.deviceOwned)
+                deviceRows.insert(row.index);
+        for (const QString& m : replacedRows(json, used, deviceRows))
             messages << QStringLiteral("%1: %2").arg(serial, m);
     }
 }

@@ -13,6 +13,7 @@
 #include "triggertypes.h"
 
 #include <QObject>
+#include <QSet>
 #include <QVector>
 
 #include <functional>
@@ -74,9 +75,10 @@ private:
     QVector<RunCamera> cams_;
 };
 
-// The rows of a stored panel whose values the camera did not keep (read back
-// from the device, or adjusted by the plug-in), as messages for the user.
-QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used);
+// The rows of a stored panel whose values the camera did not keep, as
+// messages for the user; `deviceRows` (panel row numbers) are read back from
+// the device, the others the plug-in adjusted.
+QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used, const QSet<int>& deviceRows);
 
 // Restores `stored` on `cam`, or the plug-in's defaults when it is empty
 // (first use): the panel, the device's read-back, grabbing and the reconnect
