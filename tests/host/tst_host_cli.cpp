@@ -614,6 +614,16 @@ private slots:
         QVERIFY(cam["lostUpstream"].toInt() >= 20);
         QCOMPARE(cam["delivered"].toInt() + cam["lostUpstream"].toInt(), 100);
         QCOMPARE(readCsv(out + "/frames.csv").size(), cam["delivered"].toInt());
+        // The kit reads the plug-in's continuity warnings as it writes them.
+        qint64 lostInWarnings = 0;
+        for (const QString& line : r.err.split('\n')) {
+            if (!line.contains("SDK with product"))
+                continue;
+            pluginwarnings::Continuity c;
+            QVERIFY2(pluginwarnings::parseContinuity(line, c), qPrintable(line));
+            lostInWarnings += c.lostFrames;
+        }
+        QVERIFY(lostInWarnings >= 20);
     }
 
     void timedRunOfTriggeredCamerasWaitsForItsLastFrames()
