@@ -188,13 +188,21 @@ private:
         }
     }
 
+    // Every frame of the run is in or known never to come: a camera fired
+    // by software has had all its triggers, and each was answered, passed
+    // over by a later one's frame, or lost with the camera.
     bool complete() const
     {
         if (freeRun_)
             return false;
-        for (const RunCamera& c : run_.cameras())
-            if (c.accounting.delivered() + c.accounting.lostUpstream() < perCamera_)
+        for (const RunCamera& c : run_.cameras()) {
+            if (firedBySoftware(c)) {
+                if (c.accounting.triggered() < perCamera_ || (!c.lost() && c.accounting.triggersAwaited() > 0))
+                    return false;
+            } else if (c.accounting.delivered() + c.accounting.lostUpstream() < perCamera_) {
                 return false;
+            }
+        }
         return true;
     }
 
