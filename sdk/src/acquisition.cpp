@@ -1,4 +1,5 @@
 #include "acquisition.h"
+#include "faultscript.h"
 
 #include "call.h"
 #include "lifecycle.h"
@@ -274,6 +275,7 @@ int startGrabbing(const std::shared_ptr<Handle>& h)
     h->retiring.reset();
     h->session = s;
     h->dev->grabbing = true;
+    startScriptedUnplugs(h->dev);
     std::thread t(run, h, s);
     s->thread = t.get_id(); // before the thread can run a callback: it needs h->mu first
     t.detach();
@@ -327,7 +329,7 @@ int softwareTrigger(const std::shared_ptr<Handle>& h)
     // command itself went through, so the call succeeds.
     const uint32_t index = ++h->triggerIndex;
     const auto now = Clock::now();
-    if (now < s.busyUntil) {
+    if (now < s.busyUntil || h->dev->takeOverrun(index)) {
         h->dev->triggerOverruns++;
         return MV_OK;
     }

@@ -2,6 +2,7 @@
 #include "acquisition.h"
 #include "call.h"
 #include "devicefile.h"
+#include "faultscript.h"
 #include "lifecycle.h"
 #include "state.h"
 
@@ -59,6 +60,7 @@ VCC_API int VCC_LoadDeviceFile(const char* path)
     std::vector<std::shared_ptr<Device>> devices;
     if (int rc = loadDeviceFile(path, devices))
         return rc;
+    applyCallFaults(devices);
     replaceDevices(std::move(devices));
     return MV_OK;
 }

@@ -279,4 +279,44 @@ void Device::addGap(unsigned afterFrameNum, unsigned skip)
     gaps_[afterFrameNum] = skip;
 }
 
+void Device::addOverrun(unsigned triggerIndex)
+{
+    std::lock_guard<std::mutex> lk(mu_);
+    overruns_.insert(triggerIndex);
+}
+
+bool Device::takeOverrun(unsigned triggerIndex)
+{
+    std::lock_guard<std::mutex> lk(mu_);
+    return overruns_.erase(triggerIndex) > 0;
+}
+
+void Device::addScriptedUnplug(unsigned atMs, unsigned forMs)
+{
+    std::lock_guard<std::mutex> lk(mu_);
+    unplugs_.push_back({atMs, forMs});
+}
+
+std::vector<Device::ScriptedUnplug> Device::takeScriptedUnplugs()
+{
+    std::lock_guard<std::mutex> lk(mu_);
+    std::vector<ScriptedUnplug> out;
+    out.swap(unplugs_);
+    return out;
+}
+
+void Device::addCallFault(const FaultEntry& entry)
+{
+    std::lock_guard<std::mutex> lk(mu_);
+    callFaults_.push_back(entry);
+}
+
+std::vector<FaultEntry> Device::takeCallFaults()
+{
+    std::lock_guard<std::mutex> lk(mu_);
+    std::vector<FaultEntry> out;
+    out.swap(callFaults_);
+    return out;
+}
+
 } // namespace vcc

@@ -3,6 +3,7 @@
 // handle outlives the device's removal without dangling.
 #pragma once
 
+#include "faultentry.h"
 #include "feature.h"
 #include "MVCameraControl.h"
 #include "status.h"
@@ -14,7 +15,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace vcc {
 
@@ -65,6 +68,19 @@ public:
     unsigned takeGapAfter(unsigned frameNum);
     void addLostPackets(unsigned frameNum, unsigned packets);
     void addGap(unsigned afterFrameNum, unsigned skip);
+    // Scripted faults (faultscript.h): a trigger index to lose, and unplugs
+    // timed from the first start of grabbing, handed out once.
+    struct ScriptedUnplug {
+        unsigned atMs = 0, forMs = 0;
+    };
+    void addOverrun(unsigned triggerIndex);
+    bool takeOverrun(unsigned triggerIndex);
+    void addScriptedUnplug(unsigned atMs, unsigned forMs);
+    std::vector<ScriptedUnplug> takeScriptedUnplugs();
+    // A device file's "fail" entries: they concern the SDK's calls, so the
+    // SDK takes them once the file is loaded (applyCallFaults).
+    void addCallFault(const FaultEntry& entry);
+    std::vector<FaultEntry> takeCallFaults();
 
     void setLineRate(double r);
     std::atomic<unsigned> openDelayMs{0};
@@ -103,6 +119,9 @@ private:
     Clock::time_point clockEpoch_ = Clock::now();
     uint64_t clockBase_ = 0;
     std::map<unsigned, unsigned> lostPackets_, gaps_;
+    std::set<unsigned> overruns_;
+    std::vector<ScriptedUnplug> unplugs_;
+    std::vector<FaultEntry> callFaults_;
 };
 
 // Features whose change would alter the frame size or format: read-only while grabbing.

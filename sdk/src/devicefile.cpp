@@ -1,6 +1,7 @@
 #include "devicefile.h"
 
 #include "call.h"
+#include "faultentry.h"
 #include "textfile.h"
 #include "pixelformat.h"
 #include "playback.h"
@@ -120,6 +121,34 @@ int loadImages(const Json& o, const std::string& baseDir, const std::vector<unsi
     return dev.playback ? MV_OK : err(MV_E_PARAMETER);
 }
 
+// Every key a device may have; any other is a mistake the user must hear of.
+const char* const kDeviceKeys[] = {"manufacturer", "model", "serial", "transport", "widthMax", "heightMax",
+                                   "width", "height", "pixelFormats", "pixelFormat", "deviceModelName",
+                                   "lineRate", "openDelayMs", "attached", "features", "images", "strip", "faults",
+                                   // the GigE Vision simulator's own keys, which the SDK leaves alone
+                                   "address", "lostPacketRatio"};
+
+// The first key of `o` that is not a device key, or that has the wrong JSON
+// type; empty when every key is right.
+std::string badKey(const Json& o)
+{
+    for (const auto& m : o.items()) {
+        const std::string& k = m.key();
+        const Json& v = m.value();
+        if (std::find_if(std::begin(kDeviceKeys), std::end(kDeviceKeys), [&](const char* n) { return k == n; })
+            == std::end(kDeviceKeys))
+            return "unknown key \"" + k + "\"";
+        const bool text = k == "manufacturer" || k == "model" || k == "serial" || k == "transport" || k == "deviceModelName"
+                          || k == "address";
+        const bool numeric = k == "widthMax" || k == "heightMax" || k == "width" || k == "height" || k == "lineRate"
+                             || k == "openDelayMs" || k == "lostPacketRatio";
+        if ((text && !v.is_string()) || (numeric && !v.is_number()) || (k == "attached" && !v.is_boolean())
+            || (k == "features" && !v.is_object()) || ((k == "pixelFormats" || k == "faults") && !v.is_array()))
+            return k + " has the wrong type";
+    }
+    return {};
+}
+
 int parseOne(const Json& o, const std::string& where, const std::string& baseDir, std::shared_ptr<Device>& out)
 {
     auto fail = [&](const std::string& why) {
@@ -128,6 +157,8 @@ int parseOne(const Json& o, const std::string& where, const std::string& baseDir
     };
     if (!o.is_object())
         return fail("a device must be an object");
+    if (const std::string bad = badKey(o); !bad.empty())
+        return fail(bad);
     std::string manufacturer = str(o, "manufacturer"), model = str(o, "model"), serial = str(o, "serial");
     std::string transport = str(o, "transport", "gige");
     std::string modelName = str(o, "deviceModelName", model);
@@ -138,7 +169,9 @@ int parseOne(const Json& o, const std::string& where, const std::string& baseDir
         width = widthMax;
     if (!num(o, "height", height))
         height = heightMax;
-    num(o, "lineRate", lineRate);
+    // Left out, the line rate takes its default; given, it must be a rate.
+    if (num(o, "lineRate", lineRate) && !(lineRate > 0))
+        return fail("lineRate must be above 0 lines per second");
     num(o, "openDelayMs", delay);
     if (!fitsUnsigned(widthMax) || !fitsUnsigned(heightMax) || !fitsUnsigned(width) || !fitsUnsigned(height)
         || !fitsUnsigned(delay))
@@ -182,7 +215,7 @@ int parseOne(const Json& o, const std::string& where, const std::string& baseDir
     if (delay > 0)
         out->openDelayMs = static_cast<unsigned>(delay);
     if (auto a = o.find("attached"); a != o.end())
-        out->attached = !a->is_boolean() || a->get<bool>();
+        out->attached = a->get<bool>();
     if (auto fs = o.find("features"); fs != o.end() && fs->is_object()) {
         for (const auto& m : fs->items())
             if (applyFeature(*out, m.key(), m.value()) != MV_OK)
@@ -191,6 +224,14 @@ int parseOne(const Json& o, const std::string& where, const std::string& baseDir
     std::string why;
     if (loadImages(o, baseDir, formats, *out, &why) != MV_OK)
         return fail(why);
+    if (auto fs = o.find("faults"); fs != o.end()) {
+        for (const Json& f : *fs) {
+            FaultEntry entry;
+            if (!f.is_string() || !parseFaultEntry(f.get<std::string>(), entry, &why))
+                return fail("faults: " + (f.is_string() ? f.get<std::string>() + ": " + why : std::string("entries are texts")));
+            applyToDevice(entry, *out);
+        }
+    }
     return MV_OK;
 }
 

@@ -2,6 +2,7 @@
 
 #include "call.h"
 #include "devicefile.h"
+#include "faultscript.h"
 #include "lifecycle.h"
 
 #include <cstdio>
@@ -28,8 +29,14 @@ void ensureInitialised()
                 std::fprintf(stderr, "virtual camera SDK: device file %s not usable, starting without devices\n", file);
                 devices.clear();
             }
+            applyCallFaults(devices);
         } else {
             devices = defaultDevices();
+        }
+        if (const char* faults = std::getenv(kFaultsEnv); faults && *faults) {
+            std::string why;
+            if (!applyFaultScript(faults, devices, &why))
+                std::fprintf(stderr, "virtual camera SDK: %s not applied: %s\n", kFaultsEnv, why.c_str());
         }
         std::lock_guard<std::mutex> lk(state().mu);
         state().devices = std::move(devices);

@@ -1,6 +1,8 @@
 // End-to-end runs of lorvexhost against the virtual SDK's built-in cameras:
 // exit codes, report numbering per trigger setting, images, contact sheet,
 // settings files and every bad input the host must survive.
+#include "pluginwarnings.h"
+
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -104,9 +106,10 @@ class HostCli : public QObject
     // where the SDK looks first; "shipped" uses the project's file.
     // "bare" is "shipped" without VCC_FEATURE_DIR, as on a fresh shell.
     // "own" keeps the feature file the test put into `dir`. A `deviceFile`
-    // replaces the built-in cameras.
+    // replaces the built-in cameras; `faults` are the virtual SDK's scripted
+    // faults (VCC_FAULTS) for this run.
     void startHost(QProcess& p, const QString& dir, const QStringList& args, const QString& mode,
-                   const QString& deviceFile = QString())
+                   const QString& deviceFile = QString(), const QString& faults = QString())
     {
         p.setWorkingDirectory(dir);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -116,6 +119,9 @@ class HostCli : public QObject
         env.remove(QStringLiteral("VCC_DEVICE_FILE"));
         if (!deviceFile.isEmpty())
             env.insert(QStringLiteral("VCC_DEVICE_FILE"), deviceFile);
+        env.remove(QStringLiteral("VCC_FAULTS"));
+        if (!faults.isEmpty())
+            env.insert(QStringLiteral("VCC_FAULTS"), faults);
         p.setProcessEnvironment(env);
         if (mode != QLatin1String("own"))
             QFile::remove(dir + "/Lorvex.mfs");
@@ -136,10 +142,10 @@ class HostCli : public QObject
 
     // Runs the host to its end (see startHost for `mode`).
     Run run(const QString& dir, const QStringList& args, const QString& mode = QStringLiteral("triggered"), int timeoutMs = 120000,
-            const QString& deviceFile = QString())
+            const QString& deviceFile = QString(), const QString& faults = QString())
     {
         QProcess p;
-        startHost(p, dir, args, mode, deviceFile);
+        startHost(p, dir, args, mode, deviceFile, faults);
         Run r;
         if (!p.waitForFinished(timeoutMs)) {
             p.kill();
@@ -228,9 +234,10 @@ private slots:
             << QStringList{"--trigger-type", "32", "--products", "4", "--products-per-cycle", "3"}
             << "1.1.1 2.1.2 3.1.3 4.1.1";
         // Captures 200 ms apart with a 50 ms product time-out: every second
-        // capture is late and opens a new product.
+        // capture is late and opens a new product, so no product is whole
+        // (a failed run, allowed here to read its numbers).
         QTest::newRow("cycle time-out")
-            << QStringList{"--products", "2", "--captures-per-product", "2", "--cycle-timeout", "50", "--rate", "5"}
+            << QStringList{"--products", "2", "--captures-per-product", "2", "--cycle-timeout", "50", "--rate", "5", "--allow-loss"}
             << "1.1.1 2.1.1 3.1.1 4.1.1";
     }
 
@@ -247,8 +254,12 @@ private slots:
         const QJsonObject s = readJson(out + "/summary.json");
         QCOMPARE(s["delivered"].toInt(), rows.size());
         QCOMPARE(s["dropped"].toInt(), 0);
-        if (flags.contains("--cycle-timeout"))
+        if (flags.contains("--cycle-timeout")) {
             QVERIFY(s["cycleTimeoutsInLog"].toInt() >= 3);
+            QCOMPARE(s["productsIncomplete"].toInt(), 4);
+            QCOMPARE(s["complete"].toBool(), false);
+            QVERIFY2(r.out.contains("4 product(s) incomplete") && r.out.contains("NOT all accounted for"), qPrintable(r.out));
+        }
     }
 
     // --- images, report, sheet ----------------------------------------------------
@@ -448,6 +459,9 @@ private slots:
         QTemporaryDir dir;
         const Run only = run(dir.path(), {"capture", "NOSUCH1", "--out", dir.filePath("a")});
         QCOMPARE(only.exitCode, 2);
+        QVERIFY2(!QFileInfo::exists(dir.filePath("a")), "a run that captured nothing left its folder");
+        QCOMPARE(run(dir.path(), {"capture", "NOSUCH1"}).exitCode, 2);
+        QVERIFY(!QFileInfo::exists(dir.filePath("capture-out")));
         QVERIFY2(only.err.contains("NOSUCH1") && only.err.contains(kMono) && only.err.contains(kColour), qPrintable(only.err));
 
         const Run mixed = run(dir.path(), {"capture", "NOSUCH1", kColour, "--out", dir.filePath("b"), "--products", "1"});
@@ -479,6 +493,14 @@ private slots:
         QCOMPARE(run(dir.path(), {"capture", "--json"}).exitCode, 1);
         QCOMPARE(run(dir.path(), {"explode"}).exitCode, 1);
         QCOMPARE(run(dir.path(), {"panel"}).exitCode, 1);
+        QProcess none;
+        none.start(host_, QStringList());
+        QVERIFY(none.waitForFinished(30000));
+        QCOMPARE(none.exitCode(), 1);
+        QVERIFY(none.readAllStandardError().contains("usage: lorvexhost"));
+        const Run help = run(dir.path(), {"--help", "capture"});
+        QCOMPARE(help.exitCode, 0);
+        QVERIFY2(help.out.contains("--rate") && help.out.contains("usage: lorvexhost capture"), qPrintable(help.out));
     }
 
     // --- interruption and soak --------------------------------------------------------
@@ -520,6 +542,9 @@ private slots:
             QCOMPARE(c.toObject()["numberingContinuous"].toBool(), true);
         }
         QCOMPARE(s["lostAfterDelivery"].toInt(), 0);
+        // Exactly what the devices delivered while numbering, not a frame more.
+        for (const QJsonValue& c : s["cameras"].toArray())
+            QCOMPARE(c.toObject()["received"].toInt(), c.toObject()["deliveredByDevice"].toInt());
     }
 
     // --- a report the user can trust ------------------------------------------------
@@ -573,6 +598,152 @@ private slots:
             files += row.file.isEmpty() ? 0 : 1;
         QCOMPARE(files, s["imagesWritten"].toInt());
         QCOMPARE(readCsv(out + "/frames.csv").size(), s["delivered"].toInt());
+    }
+
+    // --- every loss visible ------------------------------------------------------------
+
+    void unplugDuringAFreeRunningCaptureFailsTheRun()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        const Run r = run(dir.path(), {"capture", kMono, "--products", "300", "--no-images", "--out", out}, "shipped", 120000, QString(),
+                          QStringLiteral("%1/unplug:1000:1500").arg(kMono));
+        QCOMPARE(r.exitCode, 5);
+        const QJsonObject s = readJson(out + "/summary.json");
+        QCOMPARE(s["complete"].toBool(), false);
+        QCOMPARE(s["cameraLosses"].toInt(), 1);
+        const QJsonArray losses = s["cameras"].toArray().first().toObject()["cameraLosses"].toArray();
+        QCOMPARE(losses.size(), 1);
+        const QJsonObject loss = losses.first().toObject();
+        QVERIFY(loss["reconnected"].toBool());
+        const qint64 ms = QDateTime::fromString(loss["start"].toString(), Qt::ISODateWithMs)
+                              .msecsTo(QDateTime::fromString(loss["end"].toString(), Qt::ISODateWithMs));
+        QVERIFY(ms >= 1000); // the 1.5 s unplugged, less the plug-in's close
+        // The frames the interval would have held at the pace seen before it
+        // (the device's 100 frames/s, or less on a machine this busy).
+        const double rate = loss["framesPerSecondBefore"].toDouble();
+        QVERIFY(rate > 0 && rate <= 110);
+        QVERIFY(loss["framesMissed"].toInt() > 0);
+        QVERIFY(qAbs(loss["framesMissed"].toInt() - rate * ms / 1000.0) <= 1 + rate * 0.01);
+        QVERIFY2(r.out.contains("camera lost from") && r.out.contains("NOT all accounted for"), qPrintable(r.out));
+    }
+
+    void framesAreCheckedAgainstTheTriggerTheyAnswer()
+    {
+        // At 1000 triggers/s the colour camera (20 ms a frame) takes about one
+        // trigger in twenty; the plug-in still numbers its frames 1, 2, 3.
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        const Run r = run(dir.path(), {"capture", kColour, "--products", "50", "--rate", "1000", "--no-images", "--timeout", "1",
+                                       "--out", out});
+        const QJsonObject s = readJson(out + "/summary.json");
+        const QJsonObject cam = s["cameras"].toArray().first().toObject();
+        const int delivered = cam["delivered"].toInt();
+        if (delivered == 50)
+            QSKIP("the machine was too slow to trigger faster than the camera takes frames");
+        QCOMPARE(r.exitCode, 5);
+        QCOMPARE(cam["numberingCheckedBy"].toString(), QStringLiteral("trigger"));
+        // A frame that answers a later trigger than its count is misnumbered,
+        // and the plug-in wrote a trigger warning for exactly those frames.
+        QVERIFY(cam["numberingMismatches"].toInt() > 0);
+        QCOMPARE(cam["numberingMismatches"].toInt(), s["triggerWarningsInLog"].toInt());
+        QCOMPARE(cam["triggersWithoutFrame"].toInt(), 50 - delivered);
+        QCOMPARE(cam["productsWithoutFrame"].toArray().size(), 50 - delivered);
+        QVERIFY2(r.out.contains("no frame for the triggers of: p2,"), qPrintable(r.out));
+        // The kit reads the warnings as the plug-in writes them.
+        int read = 0;
+        for (const QString& line : r.err.split('\n')) {
+            if (!line.contains("TriggerIndex"))
+                continue;
+            pluginwarnings::TriggerAccount t;
+            QVERIFY2(pluginwarnings::parseTriggerAccount(line, t), qPrintable(line));
+            QVERIFY(t.triggerIndex > t.frameCounter);
+            ++read;
+        }
+        QCOMPARE(read, s["triggerWarningsInLog"].toInt());
+    }
+
+    void triggersDuringALossAreReportedLost()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        const Run r = run(dir.path(), {"capture", kColour, "--products", "50", "--rate", "10", "--no-images", "--out", out},
+                          "triggered", 120000, QString(), QStringLiteral("%1/unplug:1000:300").arg(kColour));
+        QCOMPARE(r.exitCode, 5);
+        const QJsonObject cam = readJson(out + "/summary.json")["cameras"].toArray().first().toObject();
+        QCOMPARE(cam["cameraLosses"].toArray().size(), 1);
+        const int without = cam["triggersWithoutFrame"].toInt();
+        QVERIFY(without > 0);
+        QCOMPARE(cam["delivered"].toInt() + without, 50);
+        QCOMPARE(cam["productsWithoutFrame"].toArray().size(), without);
+        // After the reconnect the plug-in's count runs behind the triggers.
+        QVERIFY(cam["numberingMismatches"].toInt() > 0);
+    }
+
+    void framesAfterTheRunAreNotCountedAsDelivered()
+    {
+        // 20 frames lost on the way: the run's 100 places hold 80 frames at
+        // most; the device goes on numbering frames beyond them until the
+        // run stops it, and those are not the run's.
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        const Run r = run(dir.path(), {"capture", kColour, "--products", "100", "--no-images", "--out", out}, "shipped", 120000, QString(),
+                          QStringLiteral("%1/gap:40:20").arg(kColour));
+        QCOMPARE(r.exitCode, 5);
+        const QJsonObject cam = readJson(out + "/summary.json")["cameras"].toArray().first().toObject();
+        QVERIFY(cam["lostUpstream"].toInt() >= 20);
+        QCOMPARE(cam["delivered"].toInt() + cam["lostUpstream"].toInt(), 100);
+        QCOMPARE(readCsv(out + "/frames.csv").size(), cam["delivered"].toInt());
+        // The kit reads the plug-in's continuity warnings as it writes them.
+        qint64 lostInWarnings = 0;
+        for (const QString& line : r.err.split('\n')) {
+            if (!line.contains("SDK with product"))
+                continue;
+            pluginwarnings::Continuity c;
+            QVERIFY2(pluginwarnings::parseContinuity(line, c), qPrintable(line));
+            lostInWarnings += c.lostFrames;
+        }
+        QVERIFY(lostInWarnings >= 20);
+    }
+
+    void timedRunOfTriggeredCamerasWaitsForItsLastFrames()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        const Run r = run(dir.path(), {"capture", kColour, "--free-run", "1", "--rate", "10", "--no-images", "--out", out});
+        const QJsonObject cam = readJson(out + "/summary.json")["cameras"].toArray().first().toObject();
+        QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+        QCOMPARE(cam["dropped"].toInt(), 0);
+        QVERIFY(cam["delivered"].toInt() >= 5);
+        QCOMPARE(cam["delivered"].toInt(), cam["triggered"].toInt());
+    }
+
+    void missingFeatureFolderStopsBeforeAnyCamera()
+    {
+        QTemporaryDir dir;
+        const Run r = run(dir.path(), {"capture", kColour, "--feature-dir", dir.filePath("nosuch"), "--out", dir.filePath("o")},
+                          "shipped");
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("does not exist"), qPrintable(r.err));
+        QVERIFY(!QFileInfo::exists(dir.filePath("settings")));
+        QVERIFY(!QFileInfo::exists(dir.filePath("o")));
+    }
+
+    void overwriteRemovesOnlyWhatTheRunWrote()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("out");
+        QCOMPARE(run(dir.path(), {"capture", kColour, "--products", "2", "--out", out}).exitCode, 0);
+        for (const char* own : {"mine.png", "notes.txt"}) {
+            QFile f(out + "/" + own);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("the user's");
+        }
+        const Run r = run(dir.path(), {"capture", kColour, "--products", "1", "--out", out, "--overwrite"});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY(QFile::exists(out + "/mine.png"));
+        QVERIFY(QFile::exists(out + "/notes.txt"));
+        QCOMPARE(QDir(out).entryList({"ZQ*.png"}).size(), 1);
     }
 
     void secondCtrlCLeavesOnlyWholeFilesListed()

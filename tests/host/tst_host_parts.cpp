@@ -1,14 +1,17 @@
 // The host's parts that can go wrong without any camera: strict option
 // parsing, settings files, log parsing, report rows and image conversion.
 #include "accounting.h"
+#include "camerarun.h"
 #include "framewriter.h"
 #include "logwatch.h"
 #include "options.h"
+#include "pluginwarnings.h"
 #include "reports.h"
 #include "settingsstore.h"
 #include "soak.h"
 
 #include <QDir>
+#include <QJsonArray>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -245,6 +248,72 @@ private slots:
         b.frameReceived({1, 1, 1}, 0, true, 3);
         QCOMPARE(b.damaged(), 1);
         QVERIFY(!b.clean());
+    }
+
+    // A triggered camera: each frame against the trigger it answers, as the
+    // plug-in's trigger warning names it; a reopen restarts the count.
+    void framesAreCheckedAgainstTheirTrigger()
+    {
+        FrameAccounting a;
+        a.setSchedule(ProductSchedule(1, 1), true);
+        a.checkByTrigger();
+        for (int i = 0; i < 5; ++i)
+            a.triggerSent();
+        QVERIFY(a.frameReceived({1, 1, 1}));            // trigger 1, no warning
+        QVERIFY(a.frameReceived({2, 1, 1}, 0, true, 0, 4)); // "FrameCounter 2 TriggerIndex 4"
+        QCOMPARE(a.triggersAwaited(), 1);
+        QCOMPARE(a.misnumbered(), 1);
+        QVERIFY(a.firstMismatch().contains("trigger 4 asked for (4, 1, 1)"));
+        a.triggerNotSent();                                 // p6: the camera was lost
+        a.deviceReopened();                                 // p5 never answered
+        a.triggerSent();                                    // p7 is the device's trigger 1 again
+        QVERIFY(a.frameReceived({3, 1, 1}));
+        QVERIFY(!a.frameReceived({4, 1, 1}, 0, true, 0, 9)); // answers no trigger of the run
+        a.runEnded(0);
+        QCOMPARE(a.delivered(), 3);
+        QCOMPARE(a.outsideRun(), 1);
+        QCOMPARE(a.withoutFrame(), 4);                      // p2, p3, p5, p6
+        QCOMPARE(a.dropped(), 4);
+        QCOMPARE(a.misnumbered(), 2);
+        QVERIFY2(a.lossText().contains("no frame for the triggers of: p2, p3, p5, p6"), qPrintable(a.lossText()));
+
+        // The plug-in's other records as it writes them.
+        pluginwarnings::TriggerDropped d;
+        QVERIFY(pluginwarnings::parseTriggerDropped("Camera 2 software trigger for product 7 capture 1 dropped: the device is busy", d));
+        QCOMPARE(d.camera, 2);
+        QCOMPARE(d.product, 7);
+        QVERIFY(pluginwarnings::isCycleTimeout("Camera 0 cycle capture timeout with product 1 cycle 2"));
+        QVERIFY(!pluginwarnings::isCycleTimeout("Camera 0 SDK with FrameCounter 3 TriggerIndex 4"));
+    }
+
+    void replacedRowsSayWhoReplacedThem()
+    {
+        auto panel = [](int a, int b) {
+            return QJsonObject{{"paramsWrap", QJsonArray{QJsonObject{{"values", a}}, QJsonObject{{"values", b}}}}};
+        };
+        const QStringList m = replacedRows(panel(100, 500), panel(2048, 20), {0});
+        QCOMPARE(m.size(), 2);
+        QVERIFY2(m[0].startsWith("settings row 0 holds 100, but the camera uses 2048 (read back from the device"), qPrintable(m[0]));
+        QVERIFY2(m[1].contains("row 1 holds 500") && !m[1].contains("device"), qPrintable(m[1]));
+    }
+
+    // A camera loss closes at the reconnect and estimates the frames it cost.
+    void lossIntervalsFailTheRun()
+    {
+        FrameAccounting a;
+        a.cameraLost(1000);
+        a.cameraBack(3000);
+        a.cameraLost(5000);
+        a.runEnded(5500);
+        QCOMPARE(a.losses(), 2);
+        QVERIFY(!a.clean());
+        QJsonObject j;
+        a.writeJson(j);
+        const QJsonArray losses = j["cameraLosses"].toArray();
+        QCOMPARE(losses.size(), 2);
+        QCOMPARE(losses[0].toObject()["reconnected"].toBool(), true);
+        QCOMPARE(losses[1].toObject()["reconnected"].toBool(), false);
+        QVERIFY(losses[0].toObject()["framesMissed"].isNull()); // no frame before it: the rate is unknown
     }
 
     void writerNeverWaitsForTheDisk()

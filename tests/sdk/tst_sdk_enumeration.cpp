@@ -188,6 +188,16 @@ private slots:
             R"({"devices": [{"manufacturer": "a", "model": "b", "serial": "c", "widthMax": 1e20, "heightMax": -8}]})");
         QTest::newRow("bad feature") << QByteArray(
             R"({"devices": [{"manufacturer": "a", "model": "b", "serial": "c", "widthMax": 8, "heightMax": 8, "features": {"Gain": "loud"}}]})");
+        // Values the documentation gives no meaning, and keys it does not know.
+        const QByteArray device = R"({"manufacturer": "a", "model": "b", "serial": "c", "widthMax": 8, "heightMax": 8, )";
+        QTest::newRow("line rate 0") << QByteArray("{\"devices\": [" + device + R"("lineRate": 0}]})");
+        QTest::newRow("negative line rate") << QByteArray("{\"devices\": [" + device + R"("lineRate": -100}]})");
+        QTest::newRow("line rate a word") << QByteArray("{\"devices\": [" + device + R"("lineRate": "fast"}]})");
+        QTest::newRow("open delay a word") << QByteArray("{\"devices\": [" + device + R"("openDelayMs": "soon"}]})");
+        QTest::newRow("attached a word") << QByteArray("{\"devices\": [" + device + R"("attached": "yes"}]})");
+        QTest::newRow("unknown key") << QByteArray("{\"devices\": [" + device + R"("linerate": 5000}]})");
+        QTest::newRow("unknown fault") << QByteArray("{\"devices\": [" + device + R"("faults": ["explode:1"]}]})");
+        QTest::newRow("fault without numbers") << QByteArray("{\"devices\": [" + device + R"("faults": ["gap:1"]}]})");
     }
 
     void brokenDeviceFileKeepsTheSet()

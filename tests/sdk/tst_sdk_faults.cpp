@@ -4,6 +4,7 @@
 #include "sdktestutil.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 
 using namespace sdktest;
 
@@ -242,6 +243,42 @@ private slots:
         QCOMPARE(frames.stamps[3], 9u);
         QCOMPARE(frames.frames[3].nFrameCounter, frames.frames[3].nTriggerIndex); // lost in transit, not untriggered
         QCOMPARE_STATUS(VCC_InjectFrameGap(kSerial, 3, 0), MV_E_PARAMETER);
+    }
+
+    // The faults a device file scripts, as a person rehearsing a failure writes them.
+    void scriptedFaultsFromADeviceFile()
+    {
+        QTemporaryDir dir;
+        QFile f(dir.filePath("devices.json"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(R"({"devices": [{"manufacturer": "ZEQ Test", "model": "TS-64-M", "serial": "SCRIPT-0001",
+            "widthMax": 64, "heightMax": 16, "lineRate": 16000, "features": {"TriggerMode": "On"},
+            "faults": ["packets:1:3", "gap:1:2", "overrun:2", "unplug:600:200", "fail:MV_CC_GetIntValue:1:0x80000204"]}]})");
+        f.close();
+        MV_CC_DestroyHandle(h);
+        h = nullptr;
+        QCOMPARE_STATUS(VCC_LoadDeviceFile(f.fileName().toLocal8Bit().constData()), MV_OK);
+        h = openDevice("SCRIPT-0001");
+        QVERIFY(h);
+        MVCC_INTVALUE iv{};
+        QCOMPARE_STATUS(MV_CC_GetIntValue(h, "Width", &iv), MV_E_BUSY);
+        QCOMPARE_STATUS(MV_CC_GetIntValue(h, "Width", &iv), MV_OK);
+        Collector frames;
+        QCOMPARE_STATUS(MV_CC_RegisterImageCallBackEx(h, Collector::callback, &frames), MV_OK);
+        QCOMPARE_STATUS(MV_CC_StartGrabbing(h), MV_OK);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE_STATUS(MV_CC_TriggerSoftwareExecute(h), MV_OK);
+            QThread::msleep(20); // past the read-out: only the scripted overrun loses a trigger
+        }
+        QVERIFY(frames.waitFor(2));
+        QCOMPARE(frames.frames[0].nLostPacket, 3u);
+        QCOMPARE(frames.frames[1].nFrameNum, 4u);
+        QCOMPARE(frames.frames[1].nTriggerIndex, 3u);
+        QCOMPARE(frames.frames[1].nFrameCounter, 4u); // two lost in transit, trigger 2 never made a frame
+        VCC_DEVICE_COUNTERS c{};
+        QTRY_VERIFY_WITH_TIMEOUT((VCC_GetDeviceCounters("SCRIPT-0001", &c), c.attached == 0), 3000);
+        QCOMPARE(c.triggerOverruns, 1ull);
+        QTRY_VERIFY_WITH_TIMEOUT((VCC_GetDeviceCounters("SCRIPT-0001", &c), c.attached == 1), 3000);
     }
 
     void slowOpen()

@@ -17,8 +17,9 @@ struct Run
     QString err;
 };
 
-// Without `featureDirSet` the viewer finds the feature file by itself.
-Run viewer(const QStringList& args, const QString& workDir, bool featureDirSet = true)
+// Without `featureDirSet` the viewer finds the feature file by itself;
+// without `display` it runs as on a machine with no window system.
+Run viewer(const QStringList& args, const QString& workDir, bool featureDirSet = true, bool display = true)
 {
     QProcess p;
     p.setWorkingDirectory(workDir);
@@ -26,6 +27,9 @@ Run viewer(const QStringList& args, const QString& workDir, bool featureDirSet =
     env.insert(QStringLiteral("VCC_FEATURE_DIR"), qEnvironmentVariable("LORVEX_SOURCE_DIR") + QStringLiteral("/sdk/share"));
     if (!featureDirSet)
         env.remove(QStringLiteral("VCC_FEATURE_DIR"));
+    if (!display)
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(QLatin1String(name));
     p.setProcessEnvironment(env);
     p.start(qEnvironmentVariable("LORVEX_BIN_DIR") + QStringLiteral("/lorvexviewer"), args);
     if (!p.waitForFinished(120000))
@@ -106,6 +110,28 @@ private slots:
                                        QStringList{QStringLiteral("--frames"), QStringLiteral("2.5")},
                                        QStringList{QStringLiteral("--settings=")}})
             QCOMPARE(viewer(bad, dir.path()).exitCode, 1);
+        // A picture count without a picture would be ignored: refused.
+        const Run frames = viewer({QStringLiteral("--frames"), QStringLiteral("5")}, dir.path());
+        QCOMPARE(frames.exitCode, 1);
+        QVERIFY2(frames.err.contains(QLatin1String("--screenshot")), qPrintable(frames.err));
+    }
+
+    // No window system: a plain message instead of Qt's abort; the picture
+    // and the measurement need no display.
+    void withoutADisplay()
+    {
+        QTemporaryDir dir;
+        const Run window = viewer({}, dir.path(), true, false);
+        QCOMPARE(window.exitCode, 1);
+        QVERIFY2(window.err.contains(QLatin1String("no display")) && !window.err.contains(QLatin1String("Reinstalling")),
+                 qPrintable(window.err));
+        const Run shot = viewer({QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("w.png")), QStringLiteral("--serial"),
+                                 QStringLiteral("ZQ4096M0001"), QStringLiteral("--frames"), QStringLiteral("2")},
+                                dir.path(), true, false);
+        QVERIFY2(shot.exitCode == 0, qPrintable(shot.err));
+        const Run feature = viewer({QStringLiteral("--feature-dir"), dir.filePath(QStringLiteral("nosuch"))}, dir.path());
+        QCOMPARE(feature.exitCode, 1);
+        QVERIFY2(feature.err.contains(QLatin1String("does not exist")), qPrintable(feature.err));
     }
 
     // The documented commands set no VCC_FEATURE_DIR: the viewer takes the

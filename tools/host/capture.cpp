@@ -31,6 +31,9 @@ constexpr int kTakeInMs = 30;
 constexpr int kWatchMs = 20;
 // A timed run's end waits for queued images until this long after its clock.
 constexpr int kEndBudgetMs = 300;
+// A timed run of triggered cameras waits this long at most (and no longer
+// than --timeout) for the frames of the triggers sent before its clock ran out.
+constexpr qint64 kLastFramesMs = 1000;
 
 // A received frame's report row, held until its image is on disk (or known
 // not to be), so that frames.csv never names a file that does not exist.
@@ -66,8 +69,10 @@ private:
         int rc = prepareRun(o_, QStringLiteral("capture-out"), QStringLiteral("nothing was captured"), out_, scan_);
         if (rc != kExitOk)
             return rc;
-        if ((rc = openCameras(o_, scan_, QStringLiteral("error: no camera to capture from"), run_, unknown_)) != kExitOk)
+        if ((rc = openCameras(o_, scan_, QStringLiteral("error: no camera to capture from"), run_, unknown_)) != kExitOk) {
+            releaseOutputFolder(o_, QStringLiteral("capture-out"), out_);
             return rc;
+        }
         QString error;
         if (!csv_.open(QDir(out_).filePath(QStringLiteral("frames.csv")), error)) {
             say(QStringLiteral("error: %1").arg(error));
@@ -103,7 +108,7 @@ private:
             if (c.continuous)
                 say(QStringLiteral("%1: the device runs without triggers (its trigger mode is off); frames are counted as they come")
                         .arg(c.serial));
-            else if (!firesBySoftware(o_.triggerType))
+            else if (!triggertypes::firesBySoftware(o_.triggerType))
                 say(QStringLiteral("%1: trigger type %2 is not fired by software; waiting for external triggers")
                         .arg(c.serial).arg(o_.triggerType));
         }
@@ -112,23 +117,24 @@ private:
     // Which numbers each frame must carry, where the settings fix them.
     void planAccounting()
     {
-        const bool fromTrigger = o_.triggerType == 32 && !o_.sync;
+        CameraTrigParams trig;
+        fillTrigParams(o_, trig);
         for (RunCamera& c : run_.cameras()) {
-            if (fromTrigger) {
-                // A free-running device carries the numbers of its one arming trigger.
-                c.accounting.setSchedule(ProductSchedule(o_.captures, o_.productsPerCycle), !c.continuous);
-            } else {
-                // A product time-out renumbers late frames by the clock, and
-                // synchronised numbering with another capture count follows
-                // the triggers only partly: neither fixes the numbers.
-                const bool fixed = o_.cycleTimeout <= 0 && !(o_.sync && o_.captures != o_.capturesPerProduct);
-                c.accounting.setSchedule(ProductSchedule(o_.capturesPerProduct, o_.productsPerCycle), fixed);
-            }
+            const NumberingRule rule = numberingRule(trig, c.continuous, o_.captures);
+            c.accounting.setSchedule(rule.schedule, rule.checked);
+            c.accounting.setExpected(perCamera_);
+            if (firedBySoftware(c))
+                c.accounting.checkByTrigger(); // each frame against the trigger it answers
             // Frames asked for by software triggers are counted as they are
             // sent; the others are asked for all at once.
-            if (!freeRun_ && (c.continuous || !firesBySoftware(o_.triggerType)))
+            else if (!freeRun_)
                 c.accounting.addTriggered(perCamera_);
         }
+    }
+
+    bool firedBySoftware(const RunCamera& c) const
+    {
+        return !c.continuous && triggertypes::firesBySoftware(o_.triggerType);
     }
 
     void receive()
@@ -145,8 +151,12 @@ private:
             ++c.preview; // a frame taken while not running: not part of the run
             return;
         }
+        const qint64 trigger = c.host->triggerOfFrame();
+        c.accounting.setDeliveryTime(d.receiveTime);
         const logwatch::LossBefore loss = logwatch::takeLossBefore(c.index, d.productId, d.cycleCapture);
-        c.accounting.frameReceived({d.productId, d.cycleCapture, d.cycleProduct}, loss.frames, true, loss.packets);
+        if (!c.accounting.frameReceived({d.productId, d.cycleCapture, d.cycleProduct}, loss.frames, true, loss.packets,
+                                        trigger))
+            return; // not the run's frame: counted apart, not written
         ++c.received;
         ++received_;
 
@@ -197,31 +207,41 @@ private:
         }
     }
 
+    // Every frame of the run is in or known never to come: a camera fired
+    // by software has had all its triggers, and each was answered, passed
+    // over by a later one's frame, or lost with the camera.
     bool complete() const
     {
         if (freeRun_)
             return false;
-        for (const RunCamera& c : run_.cameras())
-            if (c.accounting.delivered() + c.accounting.lostUpstream() < perCamera_)
+        for (const RunCamera& c : run_.cameras()) {
+            if (firedBySoftware(c)) {
+                if (c.accounting.triggered() < perCamera_ || (!c.lost() && c.accounting.triggersAwaited() > 0))
+                    return false;
+            } else if (c.accounting.delivered() + c.accounting.lostUpstream() < perCamera_) {
                 return false;
+            }
+        }
         return true;
     }
 
     // One (product, capture) per tick on every camera waiting for triggers.
     void fireNext(QTimer& ticker)
     {
-        if (!freeRun_ && nextTrigger_ >= perCamera_) {
+        if ((!freeRun_ && nextTrigger_ >= perCamera_) || (freeRun_ && clock_.elapsed() >= deadline_)) {
             ticker.stop();
             return;
         }
         const FrameNumbers n = ProductSchedule(o_.captures).at(nextTrigger_++);
         QVector<RunCamera>& cams = run_.cameras();
-        if (firesBySoftware(o_.triggerType))
-            for (int i = 0; i < cams.size(); ++i)
-                if (!cams[i].continuous) {
-                    run_.trigger(i, n.product, n.capture);
-                    cams[i].accounting.addTriggered();
-                }
+        for (int i = 0; i < cams.size(); ++i) {
+            if (!firedBySoftware(cams[i]))
+                continue;
+            if (run_.trigger(i, n.product, n.capture))
+                cams[i].accounting.triggerSent();
+            else
+                cams[i].accounting.triggerNotSent(); // the camera is lost: this product gets no frame
+        }
         // After the last trigger, missing frames get --timeout to arrive.
         if (!freeRun_ && nextTrigger_ >= perCamera_)
             deadline_ = std::min(deadline_, clock_.elapsed() + static_cast<qint64>(o_.timeoutSeconds * 1000));
@@ -235,11 +255,25 @@ private:
             interrupted_ = true;
             return false;
         }
-        if (complete() || clock_.elapsed() >= deadline_)
+        if (complete())
             return false;
+        if (clock_.elapsed() >= deadline_) {
+            // A timed run takes in the frames of the triggers it sent in time.
+            if (!freeRun_ || awaitedFrames() == 0
+                || clock_.elapsed() >= deadline_ + std::min<qint64>(kLastFramesMs, qint64(o_.timeoutSeconds * 1000)))
+                return false;
+        }
         progress_.update(received_, freeRun_ ? 0 : perCamera_ * run_.cameras().size(),
                          freeRun_ ? QStringLiteral("%1 s").arg(clock_.elapsed() / 1000) : QString());
         return true;
+    }
+
+    qint64 awaitedFrames() const
+    {
+        qint64 n = 0;
+        for (const RunCamera& c : run_.cameras())
+            n += c.lost() ? 0 : c.accounting.triggersAwaited();
+        return n;
     }
 
     void triggerAndWait()
@@ -297,12 +331,14 @@ private:
         writer_->finish(freeRun_ && !interrupted_ ? std::max<int>(0, kEndBudgetMs - static_cast<int>(sinceEnd.elapsed())) : -1);
         flushRows();
         csv_.close();
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
         for (RunCamera& c : run_.cameras()) {
             const qint64 unmatched = logwatch::takeUnmatchedLoss(c.index);
             if (unmatched > 0)
                 c.accounting.lostWithoutFrame(unmatched, false);
-            if (freeRun_ && (c.continuous || !firesBySoftware(o_.triggerType)))
+            if (freeRun_ && !firedBySoftware(c))
                 c.accounting.addTriggered(c.accounting.delivered() + c.accounting.lostUpstream());
+            c.accounting.runEnded(now, freeRun_);
         }
     }
 
@@ -333,8 +369,9 @@ private:
 
         const LogCounts logs = logwatch::snapshot();
         QJsonArray camArray;
-        qint64 delivered = 0, dropped = 0, lost = 0, notWritten = 0, misnumbered = 0;
-        int reconnects = 0;
+        qint64 delivered = 0, dropped = 0, lost = 0, notWritten = 0, misnumbered = 0, outside = 0, withoutFrame = 0,
+               incomplete = 0;
+        int reconnects = 0, losses = 0;
         for (const RunCamera& c : run_.cameras()) {
             camArray.append(cameraJson(c, logs));
             delivered += c.accounting.delivered();
@@ -343,6 +380,10 @@ private:
             notWritten += c.accounting.notWritten();
             misnumbered += c.accounting.misnumbered();
             reconnects += c.reconnects;
+            losses += c.accounting.losses();
+            outside += c.accounting.outsideRun();
+            withoutFrame += c.accounting.withoutFrame();
+            incomplete += c.accounting.incompleteProducts();
             clean_ = clean_ && c.accounting.clean();
         }
         QJsonObject t;
@@ -375,6 +416,11 @@ private:
             lostInLog += cc.lostFrames;
         s["lostFramesInLog"] = lostInLog;
         s["reconnects"] = reconnects;
+        s["cameraLosses"] = losses;
+        s["framesOutsideRun"] = outside;
+        s["triggersWithoutFrame"] = withoutFrame;
+        s["productsIncomplete"] = incomplete;
+        s["triggerWarningsInLog"] = logs.triggerWarnings;
         s["cycleTimeoutsInLog"] = logs.cycleTimeouts;
         s["warningsInLog"] = logs.warnings;
         s["criticalsInLog"] = logs.criticals;
@@ -440,7 +486,8 @@ private:
         if (unknown_ > 0)
             say(QStringLiteral("note: %1 requested serial number(s) were not attached").arg(unknown_));
         if (!clean_) {
-            say(QStringLiteral("%1: frames were lost, dropped, left unwritten or misnumbered (see %2)")
+            say(QStringLiteral("%1: a camera was lost, products were left incomplete, or frames were lost, dropped, left "
+                               "unwritten or misnumbered (see %2)")
                     .arg(o_.allowLoss ? QStringLiteral("warning") : QStringLiteral("error"), summaryPath_));
             return o_.allowLoss ? kExitOk : kExitIncomplete;
         }

@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QTemporaryFile>
@@ -27,8 +28,31 @@ void printOut(const QString& text)
     QTextStream(stdout) << text;
 }
 
-// Files this tool writes into an output folder; --overwrite removes only these.
-const QStringList kOwnOutputFiles{QStringLiteral("*.png"), QStringLiteral("frames.csv"), QStringLiteral("summary.json")};
+// The reports this tool writes into an output folder; --overwrite removes
+// these and the pictures that frames.csv names, never anything else.
+const QStringList kReportFiles{QStringLiteral("frames.csv"), QStringLiteral("summary.json"), QStringLiteral("contact-sheet.png")};
+
+// The picture files a frames.csv names: its last field, quoted. Only plain
+// names of files in the folder itself are taken.
+QStringList picturesListedIn(const QString& csvPath)
+{
+    QStringList names;
+    QFile f(csvPath);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        return names;
+    f.readLine(); // header
+    while (!f.atEnd()) {
+        const QString line = QString::fromUtf8(f.readLine()).trimmed();
+        const int open = line.lastIndexOf(QLatin1String(",\""));
+        if (open < 0 || !line.endsWith(QLatin1Char('"')))
+            continue;
+        const QString name = line.mid(open + 2, line.size() - open - 3).replace(QLatin1String("\"\""), QLatin1String("\""));
+        if (!name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && name != QLatin1String("..")
+            && name.endsWith(QLatin1String(".png"), Qt::CaseInsensitive))
+            names << name;
+    }
+    return names;
+}
 
 // A fresh folder under `root`, named by the time; a suffix keeps runs started
 // in the same second apart. mkdir fails on an existing folder, so two runs
@@ -172,6 +196,16 @@ bool prepareOutput(const QString& folder, QString& error)
     return true;
 }
 
+void releaseOutputFolder(const HostOptions& o, const QString& defaultRoot, const QString& folder)
+{
+    // rmdir removes only empty folders: whatever the run or the user put
+    // there stays.
+    if (folder.isEmpty() || !QDir().rmdir(folder))
+        return;
+    if (o.outDir.isEmpty())
+        QDir().rmdir(defaultRoot);
+}
+
 bool claimOutputFolder(const HostOptions& o, const QString& defaultRoot, QString& folder, QString& error)
 {
     if (o.outDir.isEmpty()) {
@@ -187,7 +221,8 @@ bool claimOutputFolder(const HostOptions& o, const QString& defaultRoot, QString
                         .arg(folder);
             return false;
         }
-        for (const QString& f : dir.entryList(kOwnOutputFiles, QDir::Files))
+        const QStringList pictures = picturesListedIn(dir.filePath(QStringLiteral("frames.csv")));
+        for (const QString& f : pictures + kReportFiles)
             dir.remove(f);
     }
     return prepareOutput(folder, error);
@@ -218,8 +253,12 @@ int prepareRun(const HostOptions& o, const QString& defaultRoot, const QString& 
         say(QStringLiteral("error: %1; %2").arg(error, nothingDone));
         return kExitOutput;
     }
-    const int rc = checkSettingsFolder(o);
-    return rc != kExitOk ? rc : loadPlugins(o, scan);
+    int rc = checkSettingsFolder(o);
+    if (rc == kExitOk)
+        rc = loadPlugins(o, scan);
+    if (rc != kExitOk)
+        releaseOutputFolder(o, defaultRoot, out);
+    return rc;
 }
 
 void fillTrigParams(const HostOptions& o, CameraTrigParams& p)

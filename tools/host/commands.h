@@ -44,11 +44,16 @@ int chooseAndLoadSettings(const HostOptions& o, const PluginScan& scan, const QS
 class CameraRun;
 int openCameras(const HostOptions& o, const PluginScan& scan, const QString& noCamera, CameraRun& run, int& unknown);
 
+// A run that stopped before writing anything leaves no folder behind: removes
+// `folder` when it is empty (and the default root when that is empty too).
+void releaseOutputFolder(const HostOptions& o, const QString& defaultRoot, const QString& folder);
+
 // Creates `folder` and proves that a file can be written in it.
 bool prepareOutput(const QString& folder, QString& error);
 
 // The run's output folder: --out when given (refused when it holds anything,
-// unless --overwrite, which removes this tool's files from it), else a new
+// unless --overwrite, which removes the reports and the pictures that its
+// frames.csv names, and nothing else), else a new
 // folder under `defaultRoot` that no other run uses. Then prepareOutput.
 bool claimOutputFolder(const HostOptions& o, const QString& defaultRoot, QString& folder, QString& error);
 

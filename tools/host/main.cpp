@@ -20,7 +20,11 @@ int main(int argc, char** argv)
     HostOptions options;
     QString error;
     if (!parseOptions(app.arguments().mid(1), options, error)) {
-        std::fprintf(stderr, "lorvexhost: %s\n(lorvexhost --help for usage)\n", error.toLocal8Bit().constData());
+        std::fprintf(stderr, "lorvexhost: %s\n", error.toLocal8Bit().constData());
+        if (app.arguments().size() < 2)
+            std::fputs(usageText().toLocal8Bit().constData(), stderr);
+        else
+            std::fputs("(lorvexhost --help for usage)\n", stderr);
         return kExitUsage;
     }
     if (options.command == Command::Help) {
@@ -31,7 +35,12 @@ int main(int argc, char** argv)
         std::fputs(versionLine(QStringLiteral("lorvexhost")).toLocal8Bit().constData(), stdout);
         return kExitOk;
     }
-    chooseFeatureFolder(options.featureDir);
+    // A feature folder that is not there would leave every camera in
+    // whatever mode the device happens to be in: stop before any opens.
+    if (!chooseFeatureFolder(options.featureDir, error)) {
+        std::fprintf(stderr, "lorvexhost: error: %s; stopped before opening any camera\n", error.toLocal8Bit().constData());
+        return kExitUsage;
+    }
     logwatch::install(options.verbose);
     interrupt::install();
     switch (options.command) {

@@ -3,6 +3,7 @@
 #include "options.h"
 
 #include "commandline.h"
+#include "triggertypes.h"
 
 namespace {
 
@@ -38,7 +39,8 @@ FlagTable flagsOf(HostOptions& o, unsigned bit)
         {kPanel, {"json", "", "print the panel's stored form, as a settings file holds it", &o.json}},
         {kRun, {"out", "DIR", "output folder (a new folder under ./capture-out or ./soak-out)", &o.outDir}},
         {kRun, {"overwrite", "", "reuse an --out folder that holds files, removing its pictures and reports", &o.overwrite}},
-        {kRun, {"trigger-type", "T", "trigger type 1, 2, 4, 8, 16 or 32; 2, 4 and 32 are fired by software (4)", &o.triggerType, 1, 32}},
+        {kRun, {"trigger-type", "T", "trigger type 1, 2, 4, 8, 16 or 32; 2, 4 and 32 are fired by software (4)", &o.triggerType,
+                triggertypes::kExternal, triggertypes::kHostNumbered}},
         {kRun, {"captures-per-product", "N", "captures that make one product (1)", &o.capturesPerProduct, 1, 1000}},
         {kRun, {"products-per-cycle", "N", "products that make one product cycle (1)", &o.productsPerCycle, 1, 1000}},
         {kRun, {"cycle-timeout", "MS", "time-out for completing a product or cycle, 0 = off (0)", &o.cycleTimeout, 0, 3600000}},
@@ -96,8 +98,8 @@ QString badCombination(const HostOptions& o, const QString& sub)
     for (const QString& s : o.serials)
         if (s.startsWith('-'))
             return QStringLiteral("'%1' is not a serial number or a flag of %2").arg(s, sub);
-    if ((o.triggerType & (o.triggerType - 1)) != 0)
-        return QStringLiteral("--trigger-type is one of 1, 2, 4, 8, 16, 32, not %1").arg(o.triggerType);
+    if (!triggertypes::isType(o.triggerType))
+        return QStringLiteral("--trigger-type is one of %1, not %2").arg(triggertypes::codesText()).arg(o.triggerType);
     if (o.imageFormat != QLatin1String("png") && o.imageFormat != QLatin1String("pnm"))
         return QStringLiteral("--image-format is png or pnm, not '%1'").arg(o.imageFormat);
     if (o.command == Command::List && !o.serials.isEmpty())
@@ -112,11 +114,17 @@ QString badCombination(const HostOptions& o, const QString& sub)
 bool parseOptions(const QStringList& args, HostOptions& o, QString& error)
 {
     o = HostOptions();
-    // "help SUBCOMMAND" is "SUBCOMMAND --help".
-    if (args.size() > 1 && args.first() == "help")
-        return parseOptions({args.at(1), QStringLiteral("--help")}, o, error);
     const QString first = args.value(0);
-    if (args.isEmpty() || first == "help" || first == "--help" || first == "-h") {
+    const bool askedForHelp = first == "help" || first == "--help" || first == "-h";
+    // "help SUBCOMMAND" and "--help SUBCOMMAND" are "SUBCOMMAND --help".
+    if (args.size() > 1 && askedForHelp)
+        return parseOptions({args.at(1), QStringLiteral("--help")}, o, error);
+    if (args.isEmpty()) {
+        error = QStringLiteral("a subcommand is needed");
+        o.command = Command::None;
+        return false;
+    }
+    if (askedForHelp) {
         o.command = Command::Help;
         return true;
     }

@@ -93,11 +93,14 @@ private:
             say(QStringLiteral("error: soak needs the virtual camera SDK's control functions (VCC_DetachDevice, VCC_AttachDevice, "
                                "VCC_GetDeviceCounters, VCC_SetFreeRunPaused); none found in %1. "
                                "A real SDK cannot unplug its cameras: use capture there.").arg(where));
+            releaseOutputFolder(o_, QStringLiteral("soak-out"), out_);
             return kExitNoCamera;
         }
         int unknown = 0;
-        if ((rc = openCameras(o_, scan_, QStringLiteral("error: no camera to soak"), run_, unknown)) != kExitOk)
+        if ((rc = openCameras(o_, scan_, QStringLiteral("error: no camera to soak"), run_, unknown)) != kExitOk) {
+            releaseOutputFolder(o_, QStringLiteral("soak-out"), out_);
             return rc;
+        }
         soak_.resize(run_.cameras().size());
         return kExitOk;
     }
@@ -111,10 +114,12 @@ private:
 
     void takeFrame(RunCamera& c, const ImageProcessData& d)
     {
-        SoakCamera& s = soak_[&c - run_.cameras().data()];
-        ++s.received;
+        // Only numbered frames: the baseline is taken with the devices quiet
+        // but a preview frame delivered before it may still be on its way.
         if (d.productId <= 0)
             return;
+        SoakCamera& s = soak_[&c - run_.cameras().data()];
+        ++s.received;
         const ProductCapture now{d.productId, d.cycleCapture};
         if (s.awaitingFirst) {
             s.awaitingFirst = false;
@@ -128,7 +133,9 @@ private:
     // The first frame after a loss must follow the last one before it.
     void checkContinuation(const QString& serial, ProductCapture before, ProductCapture now)
     {
-        const bool numbersFromTrigger = o_.triggerType == 32 && !o_.sync;
+        CameraTrigParams trig;
+        fillTrigParams(o_, trig);
+        const bool numbersFromTrigger = numberingRule(trig, false).fromTrigger;
         for (int i = cycles_.size() - 1; i >= 0; --i) {
             Cycle& cy = cycles_[i];
             if (cy.serial != serial || cy.checked)
@@ -189,7 +196,7 @@ private:
 
     void triggerAll()
     {
-        if (!firesBySoftware(o_.triggerType))
+        if (!triggertypes::firesBySoftware(o_.triggerType))
             return;
         QVector<RunCamera>& cams = run_.cameras();
         for (int i = 0; i < cams.size(); ++i) {

@@ -1,8 +1,11 @@
 // accounting.cpp
 #include "accounting.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QStringList>
+
+#include <cmath>
 
 #include <algorithm>
 
@@ -39,11 +42,27 @@ void FrameAccounting::lostWithoutFrame(qint64 count, bool placed)
     lost_ += count;
 }
 
-void FrameAccounting::frameReceived(const FrameNumbers& got, qint64 lostBefore, bool placed, qint64 lostPackets)
+bool FrameAccounting::frameReceived(const FrameNumbers& got, qint64 lostBefore, bool placed, qint64 lostPackets,
+                                    qint64 triggerIndex)
 {
+    if (!following_ && byTrigger_) {
+        if (!answerTrigger(got, lostBefore, triggerIndex))
+            return false;
+        countDamage(got, lostPackets);
+        countProduct(got);
+        return true;
+    }
+    // A frame after the run's last place: a free-running device delivered
+    // it after frames the run already counted as lost upstream.
+    if (!following_ && expected_ > 0 && delivered_ + lost_ + lostBefore >= expected_) {
+        lostWithoutFrame(std::min(lostBefore, std::max<qint64>(0, expected_ - delivered_ - lost_)), placed);
+        ++outside_;
+        return false;
+    }
     lostWithoutFrame(lostBefore, placed);
-    if (lostPackets > 0)
-        ++damaged_;
+    countDamage(got, lostPackets);
+    if (!following_)
+        countProduct(got);
     // The frame's place in the run counts the lost frames before it: after a
     // loss the plug-in's count runs behind, which is a misnumbering the user
     // must see, not a shift to hide.
@@ -51,13 +70,130 @@ void FrameAccounting::frameReceived(const FrameNumbers& got, qint64 lostBefore, 
     ++delivered_;
     if (following_) {
         followFrom(got, delivered_);
-        return;
+        return true;
     }
     if (!check_ || !placed_)
-        return;
+        return true;
     const FrameNumbers want = schedule_.at(ordinal);
-    if (got != want && misnumbered_++ == 0)
-        firstMismatch_ = QStringLiteral("frame %1 numbered %2, expected %3").arg(ordinal + 1).arg(got.text(), want.text());
+    if (got != want)
+        noteMismatch(QStringLiteral("frame %1 numbered %2, expected %3").arg(ordinal + 1).arg(got.text(), want.text()));
+    return true;
+}
+
+void FrameAccounting::countDamage(const FrameNumbers& got, qint64 lostPackets)
+{
+    // The device's pace: frames delivered and lost upstream alike.
+    const qint64 now = deliveryMs_ >= 0 ? deliveryMs_ : QDateTime::currentMSecsSinceEpoch();
+    deliveryMs_ = -1;
+    if (firstFrameMs_ < 0) {
+        firstFrameMs_ = now;
+        firstPlace_ = delivered_ + lost_;
+    }
+    lastFrameMs_ = now;
+    framesTimed_ = delivered_ + lost_ - firstPlace_;
+    if (lostPackets <= 0)
+        return;
+    ++damaged_;
+    if (damagedList_.size() < kListedLosses)
+        damagedList_.push_back({got.product, got.capture});
+}
+
+void FrameAccounting::countProduct(const FrameNumbers& got)
+{
+    if (lastNumbers_.product > 0 && got.product != lastNumbers_.product
+        && lastNumbers_.capture < schedule_.capturesPerProduct())
+        ++incomplete_;
+    lastNumbers_ = {got.product, got.capture};
+}
+
+void FrameAccounting::noteMismatch(const QString& text)
+{
+    if (misnumbered_++ == 0)
+        firstMismatch_ = text;
+}
+
+bool FrameAccounting::answerTrigger(const FrameNumbers& got, qint64 lostBefore, qint64 triggerIndex)
+{
+    // Without a warning the frame answers the next trigger, after those
+    // whose frames the SDK reported lost on the way.
+    const qint64 index = triggerIndex > 0 ? triggerIndex : awaitingFirst_ + lostBefore;
+    const qint64 skip = index - awaitingFirst_;
+    if (skip < 0 || skip >= qint64(awaiting_.size())) {
+        lostWithoutFrame(lostBefore, true);
+        ++outside_; // answers a trigger of no run: before it, or never sent
+        return false;
+    }
+    lostWithoutFrame(lostBefore, true);
+    for (qint64 i = 0; i < skip; ++i) {
+        noteWithoutFrame(awaiting_.front());
+        awaiting_.pop_front();
+    }
+    const FrameNumbers want = awaiting_.front();
+    awaiting_.pop_front();
+    awaitingFirst_ = index + 1;
+    ++delivered_;
+    if (check_ && got != want)
+        noteMismatch(QStringLiteral("frame %1 numbered %2, its trigger %3 asked for %4")
+                         .arg(delivered_).arg(got.text()).arg(index).arg(want.text()));
+    return true;
+}
+
+void FrameAccounting::triggerSent()
+{
+    awaiting_.push_back(schedule_.at(triggered_++));
+}
+
+void FrameAccounting::triggerNotSent()
+{
+    noteWithoutFrame(schedule_.at(triggered_++));
+}
+
+void FrameAccounting::noteWithoutFrame(const FrameNumbers& n)
+{
+    ++withoutFrame_;
+    if (withoutFrameList_.size() < kListedLosses)
+        withoutFrameList_.push_back(n);
+}
+
+void FrameAccounting::deviceReopened()
+{
+    while (!awaiting_.empty()) {
+        noteWithoutFrame(awaiting_.front());
+        awaiting_.pop_front();
+    }
+    awaitingFirst_ = 1;
+}
+
+void FrameAccounting::cameraLost(qint64 ms)
+{
+    if (!losses_.isEmpty() && losses_.last().endMs < 0)
+        return; // still lost: a failed reopen reports the loss again
+    Loss l;
+    l.startMs = ms;
+    if (framesTimed_ > 0 && lastFrameMs_ > firstFrameMs_)
+        l.framesPerSecond = framesTimed_ * 1000.0 / double(lastFrameMs_ - firstFrameMs_);
+    losses_.push_back(l);
+}
+
+void FrameAccounting::cameraBack(qint64 backMs)
+{
+    if (losses_.isEmpty() || losses_.last().endMs >= 0)
+        return;
+    losses_.last().endMs = backMs;
+    losses_.last().reconnected = true;
+}
+
+void FrameAccounting::runEnded(qint64 ms, bool timed)
+{
+    if (!timed && lastNumbers_.product > 0 && lastNumbers_.capture < schedule_.capturesPerProduct())
+        ++incomplete_;
+    lastNumbers_ = {};
+    if (!losses_.isEmpty() && losses_.last().endMs < 0)
+        losses_.last().endMs = ms;
+    while (!awaiting_.empty()) {
+        noteWithoutFrame(awaiting_.front());
+        awaiting_.pop_front();
+    }
 }
 
 void FrameAccounting::followFrom(const FrameNumbers& got, qint64 ordinal)
@@ -82,7 +218,8 @@ qint64 FrameAccounting::dropped() const
 
 bool FrameAccounting::clean() const
 {
-    return lost_ == 0 && placed_ && damaged_ == 0 && dropped() == 0 && notWritten_ == 0 && misnumbered_ == 0;
+    return lost_ == 0 && placed_ && damaged_ == 0 && dropped() == 0 && notWritten_ == 0 && misnumbered_ == 0
+           && withoutFrame_ == 0 && losses_.isEmpty() && incomplete_ == 0;
 }
 
 QString FrameAccounting::countsText() const
@@ -92,24 +229,95 @@ QString FrameAccounting::countsText() const
                        .arg(check_ ? QString::number(misnumbered_) : QStringLiteral("not checked"));
     if (damaged_ > 0)
         text += QStringLiteral(", %1 delivered with packets missing").arg(damaged_);
+    if (outside_ > 0)
+        text += QStringLiteral(", %1 outside the run (not counted)").arg(outside_);
+    if (incomplete_ > 0)
+        text += QStringLiteral(", %1 product(s) incomplete").arg(incomplete_);
+    if (!losses_.isEmpty())
+        text += QStringLiteral(", camera lost %1 time(s)").arg(losses_.size());
     return text;
 }
 
+namespace {
+
+QString pcText(int product, int capture, bool withCapture)
+{
+    return withCapture ? QStringLiteral("p%1 c%2").arg(product).arg(capture) : QStringLiteral("p%1").arg(product);
+}
+
+QString timeText(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss.zzz"));
+}
+
+} // namespace
+
 QString FrameAccounting::lossText() const
 {
+    const bool captures = schedule_.capturesPerProduct() > 1;
+    QStringList lines;
     if (!placed_)
-        return QStringLiteral("frames were lost upstream where their number cannot be told (the SDK's frame count restarted); "
-                              "which products are affected is unknown");
-    if (lostList_.isEmpty())
-        return QString();
-    QStringList names;
-    for (const ProductCapture& pc : lostList_)
-        names << (schedule_.capturesPerProduct() > 1 ? QStringLiteral("p%1 c%2").arg(pc.product).arg(pc.capture)
-                                                     : QStringLiteral("p%1").arg(pc.product));
-    QString text = QStringLiteral("lost upstream: %1").arg(names.join(QStringLiteral(", ")));
-    if (lost_ > lostList_.size())
-        text += QStringLiteral(" and %1 more").arg(lost_ - lostList_.size());
-    return text;
+        lines << QStringLiteral("frames were lost upstream where their number cannot be told (the SDK's frame count "
+                                "restarted); which products are affected is unknown");
+    else if (!lostList_.isEmpty()) {
+        QStringList names;
+        for (const ProductCapture& pc : lostList_)
+            names << pcText(pc.product, pc.capture, captures);
+        QString text = QStringLiteral("lost upstream: %1").arg(names.join(QStringLiteral(", ")));
+        if (lost_ > lostList_.size())
+            text += QStringLiteral(" and %1 more").arg(lost_ - lostList_.size());
+        lines << text;
+    }
+    if (!withoutFrameList_.isEmpty()) {
+        QStringList names;
+        for (const FrameNumbers& n : sortedWithoutFrame())
+            names << pcText(n.product, n.capture, captures);
+        QString text = QStringLiteral("no frame for the triggers of: %1").arg(names.join(QStringLiteral(", ")));
+        if (withoutFrame_ > withoutFrameList_.size())
+            text += QStringLiteral(" and %1 more").arg(withoutFrame_ - withoutFrameList_.size());
+        lines << text;
+    }
+    if (!damagedList_.isEmpty()) {
+        QStringList names;
+        for (const ProductCapture& pc : damagedList_)
+            names << pcText(pc.product, pc.capture, captures);
+        lines << QStringLiteral("packets missing in: %1%2").arg(names.join(QStringLiteral(", ")),
+                     damaged_ > damagedList_.size() ? QStringLiteral(" and %1 more").arg(damaged_ - damagedList_.size()) : QString());
+    }
+    for (const Loss& l : losses_) {
+        const QJsonObject j = lossJson(l);
+        QString text = QStringLiteral("camera lost from %1 to %2").arg(timeText(l.startMs), timeText(l.endMs));
+        text += l.reconnected ? QString() : QStringLiteral(" (the run ended first)");
+        if (l.framesPerSecond > 0)
+            text += QStringLiteral(", about %1 frame(s) at the %2 frames/s before it")
+                        .arg(j.value(QStringLiteral("framesMissed")).toInt()).arg(l.framesPerSecond, 0, 'f', 1);
+        lines << text;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+QVector<FrameNumbers> FrameAccounting::sortedWithoutFrame() const
+{
+    QVector<FrameNumbers> sorted = withoutFrameList_;
+    std::sort(sorted.begin(), sorted.end(), [](const FrameNumbers& a, const FrameNumbers& b) {
+        return a.product != b.product ? a.product < b.product : a.capture < b.capture;
+    });
+    return sorted;
+}
+
+QJsonObject FrameAccounting::lossJson(const Loss& l) const
+{
+    QJsonObject j;
+    j["start"] = QDateTime::fromMSecsSinceEpoch(l.startMs).toString(Qt::ISODateWithMs);
+    j["end"] = QDateTime::fromMSecsSinceEpoch(l.endMs).toString(Qt::ISODateWithMs);
+    j["reconnected"] = l.reconnected;
+    if (l.framesPerSecond > 0) {
+        j["framesPerSecondBefore"] = std::round(l.framesPerSecond * 10) / 10;
+        j["framesMissed"] = qint64(std::llround(l.framesPerSecond * double(l.endMs - l.startMs) / 1000.0));
+    } else {
+        j["framesMissed"] = QJsonValue(); // too few frames before the loss to tell the rate
+    }
+    return j;
 }
 
 void FrameAccounting::writeJson(QJsonObject& j) const
@@ -130,4 +338,24 @@ void FrameAccounting::writeJson(QJsonObject& j) const
     for (const ProductCapture& pc : lostList_)
         lost.append(QStringLiteral("p%1 c%2").arg(pc.product).arg(pc.capture));
     j["lostProducts"] = lost;
+    j["framesOutsideRun"] = outside_;
+    j["productsIncomplete"] = incomplete_;
+    if (byTrigger_) {
+        j["numberingCheckedBy"] = "trigger";
+        j["triggersWithoutFrame"] = withoutFrame_;
+        QJsonArray none;
+        for (const FrameNumbers& n : sortedWithoutFrame())
+            none.append(QStringLiteral("p%1 c%2").arg(n.product).arg(n.capture));
+        j["productsWithoutFrame"] = none;
+    } else if (check_) {
+        j["numberingCheckedBy"] = "order";
+    }
+    QJsonArray damaged;
+    for (const ProductCapture& pc : damagedList_)
+        damaged.append(QStringLiteral("p%1 c%2").arg(pc.product).arg(pc.capture));
+    j["framesWithLostPacketsList"] = damaged;
+    QJsonArray losses;
+    for (const Loss& l : losses_)
+        losses.append(lossJson(l));
+    j["cameraLosses"] = losses;
 }

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QVector>
 
+#include <deque>
+
 // Fed on the thread that receives the frames; not shared between threads.
 class FrameAccounting
 {
@@ -30,12 +32,49 @@ public:
     // Frames asked for: software triggers sent, or frames a device that runs
     // without triggers was allowed to number.
     void addTriggered(qint64 count = 1) { triggered_ += count; }
+    // Frames the run asks for; a frame whose place lies beyond them is not
+    // the run's (0: open-ended, a timed run).
+    void setExpected(qint64 frames) { expected_ = frames; }
+
+    // A device fired by software triggers: each frame is checked against the
+    // trigger it answers, which the plug-in's trigger warning names (counted
+    // from the device's open), instead of against its place in the run.
+    void checkByTrigger() { byTrigger_ = true; }
+    // The run's next software trigger was passed to the device; its frame
+    // must carry the schedule's numbers at the trigger's place in the run.
+    void triggerSent();
+    // The run's next trigger never reached the device (the camera was lost,
+    // or the plug-in dropped it): asked for, and its product gets no frame.
+    void triggerNotSent();
+    // The device was opened again: its trigger count restarts with the next
+    // trigger sent, and the triggers still awaited will never be answered.
+    void deviceReopened();
+    // Triggers sent after the last one a frame answered.
+    qint64 triggersAwaited() const { return qint64(awaiting_.size()); }
+
+    // The camera was lost at `ms` (milliseconds since the epoch) and came
+    // back at `backMs`; the run ended at `ms` (closes a loss still open; a
+    // `timed` run may end inside a product, which is not then incomplete).
+    void cameraLost(qint64 ms);
+    void cameraBack(qint64 backMs);
+    void runEnded(qint64 ms, bool timed = false);
+    int losses() const { return int(losses_.size()); }
+
+    // When the plug-in handed the next frame over (milliseconds since the
+    // epoch, its receive time): the device's pace before a loss is measured
+    // on it, not on when a busy host got round to the frame.
+    void setDeliveryTime(qint64 ms) { deliveryMs_ = ms; }
 
     // One numbered frame as received. `lostBefore` frames were reported lost
     // upstream (by the SDK's frame numbers) just before it; `placed` is false
     // when the loss could not be tied to this frame (its count is unknown);
-    // `lostPackets` packets of the frame itself never arrived.
-    void frameReceived(const FrameNumbers& got, qint64 lostBefore = 0, bool placed = true, qint64 lostPackets = 0);
+    // `lostPackets` packets of the frame itself never arrived;
+    // `triggerIndex` is the trigger the plug-in's warning says it answers
+    // (-1: none written, the frame answers the next trigger). Returns false
+    // for a frame that is not the run's (beyond its length, or answering no
+    // trigger of it): it is counted apart, never as delivered.
+    bool frameReceived(const FrameNumbers& got, qint64 lostBefore = 0, bool placed = true, qint64 lostPackets = 0,
+                       qint64 triggerIndex = -1);
     // Losses upstream that no received frame accounts for.
     void lostWithoutFrame(qint64 count, bool placed);
     // A received frame's image that was not written (queue full, write error).
@@ -50,6 +89,13 @@ public:
     // Delivered frames whose image lacks packets that never arrived.
     qint64 damaged() const { return damaged_; }
     qint64 misnumbered() const { return misnumbered_; }
+    qint64 outsideRun() const { return outside_; }
+    // Products whose frames ended before their last capture (a product
+    // time-out renumbered a late capture as a new product, or frames were
+    // lost): counted when the next product starts, or at the run's end.
+    qint64 incompleteProducts() const { return incomplete_; }
+    // Triggers of the run whose product got no frame (checked by trigger).
+    qint64 withoutFrame() const { return withoutFrame_; }
     bool numbersChecked() const { return check_; }
     QString firstMismatch() const { return firstMismatch_; }
     // Whether every upstream loss could be tied to its place in the run.
@@ -86,6 +132,41 @@ private:
     bool following_ = false;
     bool haveLast_ = false;
     ProductCapture last_;
+
+    // A loss of the camera: when, and the frame rate seen before it.
+    struct Loss
+    {
+        qint64 startMs = 0;
+        qint64 endMs = -1;        // -1: not back yet
+        bool reconnected = false;
+        double framesPerSecond = -1; // -1: too few frames before it to tell
+    };
+    // Checks a frame against the trigger it answers.
+    bool answerTrigger(const FrameNumbers& got, qint64 lostBefore, qint64 triggerIndex);
+    void noteWithoutFrame(const FrameNumbers& n);
+    // Times the frame for the rate before a loss, and counts lost packets.
+    void countDamage(const FrameNumbers& got, qint64 lostPackets);
+    void countProduct(const FrameNumbers& got);
+    void noteMismatch(const QString& text);
+    QJsonObject lossJson(const Loss& l) const;
+    // The listed products without a frame, in product order.
+    QVector<FrameNumbers> sortedWithoutFrame() const;
+
+    qint64 expected_ = 0;
+    qint64 outside_ = 0;
+    bool byTrigger_ = false;
+    std::deque<FrameNumbers> awaiting_; // sent triggers from the next unanswered one on
+    qint64 awaitingFirst_ = 1;          // the device's trigger index of awaiting_.front()
+    qint64 withoutFrame_ = 0;
+    QVector<FrameNumbers> withoutFrameList_;
+    QVector<ProductCapture> damagedList_;
+    QVector<Loss> losses_;
+    // Receive times of the first and the latest frame, and the frames
+    // (delivered or lost upstream) the device made between them.
+    qint64 firstFrameMs_ = -1, lastFrameMs_ = -1, firstPlace_ = 0, framesTimed_ = 0;
+    qint64 deliveryMs_ = -1;
+    qint64 incomplete_ = 0;
+    ProductCapture lastNumbers_;  // the run's latest numbered frame
 };
 
 #endif

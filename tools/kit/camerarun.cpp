@@ -2,7 +2,9 @@
 #include "camerarun.h"
 
 #include "firstsettings.h"
+#include "panelprint.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
@@ -22,12 +24,7 @@ QString jsonText(const QJsonValue& v)
 
 } // namespace
 
-bool firesBySoftware(int triggerType)
-{
-    return triggerType == 2 || triggerType == 4 || triggerType == 32;
-}
-
-QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used)
+QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used, const QSet<int>& deviceRows)
 {
     const QJsonArray a = stored.value(QStringLiteral("paramsWrap")).toArray();
     const QJsonArray b = used.value(QStringLiteral("paramsWrap")).toArray();
@@ -35,10 +32,15 @@ QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used)
     for (int i = 0; i < std::min(a.size(), b.size()); ++i) {
         const QJsonValue was = a[i].toObject().value(QStringLiteral("values"));
         const QJsonValue now = b[i].toObject().value(QStringLiteral("values"));
-        if (was != now && !was.isUndefined())
-            out << QStringLiteral("settings row %1 holds %2, but the camera uses %3 (read back from the device: "
-                                  "change the device's feature file instead)")
-                       .arg(i).arg(jsonText(was), jsonText(now));
+        if (was == now || was.isUndefined())
+            continue;
+        // Only the device's rows are read back; any other row the plug-in
+        // set itself (a value outside its limits or options, for instance).
+        const QString why = deviceRows.contains(i)
+                                ? QStringLiteral("read back from the device: change the device's feature file instead")
+                                : QStringLiteral("the plug-in did not take the stored value: check it against the row's "
+                                                 "limits in lorvexhost panel");
+        out << QStringLiteral("settings row %1 holds %2, but the camera uses %3 (%4)").arg(i).arg(jsonText(was), jsonText(now), why);
     }
     return out;
 }
@@ -68,7 +70,12 @@ void restoreCameraSettings(CameraInterface* cam, const QString& serial, const QJ
         else
             messages << QStringLiteral("%1: settings written with defaults to %2").arg(serial, store->pathFor(serial));
     } else if (!firstUse) {
-        for (const QString& m : replacedRows(json, used))
+        QSet<int> deviceRows;
+        const QVector<ParamWrap*>* items = cam->getParamItems();
+        for (const PanelRow& row : describePanel(items ? *items : QVector<ParamWrap*>(), deviceOwnedValues(cam)))
+            if (row.deviceOwned)
+                deviceRows.insert(row.index);
+        for (const QString& m : replacedRows(json, used, deviceRows))
             messages << QStringLiteral("%1: %2").arg(serial, m);
     }
 }
@@ -98,28 +105,41 @@ void CameraRun::open(const PluginScan& scan, const QStringList& serials, const Q
             messages << QStringLiteral("%1: the plug-in made no camera object").arg(rc.serial);
             continue;
         }
-        rc.params = trig;
-        rc.budget = std::make_shared<FrameBudget>();
+        rc.host = new HostCamera(rc.cam, rc.serial, rc.index, this);
         cams_.push_back(rc);
         const int slot = cams_.size() - 1;
-        // Frames come on the SDK's thread with the camera's mutex held; the
-        // queued connection brings them to this thread, where nothing may
-        // block the plug-in.
-        connect(rc.cam, &CameraInterface::captureCompleted, this,
-                [this, slot](ImageProcessData d) { if (onFrame) onFrame(cams_[slot], d); }, Qt::QueuedConnection);
-        connect(rc.cam, &CameraInterface::CameraLoss, this,
-                [this, slot] { ++cams_[slot].losses; if (onLoss) onLoss(cams_[slot]); }, Qt::QueuedConnection);
-        connect(rc.cam, &CameraInterface::CameraReconnect, this,
-                [this, slot] { ++cams_[slot].reconnects; if (onReconnect) onReconnect(cams_[slot]); }, Qt::QueuedConnection);
+        HostCamera* host = rc.host;
+        connect(host, &HostCamera::frameArrived, this, [this, slot](const ImageProcessData& d) {
+            if (onFrame)
+                onFrame(cams_[slot], d);
+        });
+        connect(host, &HostCamera::cameraLost, this, [this, slot] {
+            RunCamera& c = cams_[slot];
+            ++c.losses;
+            c.accounting.cameraLost(QDateTime::currentMSecsSinceEpoch());
+            if (onLoss)
+                onLoss(c);
+        });
+        connect(host, &HostCamera::cameraReconnected, this, [this, slot] {
+            RunCamera& c = cams_[slot];
+            ++c.reconnects;
+            // The device's trigger count restarted with the open.
+            c.accounting.cameraBack(QDateTime::currentMSecsSinceEpoch());
+            c.accounting.deviceReopened();
+            if (onReconnect)
+                onReconnect(c);
+        });
 
         restoreCameraSettings(rc.cam, rc.serial, settings.value(i), store, messages);
-        {
-            QMutexLocker lock(rc.cam->getMutex());
-            rc.cam->setTrigParams(&cams_[slot].params);
+        host->setTrigParams(trig);
+        RunCamera& c = cams_[slot];
+        c.opened = !rc.cam->getImageSize().isEmpty();
+        if (!c.opened) { // its loss report came from createCamera, before anyone listened
+            host->markLost();
+            c.accounting.cameraLost(QDateTime::currentMSecsSinceEpoch());
         }
-        cams_[slot].opened = !rc.cam->getImageSize().isEmpty();
-        cams_[slot].continuous = rc.cam->isContinuousMode();
-        if (!cams_[slot].opened)
+        c.continuous = rc.cam->isContinuousMode();
+        if (!c.opened)
             messages << QStringLiteral("%1: the camera did not open (it reports no image size); it will be retried every 3 s").arg(rc.serial);
     }
 }
@@ -127,44 +147,23 @@ void CameraRun::open(const PluginScan& scan, const QStringList& serials, const Q
 void CameraRun::setRunning(bool running, int budgetPerCamera)
 {
     for (RunCamera& rc : cams_) {
-        if (running && rc.continuous && budgetPerCamera > 0) {
-            // The callback is stored by a software trigger; on a device that
-            // runs without triggers the trigger itself takes no frame.
-            rc.budget->remaining = budgetPerCamera;
-            CameraInterface* cam = rc.cam;
-            std::shared_ptr<FrameBudget> budget = rc.budget;
-            QMutexLocker lock(cam->getMutex());
-            cam->softTrigger(cam->productCounter + 1, 1, [cam, budget] {
-                // Runs under the camera's mutex, after this frame was numbered.
-                if (cam->isRunning && budget->remaining.fetch_sub(1) <= 1)
-                    cam->isRunning = false;
-            });
-            cam->isRunning = true;
-            continue;
-        }
-        QMutexLocker lock(rc.cam->getMutex());
-        rc.cam->isRunning = running;
+        if (running && rc.continuous && budgetPerCamera > 0)
+            rc.host->runFrames(budgetPerCamera);
+        else
+            rc.host->setRunning(running);
     }
 }
 
-void CameraRun::trigger(int cameraSlot, int productId, int captureIndex)
+bool CameraRun::trigger(int cameraSlot, int productId, int captureIndex)
 {
-    CameraInterface* cam = cams_[cameraSlot].cam;
-    QMutexLocker lock(cam->getMutex());
-    cam->softTrigger(productId, captureIndex, std::function<void()>());
+    return cams_[cameraSlot].host->trigger(productId, captureIndex);
 }
 
 void CameraRun::close()
 {
     for (RunCamera& rc : cams_) {
-        if (!rc.cam)
-            continue;
-        rc.cam->disconnect(this);
-        {
-            QMutexLocker lock(rc.cam->getMutex());
-            rc.cam->isRunning = false;
-        }
-        delete rc.cam;
+        if (rc.host)
+            rc.host->close(HostCamera::Queued::Deliver);
         rc.cam = nullptr;
     }
 }

@@ -1,38 +1,32 @@
-// camerarun.h - the cameras of one run: creation on the main thread, settings,
-// trigger settings, the running flag, software triggers and reception.
+// camerarun.h - the cameras of one run of lorvexhost: creation on the main
+// thread, settings, and per camera the kit's HostCamera with the run's
+// accounting. The shared settings restore lives here too.
 #ifndef LORVEXKIT_CAMERARUN_H
 #define LORVEXKIT_CAMERARUN_H
 
 #include "accounting.h"
 #include "camerainterface.h"
+#include "hostcamera.h"
 #include "imagemetatype.h"
 #include "pluginhost.h"
 #include "settingsstore.h"
+#include "triggertypes.h"
 
 #include <QObject>
+#include <QSet>
 #include <QVector>
 
-#include <atomic>
 #include <functional>
-#include <memory>
 
-// Frames a continuously running camera may still number. The plug-in calls the
-// trigger callback under the camera's mutex for every delivered frame, so the
-// callback is where numbering can be stopped exactly after the last wanted one.
-struct FrameBudget
-{
-    std::atomic<int> remaining{0};
-};
-
+// One camera of a run: the kit's host-side camera, and what the run saw.
 struct RunCamera
 {
     QString serial;
     int index = 0;                 // camera number given to the plug-in
-    CameraInterface* cam = nullptr;
-    CameraTrigParams params;
+    HostCamera* host = nullptr;    // owned by the CameraRun
+    CameraInterface* cam = nullptr; // host->camera(), null once closed
     bool opened = false;           // it reported an image size after its settings
     bool continuous = false;       // the device runs without triggers
-    std::shared_ptr<FrameBudget> budget;
 
     // What the run saw.
     int received = 0;              // numbered frames received
@@ -41,8 +35,11 @@ struct RunCamera
     int reconnects = 0;
     int lastProduct = 0, lastCapture = 0;
     FrameAccounting accounting;    // fed on the receiving thread
+
+    bool lost() const { return host && host->lost(); }
 };
 
+// The cameras of one run, each a HostCamera, with their accounting.
 class CameraRun : public QObject
 {
     Q_OBJECT
@@ -63,10 +60,11 @@ public:
     // `budgetPerCamera` > 0 stops numbering after that many frames.
     void setRunning(bool running, int budgetPerCamera = 0);
 
-    // One software trigger on a camera, under its mutex.
-    void trigger(int cameraSlot, int productId, int captureIndex);
+    // One software trigger on a camera (HostCamera::trigger).
+    bool trigger(int cameraSlot, int productId, int captureIndex);
 
-    // Deletes the cameras (the plug-in stops and closes the devices).
+    // Deletes the cameras (the plug-in stops and closes the devices); frames
+    // already on their way still arrive.
     void close();
 
     std::function<void(RunCamera&, const ImageProcessData&)> onFrame;
@@ -77,9 +75,10 @@ private:
     QVector<RunCamera> cams_;
 };
 
-// The rows of a stored panel whose values the camera did not keep (read back
-// from the device, or adjusted by the plug-in), as messages for the user.
-QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used);
+// The rows of a stored panel whose values the camera did not keep, as
+// messages for the user; `deviceRows` (panel row numbers) are read back from
+// the device, the others the plug-in adjusted.
+QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used, const QSet<int>& deviceRows);
 
 // Restores `stored` on `cam`, or the plug-in's defaults when it is empty
 // (first use): the panel, the device's read-back, grabbing and the reconnect
@@ -88,8 +87,5 @@ QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used);
 // reported in `messages`. Main thread.
 void restoreCameraSettings(CameraInterface* cam, const QString& serial, const QJsonObject& stored, const SettingsStore* store,
                            QStringList& messages);
-
-// True for the trigger types a software trigger fires (2, 4, 32).
-bool firesBySoftware(int triggerType);
 
 #endif

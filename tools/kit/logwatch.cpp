@@ -1,8 +1,9 @@
 // logwatch.cpp
 #include "logwatch.h"
 
+#include "pluginwarnings.h"
+
 #include <QMutex>
-#include <QRegularExpression>
 
 #include <deque>
 
@@ -22,6 +23,11 @@ std::function<void()> g_before;
 // matching frames) must not grow without end.
 QMap<int, std::deque<ContinuityEvent>> g_events;
 constexpr size_t kMaxPendingEvents = 4096;
+// Per camera index: the trigger index named by the plug-in's trigger warning
+// for the frame it is about to hand over, and the software triggers it
+// reported it did not pass on.
+QMap<int, qint64> g_triggerOfFrame;
+QMap<int, int> g_triggersDropped;
 
 void handler(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
@@ -33,6 +39,8 @@ void handler(QtMsgType type, const QMessageLogContext& context, const QString& t
             ++g_counts.warnings;
             int cam = 0;
             ContinuityEvent e;
+            pluginwarnings::TriggerAccount t;
+            pluginwarnings::TriggerDropped d;
             if (parseContinuityRecord(text, cam, e)) {
                 ContinuityCounts& c = g_counts.continuity[cam];
                 ++c.warnings;
@@ -42,7 +50,12 @@ void handler(QtMsgType type, const QMessageLogContext& context, const QString& t
                 q.push_back(e);
                 if (q.size() > kMaxPendingEvents)
                     q.pop_front();
-            } else if (text.contains(QLatin1String("cycle capture timeout")) || text.contains(QLatin1String("cycle product timeout"))) {
+            } else if (pluginwarnings::parseTriggerAccount(text, t)) {
+                ++g_counts.triggerWarnings;
+                g_triggerOfFrame[t.camera] = t.triggerIndex;
+            } else if (pluginwarnings::parseTriggerDropped(text, d)) {
+                ++g_triggersDropped[d.camera];
+            } else if (pluginwarnings::isCycleTimeout(text)) {
                 ++g_counts.cycleTimeouts;
             }
         } else if (type == QtCriticalMsg || type == QtFatalMsg) {
@@ -72,21 +85,14 @@ bool parseContinuityWarning(const QString& text, int& cameraIndex, qint64& lostF
 
 bool parseContinuityRecord(const QString& text, int& cameraIndex, ContinuityEvent& e)
 {
-    static const QRegularExpression re(QStringLiteral(
-        "Camera (-?\\d+) SDK with product (-?\\d+) cycle (-?\\d+) last frame (\\d+) current frame (\\d+)"
-        ".* lost packets (\\d+)"));
-    const QRegularExpressionMatch m = re.match(text);
-    if (!m.hasMatch())
+    pluginwarnings::Continuity c;
+    if (!pluginwarnings::parseContinuity(text, c))
         return false;
-    cameraIndex = m.captured(1).toInt();
-    e.product = m.captured(2).toInt();
-    e.capture = m.captured(3).toInt();
-    const qint64 expected = m.captured(4).toLongLong();
-    const qint64 current = m.captured(5).toLongLong();
-    // A number below the expected one (the device restarted its count) loses
-    // nothing; a number above it skipped the frames in between.
-    e.lostFrames = current > expected ? current - expected : 0;
-    e.lostPackets = m.captured(6).toLongLong();
+    cameraIndex = c.camera;
+    e.product = c.product;
+    e.capture = c.capture;
+    e.lostFrames = c.lostFrames;
+    e.lostPackets = c.lostPackets;
     return true;
 }
 
@@ -115,6 +121,8 @@ void reset()
     QMutexLocker lock(&g_mutex);
     g_counts = LogCounts();
     g_events.clear();
+    g_triggerOfFrame.clear();
+    g_triggersDropped.clear();
 }
 
 LossBefore takeLossBefore(int cameraIndex, int product, int capture)
@@ -150,6 +158,23 @@ qint64 takeUnmatchedLoss(int cameraIndex)
             frames += e.lostFrames + 1; // the frame of the record never came either
     g_events.remove(cameraIndex);
     return frames;
+}
+
+qint64 takeTriggerOfFrame(int cameraIndex)
+{
+    QMutexLocker lock(&g_mutex);
+    const auto it = g_triggerOfFrame.find(cameraIndex);
+    if (it == g_triggerOfFrame.end())
+        return -1;
+    const qint64 index = *it;
+    g_triggerOfFrame.erase(it);
+    return index;
+}
+
+int triggersDropped(int cameraIndex)
+{
+    QMutexLocker lock(&g_mutex);
+    return g_triggersDropped.value(cameraIndex);
 }
 
 } // namespace logwatch

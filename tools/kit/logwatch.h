@@ -22,6 +22,7 @@ struct LogCounts
     int warnings = 0;
     int criticals = 0;
     int cycleTimeouts = 0;
+    int triggerWarnings = 0;   // frames that answered another trigger than their count says
     QMap<int, ContinuityCounts> continuity;
 };
 
@@ -70,6 +71,15 @@ LossBefore takeLossBefore(int cameraIndex, int product, int capture);
 // Frames of running records that no received frame claimed (their own frame
 // and the gap before it), and forgets them.
 qint64 takeUnmatchedLoss(int cameraIndex);
+
+// The trigger index that the plug-in's trigger warning named for the frame
+// it is handing over now, or -1 when it wrote none. Call it from a receiver
+// connected directly to captureCompleted: the warning is written on that
+// thread just before the emission.
+qint64 takeTriggerOfFrame(int cameraIndex);
+// Software triggers of the camera that the plug-in reported it did not
+// pass to the device, since the last reset.
+int triggersDropped(int cameraIndex);
 
 } // namespace logwatch
 

@@ -20,8 +20,20 @@ QString defaultPluginFolder()
     return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../Plugins/Cameras"));
 }
 
-void chooseFeatureFolder(const QString& chosen)
+bool chooseFeatureFolder(const QString& chosen, QString& error)
 {
+    if (!chosen.isEmpty()) {
+        const QFileInfo info(chosen);
+        if (!info.isDir()) {
+            error = QStringLiteral("--feature-dir %1 %2").arg(chosen, info.exists() ? QStringLiteral("is not a folder")
+                                                                                    : QStringLiteral("does not exist"));
+            return false;
+        }
+        if (!QFileInfo(QDir(chosen).filePath(QStringLiteral("Lorvex.mfs"))).isFile()) {
+            error = QStringLiteral("--feature-dir %1 holds no feature file Lorvex.mfs").arg(chosen);
+            return false;
+        }
+    }
     QString folder = chosen;
     if (folder.isEmpty() && qEnvironmentVariableIsEmpty("VCC_FEATURE_DIR")) {
         const QString beside = QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/virtual"));
@@ -30,6 +42,7 @@ void chooseFeatureFolder(const QString& chosen)
     }
     if (!folder.isEmpty())
         qputenv("VCC_FEATURE_DIR", QDir(folder).absolutePath().toLocal8Bit());
+    return true;
 }
 
 namespace {

@@ -46,8 +46,9 @@ QString defaultPluginFolder();
 // every open would fail to find it. Sets the variable to `chosen` when given,
 // else, when the variable is unset, to the folder the build writes beside
 // the program (<program dir>/../share/virtual). A real SDK ignores it. Call
-// before the plug-ins are loaded.
-void chooseFeatureFolder(const QString& chosen);
+// before the plug-ins are loaded. False, with the reason in `error`, when
+// `chosen` is not a folder holding Lorvex.mfs.
+bool chooseFeatureFolder(const QString& chosen, QString& error);
 
 // Loads every file of `folder` with QPluginLoader, checks the metadata IID,
 // casts the instance to CameraInterface and lists its cameras. A file that

@@ -46,27 +46,26 @@ CameraSession::CameraSession(const ViewerHost* host, const QString& serial, int 
     : QObject(parent), host_(host), serial_(serial), index_(cameraIndex), running_(running)
 {
     qRegisterMetaType<ImageProcessData>("ImageProcessData");
-    params_.triggerType = 4;
+    params_.triggerType = triggertypes::kSoftwareDefault;
     followTrigParams();
-    cam_ = camera ? camera : (host_ ? host_->createCamera(serial, cameraIndex) : nullptr);
-    if (!cam_) {
+    CameraInterface* cam = camera ? camera : (host_ ? host_->createCamera(serial, cameraIndex) : nullptr);
+    if (!cam) {
         messages_ << tr("%1: no plug-in lists this camera").arg(serial);
         return;
     }
-    // Queued: the camera must never wait for the GUI thread.
-    connect(cam_, &CameraInterface::captureCompleted, this, &CameraSession::onFrame, Qt::QueuedConnection);
-    connect(cam_, &CameraInterface::CameraLoss, this, &CameraSession::onLoss, Qt::QueuedConnection);
-    connect(cam_, &CameraInterface::CameraReconnect, this, &CameraSession::onReconnect, Qt::QueuedConnection);
-    {
-        // Before grabbing starts, so that no frame is thinned as a preview
-        // when the run is meant to receive them all.
-        QMutexLocker lock(cam_->getMutex());
-        cam_->isRunning = running_;
-        cam_->setTrigParams(&params_);
-    }
+    camera_ = new HostCamera(cam, serial, cameraIndex, this);
+    connect(camera_, &HostCamera::frameArrived, this, &CameraSession::onFrame);
+    connect(camera_, &HostCamera::cameraLost, this, &CameraSession::onLoss);
+    connect(camera_, &HostCamera::cameraReconnected, this, &CameraSession::onReconnect);
+    // Before grabbing starts, so that no frame is thinned as a preview when
+    // the run is meant to receive them all.
+    camera_->setRunning(running_);
+    camera_->setTrigParams(params_);
     if (!camera)
         restoreSettings();
-    if (cam_->getImageSize().isEmpty()) {
+    if (cam->getImageSize().isEmpty()) {
+        // Shown as lost; triggers still go to the plug-in, which ignores
+        // them until the device is open.
         lost_ = true;
         lostFor_.start();
         messages_ << tr("%1: the camera did not open; it is retried every 3 s").arg(serial);
@@ -90,20 +89,13 @@ CameraSession::~CameraSession()
 
 void CameraSession::close()
 {
-    if (!cam_)
+    if (!camera())
         return;
     tick_.stop();
     rates_.stop();
-    cam_->disconnect(this);
     disconnect(this, nullptr, nullptr, nullptr);
     QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
-    CameraInterface* cam = cam_;
-    cam_ = nullptr;
-    {
-        QMutexLocker lock(cam->getMutex());
-        cam->isRunning = false;
-    }
-    delete cam;  // the plug-in stops and closes the device
+    camera_->close(HostCamera::Queued::Drop);  // the plug-in stops and closes the device
 }
 
 void CameraSession::restoreSettings()
@@ -123,7 +115,7 @@ void CameraSession::restoreSettings()
     }
     // The same restore as lorvexhost's: a first file holds the device's
     // read-back, and stored rows the camera did not keep are named.
-    restoreCameraSettings(cam_, serial_, file.json, file.state == StoredSettings::State::Missing ? &store : nullptr, messages_);
+    restoreCameraSettings(camera(), serial_, file.json, file.state == StoredSettings::State::Missing ? &store : nullptr, messages_);
 }
 
 CameraState CameraSession::state() const
@@ -138,48 +130,41 @@ CameraState CameraSession::state() const
 void CameraSession::setTrigParams(const CameraTrigParams& p)
 {
     params_ = p;
-    if (!cam_)
+    if (!camera())
         return;
-    {
-        QMutexLocker lock(cam_->getMutex());
-        cam_->setTrigParams(&params_);
-    }
+    camera_->setTrigParams(params_);
     followTrigParams();
     next_ = {0, 1};
 }
 
 void CameraSession::followTrigParams()
 {
-    // Numbers follow the count unless the trigger sets them (type 32
-    // without sync, or with sync re-aligning) or a time-out may restart a
-    // product.
-    const bool checked = params_.syncProductId == 0 && params_.triggerType != 32 && params_.cycleTimeout <= 0;
-    accounting_.followNumbers(ProductSchedule(params_.capturesPerProduct, params_.productsPerCycle), checked);
+    // Following frame to frame sees a count only: numbers that a trigger
+    // sets (type 32 without sync) or re-aligns (sync) are not checked here.
+    const NumberingRule rule = numberingRule(params_, false);
+    const bool checked = rule.checked && !rule.fromTrigger && params_.syncProductId <= 0;
+    accounting_.followNumbers(rule.schedule, checked);
 }
 
 void CameraSession::setRunning(bool on)
 {
     running_ = on;
-    if (!cam_)
-        return;
-    QMutexLocker lock(cam_->getMutex());
-    cam_->isRunning = on;
+    if (camera_)
+        camera_->setRunning(on);
 }
 
 void CameraSession::trigger()
 {
-    if (!cam_)
+    if (!camera())
         return;
-    QMutexLocker lock(cam_->getMutex());
-    if (next_.product <= 0)
-        next_.product = cam_->productCounter + 1;
-    cam_->softTrigger(next_.product, next_.capture, std::function<void()>());
+    // Product 0 continues from the camera's own count.
+    camera_->trigger(next_.product, next_.capture);
     next_ = ProductSchedule(params_.capturesPerProduct).next(next_);
 }
 
 bool CameraSession::saveSettings(QString& error)
 {
-    if (!cam_ || !host_) {
+    if (!camera() || !host_) {
         error = tr("%1: the camera is closed").arg(serial_);
         return false;
     }
@@ -187,7 +172,7 @@ bool CameraSession::saveSettings(QString& error)
     if (store.read(serial_).state == StoredSettings::State::Invalid)
         store.setAside(serial_);
     QJsonObject json;
-    cam_->serialize(json);
+    camera()->serialize(json);
     return store.write(serial_, json, error);
 }
 

@@ -1,21 +1,19 @@
-// camerasession.h - one opened camera in the viewer: its object from the
-// plug-in, its settings file, its trigger settings and running flag, the
-// images it sends and its state as loss and reconnect reports change it.
+// camerasession.h - one opened camera in the viewer: the kit's HostCamera
+// (creation, trigger settings and running flag under the camera's mutex,
+// triggers, reception, teardown, as lorvexhost has them), its settings file,
+// the images it sends and its state as loss and reconnect reports change it.
 //
-// Threads: a session lives on the GUI thread. The camera emits images on the
-// SDK's thread and loss/reconnect on SDK or pool threads; all three reach the
-// session queued, so every member here is touched by the GUI thread only.
-// The camera's own fields that the viewer writes (isRunning, the trigger
-// settings, the software trigger's counters) are written with the camera's
-// getMutex() held, as the frame path reads them under that mutex. The kit's
-// log watch lock comes after the camera's mutex (the frame path logs with it
-// held); the session takes it, to collect the losses reported before a
-// frame, holding no other lock.
+// Threads: a session lives on the GUI thread. The HostCamera brings images,
+// loss and reconnect reports to it queued, so every member here is touched by
+// the GUI thread only. The kit's log watch lock comes after the camera's
+// mutex (the frame path logs with it held); the session takes it, to collect
+// the losses reported before a frame, holding no other lock.
 #ifndef LORVEXVIEWER_CAMERASESSION_H
 #define LORVEXVIEWER_CAMERASESSION_H
 
 #include "accounting.h"
 #include "camerainterface.h"
+#include "hostcamera.h"
 #include "framegate.h"
 #include "imagemetatype.h"
 
@@ -46,8 +44,8 @@ public:
     // cut off first. Safe to call twice.
     void close();
 
-    bool valid() const { return cam_ != nullptr; }
-    CameraInterface* camera() const { return cam_; }
+    bool valid() const { return camera() != nullptr; }
+    CameraInterface* camera() const { return camera_ ? camera_->camera() : nullptr; }
     QString serial() const { return serial_; }
     int cameraIndex() const { return index_; }
     // What opening reported for people (settings written, file invalid, ...).
@@ -96,7 +94,7 @@ private:
     const ViewerHost* host_;
     QString serial_;
     int index_;
-    CameraInterface* cam_ = nullptr;
+    HostCamera* camera_ = nullptr;  // a child; its camera is null once closed
     CameraTrigParams params_;
     bool running_ = false;
     ProductCapture next_{0, 1};   // product 0: continue from the camera's own count

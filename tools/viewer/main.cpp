@@ -20,10 +20,23 @@ void tell(const QString& text)
     std::fprintf(stderr, "lorvexviewer: %s\n", text.toLocal8Bit().constData());
 }
 
+// Whether Qt can open a window here: a platform chosen by hand, or a display.
+bool haveDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY")
+           || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // Without a display Qt's window system would abort the program: the
+    // application is made off screen, and only the modes that need no
+    // window go on.
+    const bool display = haveDisplay();
+    if (!display)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lorvexviewer"));
 
@@ -43,10 +56,18 @@ int main(int argc, char** argv)
         return kExitOk;
     }
     const bool headless = !o.screenshot.isEmpty() || o.measureSeconds > 0;
+    if (!display && !headless) {
+        tell(QStringLiteral("error: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are not set); "
+                            "run it on a desktop, or use --screenshot or --measure, which need none"));
+        return kExitUsage;
+    }
     if (o.measureSeconds > 0)
         o.running = true;  // without it the plug-in thins frames to a preview
 
-    chooseFeatureFolder(o.featureDir);
+    if (!chooseFeatureFolder(o.featureDir, error)) {
+        tell(QStringLiteral("error: %1; stopped before opening any camera").arg(error));
+        return kExitUsage;
+    }
     logwatch::install(o.verbose);
     ViewerHost host(o.pluginDir, o.settingsDir);
     QStringList notes;

@@ -2,6 +2,7 @@
 #include "productioncontrols.h"
 
 #include "camerasession.h"
+#include "triggertypes.h"
 #include "viewerhost.h"
 
 #include <QCheckBox>
@@ -16,22 +17,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-struct TriggerType
-{
-    int code;
-    const char* text;
-};
-
-// The six trigger types; 2, 4 and 32 are fired by the software trigger.
-const TriggerType kTriggerTypes[] = {
-    {1, "1: external, counted"},
-    {2, "2: software, counted"},
-    {4, "4: software, counted"},
-    {8, "8: external, counted"},
-    {16, "16: external, counted"},
-    {32, "32: software, numbers from the trigger"},
-};
 
 constexpr double kMaxRateHz = 200.0;
 
@@ -49,7 +34,7 @@ ProductionControls::ProductionControls(CameraSession* session, const ViewerHost*
     type_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     type_->setMinimumContentsLength(12);
     const int mask = session_->camera()->getTriggerTypeMask();
-    for (const TriggerType& t : kTriggerTypes)
+    for (const triggertypes::TypeInfo& t : triggertypes::all())
         if (mask & t.code)
             type_->addItem(tr(t.text), t.code);
     perProduct_ = new QSpinBox(numbering);

@@ -44,6 +44,9 @@ bool parseViewerOptions(const QStringList& args, ViewerOptions& o, QString& erro
         error = QStringLiteral("unknown argument '%1'").arg(p.positionalArguments().first());
     else if (!o.screenshot.isEmpty() && o.measureSeconds > 0)
         error = QStringLiteral("--screenshot and --measure cannot be combined");
+    else if (o.screenshot.isEmpty() && (p.isSet(QStringLiteral("frames")) || p.isSet(QStringLiteral("timeout"))))
+        error = QStringLiteral("--%1 counts the frames of a --screenshot; add --screenshot FILE")
+                    .arg(p.isSet(QStringLiteral("frames")) ? QStringLiteral("frames") : QStringLiteral("timeout"));
     return error.isEmpty();
 }
 
