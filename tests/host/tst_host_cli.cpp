@@ -331,7 +331,7 @@ private slots:
     void recordingPlaysBackInTheOrderCaptured()
     {
         // Twelve products recorded from a mono and a colour chart, then played
-        // back through Mono8 and RGB8 devices: output p<n> is input p<n>,
+        // back through Mono8, RGB8 and BGR8 devices: output p<n> is input p<n>,
         // pixel for pixel, although p10 sorts before p2 by name.
         QTemporaryDir dir;
         auto writeFile = [&](const QString& name, const QByteArray& text) {
@@ -349,7 +349,8 @@ private slots:
         writeFile("charts.json", "{\"devices\": [" + device("RECMONO0001", "Mono8", "") + ","
                                      + device("RECRGB00001", "RGB8", "") + "]}");
         writeFile("playback.json", "{\"devices\": [" + device("PLAYMONO001", "Mono8", "mono") + ","
-                                       + device("PLAYRGB0001", "RGB8", "colour") + "]}");
+                                       + device("PLAYRGB0001", "RGB8", "colour") + ","
+                                       + device("PLAYBGR0001", "BGR8", "colour") + "]}");
         const QStringList twelve{"--products", "12", "--rate", "50"};
         for (const auto& [serial, folder] : {std::pair{"RECMONO0001", "mono"}, std::pair{"RECRGB00001", "colour"}}) {
             const Run r = run(dir.path(), QStringList{"capture", serial, "--out", dir.filePath(folder)} + twelve, "own", 120000,
@@ -359,7 +360,8 @@ private slots:
         const Run r = run(dir.path(), QStringList{"capture", "--out", dir.filePath("played")} + twelve, "own", 120000,
                           dir.filePath("playback.json"));
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
-        for (const auto& [in, out] : {std::pair{"mono/RECMONO0001", "PLAYMONO001"}, std::pair{"colour/RECRGB00001", "PLAYRGB0001"}})
+        for (const auto& [in, out] : {std::pair{"mono/RECMONO0001", "PLAYMONO001"}, std::pair{"colour/RECRGB00001", "PLAYRGB0001"},
+                                      std::pair{"colour/RECRGB00001", "PLAYBGR0001"}})
             for (int p = 1; p <= 12; ++p) {
                 const QImage a(dir.filePath(QStringLiteral("%1_p%2_c1.png").arg(in).arg(p)));
                 const QImage b(dir.filePath(QStringLiteral("played/%1_p%2_c1.png").arg(out).arg(p)));
