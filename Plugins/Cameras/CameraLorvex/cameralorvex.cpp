@@ -10,7 +10,6 @@
 
 CameraLorvex::CameraLorvex()
 {
-    std::memset(&convertParam, 0, sizeof convertParam);
     initialTriggerType = 1;
     trigParams = new CameraTrigParams;
     trigParams->triggerType = initialTriggerType;
@@ -18,7 +17,6 @@ CameraLorvex::CameraLorvex()
     // before the first open is kept as given, not clamped to nothing.
     exposureMin = 0.0f;
     exposureMax = std::numeric_limits<float>::max();
-    lastFrameNum = 0;
     reconnectTimer = new QTimer(this);
     connect(reconnectTimer, &QTimer::timeout, this, &CameraLorvex::onReconnectTimer);
     registerLiveCamera(this);

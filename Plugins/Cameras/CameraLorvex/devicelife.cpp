@@ -64,20 +64,6 @@ unsigned int clampedBytes(qint64 bytes)
                                                             : static_cast<unsigned int>(bytes);
 }
 
-// Announces an SDK call that waits for a running image callback, for as long
-// as the call runs: a frame waiting for the host's lock meanwhile gives up.
-class StopAnnouncement
-{
-public:
-    explicit StopAnnouncement(std::atomic<int>& pending) : pending(pending) { ++pending; }
-    ~StopAnnouncement() { --pending; }
-    StopAnnouncement(const StopAnnouncement&) = delete;
-    StopAnnouncement& operator=(const StopAnnouncement&) = delete;
-
-private:
-    std::atomic<int>& pending;
-};
-
 // One integer feature's current value; false, with a warning, when the device
 // refuses the read.
 bool readCurrent(void* handle, int cameraIndex, const char* key, int& value)
@@ -187,7 +173,7 @@ bool CameraLorvex::selectAndOpen()
         qWarning().noquote() << "Camera" << cameraIndex << "callback registration failed:"
                              << QString::number(status, 16);
         {
-            StopAnnouncement stopping(stopsPending);
+            FramePath::StopAnnouncement stopping(framePath);
             MV_CC_CloseDevice(devHandle);
             MV_CC_DestroyHandle(devHandle);
         }
@@ -316,6 +302,9 @@ void CameraLorvex::readBackGeometry()
         || !readFlag(devHandle, cameraIndex, "ReverseY", reverseY))
         return;
 
+    FrameFormat format;
+    MV_CC_PIXEL_CONVERT_PARAM convertParam;
+    std::memset(&convertParam, 0, sizeof convertParam);
     QMutexLocker geometry(&geometryMutex);
     width = newWidth;
     height = newHeight;
@@ -340,11 +329,12 @@ void CameraLorvex::readBackGeometry()
         convertParam.nDstBufferSize = clampedBytes(pixels);
     }
 
-    frameFormat.width = width;
-    frameFormat.height = height;
-    frameFormat.matType = matType;
-    frameFormat.channels = channels;
-    frameFormat.convertColour = colour;
+    format.width = width;
+    format.height = height;
+    format.matType = matType;
+    format.channels = channels;
+    format.convertColour = colour;
+    framePath.setFormat(format, convertParam);
 }
 
 bool CameraLorvex::CameraStart()
@@ -353,7 +343,7 @@ bool CameraLorvex::CameraStart()
         return false;
     qInfo() << "CameraLorvex CameraStart";
     // Before the start: its first frame may arrive before the call returns.
-    lastFrameNum = 0;
+    framePath.resetNumbering();
     const int status = MV_CC_StartGrabbing(devHandle);
     if (status == MV_OK) {
         qInfo() << "CameraLorvex MV_CC_StartGrabbing: " << 0;
@@ -371,7 +361,7 @@ void CameraLorvex::CameraStop()
     qInfo() << "CameraLorvex CameraStop";
     int status = MV_OK;
     {
-        StopAnnouncement stopping(stopsPending);
+        FramePath::StopAnnouncement stopping(framePath);
         status = MV_CC_StopGrabbing(devHandle);
     }
     // A refused stop leaves the device grabbing; the close ends it anyway.
@@ -382,9 +372,7 @@ void CameraLorvex::CameraStop()
     else
         qWarning() << "CameraLorvex MV_CC_StopGrabbing: " << status;
     MV_CC_ClearImageBuffer(devHandle);
-    // An idle camera holds no spare image buffers; images the host still
-    // holds stay valid.
-    framePool.clear();
+    framePath.releaseIdleBuffers();
     pauseWithEvents(kStopPauseMs);
 }
 
@@ -401,7 +389,7 @@ void CameraLorvex::CameraClose()
     if (!bOpened || openGeneration != generation)
         return;
     {
-        StopAnnouncement stopping(stopsPending);
+        FramePath::StopAnnouncement stopping(framePath);
         MV_CC_CloseDevice(devHandle);
         MV_CC_DestroyHandle(devHandle);
     }
