@@ -14,14 +14,14 @@ class CameraLorvexProbe
 public:
     explicit CameraLorvexProbe(CameraLorvex& camera)
         : convertParam(camera.framePath.convertParam),
-          devHandle(camera.devHandle),
+          devHandle(camera.cameraDevice.devHandle),
           bMonoSensor(camera.bMonoSensor),
-          bOpened(camera.bOpened),
-          bGrabbing(camera.bGrabbing),
+          bOpened(camera.cameraDevice.bOpened),
+          bGrabbing(camera.cameraDevice.bGrabbing),
           lastFrameNum(camera.framePath.lastFrameNum),
           trigParams(camera.trigParams),
           pixelType(camera.pixelType),
-          bCameraLost(camera.bCameraLost),
+          bCameraLost(camera.cameraDevice.bCameraLost),
           reconnectTimer(camera.reconnectTimer),
           reconnectFuture(camera.reconnectFuture),
           deviceMutex(camera.deviceMutex),

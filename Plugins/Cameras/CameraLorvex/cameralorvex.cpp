@@ -72,14 +72,14 @@ void CameraLorvex::deserialize(const QJsonObject& json)
         DeviceOperation operation(*this);
         QJsonObject copy = json;
         readParamsWrap(copy);
-        if (bOpened) {
+        if (cameraDevice.isOpen()) {
             {
                 QMutexLocker geometry(&geometryMutex);
                 channels = (bMonoSensor || !colorImage) ? 1 : 3;
             }
             // A device already grabbing is only read back: a second start
             // would be refused, and that refusal is no loss.
-            if (bGrabbing)
+            if (cameraDevice.isGrabbing())
                 readBackGeometry();
             else
                 bringUpOrLose(OpenFirst::No);

@@ -3,6 +3,7 @@
 // One class faces the host. Its work is split by concern into source files:
 //   cameralorvex.cpp   identity and small interface answers, construction, teardown
 //   devicetable.cpp    process-wide accepted-device table, enumeration, factory
+//   device.h           LorvexDevice: the SDK handle and the device's state
 //   devicelife.cpp     open, geometry read-back, start, stop, close, restart
 //   framepath.h/.cpp   FramePath: one SDK frame to one captureCompleted; owns
 //                      the frame format, conversion, buffers and numbering
@@ -42,24 +43,8 @@
 //   - nothing under deviceMutex waits for cameraMutex; code that may run under
 //     cameraMutex only tries deviceMutex (DeviceTryLock).
 //
-// Device states (deviceMutex; bCameraLost atomic for the timer's read):
-//
-//   state     bOpened bGrabbing bCameraLost  left by
-//   closed    0       0         0            open -> open; failed open -> lost
-//   open      1       0         0            start -> grabbing; refused start
-//                                            -> lost; close -> closed;
-//                                            notice -> lost
-//   grabbing  1       1         0            stop -> open; close -> closed;
-//                                            notice -> lost
-//   lost      0       0         1            reopen that grabs -> grabbing;
-//                                            host's close -> closed (final)
-//   closing   (a DeviceOperation::Ends::Closed in progress): a notice that
-//             comes meanwhile leaves the camera closed, not lost
-//
-// Every path that starts grabbing (restart, restore of a device that is not
-// grabbing, reopen) checks the start: a refused one closes the device and
-// makes the camera lost, retried at the next timeout. A restore on a device
-// already grabbing starts nothing.
+// The device's states and their transitions: device.h (LorvexDevice, owned
+// as cameraDevice, under deviceMutex).
 //
 // Locks, in the only order in which they may be nested (take left before right):
 //
@@ -110,18 +95,13 @@
 //   triggerCallback, lastFrameTime (CameraInterface), *trigParams
 //                                             H, I         cameraMutex
 //   framePath (its own notes in framepath.h)  H, I, E, P
-//   bGrabbing                                 H, E, P      deviceMutex
-//   devHandle, bOpened, bMonoSensor, pixelType        H, E, P  deviceMutex
-//      (I uses devHandle for the conversion only between start and stop, which
-//      the SDK orders against the close.)
-//   openGeneration                            H, E, P   atomic, written under
-//      deviceMutex
+//   cameraDevice (its own notes in device.h)  H, I, E, P   deviceMutex
+//   bMonoSensor, pixelType                    H, E, P      deviceMutex
 //   deviceOperations, deferredLoss, deferredGeneration   H, E, P  lossMutex
 //   width, height, offsets, mirror flags, channels, matType and the limits
 //   read at open (CameraBase)                 H, P     geometryMutex for writers
 //      off H and for the interface's reads; the host's own reads through item
 //      pointers happen on H, between its calls. The rest of the panel is H's.
-//   bCameraLost                               E, P, H   atomic
 //   bShuttingDown, exceptionCallsInFlight     E, H      atomic (the count is
 //      raised only under liveCamerasMutex, after the membership check)
 //   reconnectFuture, reconnectTimer           H only
@@ -141,6 +121,7 @@
 #include "MVCameraControl.h"
 #include "camerainterface.h"
 #include "cameraparams.h"
+#include "device.h"
 #include "framepath.h"
 
 class CameraLorvex : public CameraInterface, public CameraBase
@@ -288,24 +269,19 @@ private:
     static void unregisterLiveCamera(const CameraLorvex* camera);
 
     // Own members, in this order.
-    void* devHandle = nullptr;
     int bMonoSensor = 0;
-    int bOpened = 0;
-    bool bGrabbing = false;  // the last start succeeded and no stop came since
     CameraTrigParams* trigParams = nullptr;
     int pixelType = -1;
     QMutex cameraMutex;
     QJsonObject storedParams;
-    std::atomic<bool> bCameraLost{false};
     QTimer* reconnectTimer = nullptr;
     QFuture<void> reconnectFuture;
 
     QRecursiveMutex deviceMutex;
     QMutex geometryMutex;
 
-    // Counts successful opens, so that a deferred disconnect notice can tell
-    // whether the handle it was about is still the open one.
-    std::atomic<unsigned int> openGeneration{0};
+    // The SDK handle and the state of the device (device.h).
+    LorvexDevice cameraDevice;
     QMutex lossMutex;
     int deviceOperations = 0;          // DeviceOperation nesting depth
     bool deferredLoss = false;         // a notice came during an operation

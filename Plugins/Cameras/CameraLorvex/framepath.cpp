@@ -143,7 +143,7 @@ void FramePath::deliver(unsigned char* data, MV_FRAME_OUT_INFO_EX* info)
         // pixel, a mosaic one; the SDK reads no more than the frame holds.
         convert.nSrcDataLen = info->nFrameLen;
         convert.nDstBufferSize = static_cast<unsigned int>(imageBytes);
-        const int status = MV_CC_ConvertPixelType(camera->devHandle, &convert);
+        const int status = MV_CC_ConvertPixelType(camera->cameraDevice.handle(), &convert);
         if (status != MV_OK) {
             // The buffer is recycled: what it holds is an earlier product's.
             qWarning() << "Camera" << cameraIndex << "SDK captured image for product" << productId << "cycle"
