@@ -1,19 +1,20 @@
 // device.h - the SDK handle of one camera and the state of its device.
 //
-// The camera's device-life steps (devicelife.cpp, recovery.cpp) make the SDK
-// calls; every change of state they cause goes through one of the transitions
-// below, so that the table is the whole story of the device.
+// The SDK calls that change the device's state are made here (device.cpp),
+// each with its transition; the camera's device-life steps (devicelife.cpp,
+// recovery.cpp) decide when, and report. The table is the whole story of the
+// device.
 //
 // ---------------------------------------------------------------------------
 // Device states
 //
 //   state     open  grabbing  lost   left by
 //   closed    0     0         0      opened() -> open; a failed open -> lost
-//   open      1     0         0      started() -> grabbing; a refused start
-//                                    -> lost; closed() -> closed; a notice
-//                                    -> lost
-//   grabbing  1     1         0      stopped() -> open; closed() -> closed;
+//   open      1     0         0      startGrabbing() -> grabbing; a refused
+//                                    start -> lost; closeHandle() -> closed;
 //                                    a notice -> lost
+//   grabbing  1     1         0      stopGrabbing() -> open; closeHandle()
+//                                    -> closed; a notice -> lost
 //   lost      0     0         1      a reopen that grabs (found()) ->
 //                                    grabbing; the host's close
 //                                    (closedForGood()) -> closed, final
@@ -39,6 +40,8 @@
 
 #include <atomic>
 
+#include "MVCameraControl.h"
+
 class LorvexDevice
 {
 public:
@@ -59,16 +62,18 @@ public:
     // closed -> open; also where an open begins (not open yet).
     void opening() { bOpened = 0; }
     void opened() { bOpened = 1; }
-    // open -> grabbing, grabbing -> open.
-    void started() { bGrabbing = true; }
-    void stopped() { bGrabbing = false; }
-    // open or grabbing -> closed; the handle is destroyed.
-    void closed()
-    {
-        devHandle = nullptr;
-        bOpened = 0;
-        bGrabbing = false;
-    }
+
+    // The SDK's status of each call. open -> grabbing when it succeeds.
+    int startGrabbing();
+    // grabbing -> open when it succeeds; a refused stop leaves the device
+    // grabbing, and the close ends it anyway. Waits for a running image
+    // callback: the caller announces it to the frame path.
+    int stopGrabbing();
+    // Closes the device and destroys the handle: -> closed. Waits for running
+    // callbacks, as stopGrabbing.
+    void closeHandle();
+    // Destroys a handle whose device did not open.
+    void destroyHandle();
     // -> lost; a lost camera that is back -> not lost; a close is final.
     void lost() { bCameraLost = true; }
     void found() { bCameraLost = false; }

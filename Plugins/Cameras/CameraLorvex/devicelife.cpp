@@ -148,8 +148,7 @@ bool CameraLorvex::selectAndOpen()
     status = MV_CC_OpenDevice(cameraDevice.handle(), kExclusiveAccess, 0);
     if (status != MV_OK) {
         qWarning().noquote() << "Open camera" << cameraIndex << "failed:" << QString::number(status, 16);
-        MV_CC_DestroyHandle(cameraDevice.handle());
-        cameraDevice.handleDropped();
+        cameraDevice.destroyHandle();
         markLost();
         return false;
     }
@@ -174,10 +173,8 @@ bool CameraLorvex::selectAndOpen()
                              << QString::number(status, 16);
         {
             FramePath::StopAnnouncement stopping(framePath);
-            MV_CC_CloseDevice(cameraDevice.handle());
-            MV_CC_DestroyHandle(cameraDevice.handle());
+            cameraDevice.closeHandle();
         }
-        cameraDevice.handleDropped();
         markLost();
         return false;
     }
@@ -344,13 +341,11 @@ bool CameraLorvex::CameraStart()
     qInfo() << "CameraLorvex CameraStart";
     // Before the start: its first frame may arrive before the call returns.
     framePath.resetNumbering();
-    const int status = MV_CC_StartGrabbing(cameraDevice.handle());
-    if (status == MV_OK) {
+    const int status = cameraDevice.startGrabbing();
+    if (status == MV_OK)
         qInfo() << "CameraLorvex MV_CC_StartGrabbing: " << 0;
-        cameraDevice.started();
-    } else {
+    else
         qWarning() << "CameraLorvex MV_CC_StartGrabbing: " << status;
-    }
     return status == MV_OK;
 }
 
@@ -362,11 +357,8 @@ void CameraLorvex::CameraStop()
     int status = MV_OK;
     {
         FramePath::StopAnnouncement stopping(framePath);
-        status = MV_CC_StopGrabbing(cameraDevice.handle());
+        status = cameraDevice.stopGrabbing();
     }
-    // A refused stop leaves the device grabbing; the close ends it anyway.
-    if (status == MV_OK)
-        cameraDevice.stopped();
     if (status == MV_OK)
         qInfo() << "CameraLorvex MV_CC_StopGrabbing: " << 0;
     else
@@ -388,12 +380,8 @@ void CameraLorvex::CameraClose()
     // the camera itself; never close a handle this call did not start with.
     if (!cameraDevice.isOpen() || cameraDevice.generation() != generation)
         return;
-    {
-        FramePath::StopAnnouncement stopping(framePath);
-        MV_CC_CloseDevice(cameraDevice.handle());
-        MV_CC_DestroyHandle(cameraDevice.handle());
-    }
-    cameraDevice.closed();
+    FramePath::StopAnnouncement stopping(framePath);
+    cameraDevice.closeHandle();
 }
 
 void CameraLorvex::stopAndClose()
