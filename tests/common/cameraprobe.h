@@ -13,21 +13,21 @@ class CameraLorvexProbe
 {
 public:
     explicit CameraLorvexProbe(CameraLorvex& camera)
-        : convertParam(camera.convertParam),
-          devHandle(camera.devHandle),
+        : convertParam(camera.framePath.convertParam),
+          devHandle(camera.cameraDevice.devHandle),
           bMonoSensor(camera.bMonoSensor),
-          bOpened(camera.bOpened),
-          bGrabbing(camera.bGrabbing),
-          lastFrameNum(camera.lastFrameNum),
+          bOpened(camera.cameraDevice.bOpened),
+          bGrabbing(camera.cameraDevice.bGrabbing),
+          lastFrameNum(camera.framePath.lastFrameNum),
           trigParams(camera.trigParams),
           pixelType(camera.pixelType),
-          bCameraLost(camera.bCameraLost),
+          bCameraLost(camera.cameraDevice.bCameraLost),
           reconnectTimer(camera.reconnectTimer),
           reconnectFuture(camera.reconnectFuture),
           deviceMutex(camera.deviceMutex),
-          frameFormat(camera.frameFormat),
-          framesDroppedForStop(camera.framesDroppedForStop),
-          framePool(camera.framePool),
+          frameFormat(camera.framePath.format),
+          framesDroppedForStop(camera.framePath.framesDroppedForStop),
+          framePool(camera.framePath.pool),
           detachedExposure(camera.detachedExposure),
           retiredParamItems(camera.retiredParamItems),
           camera(camera)
@@ -46,7 +46,7 @@ public:
     QTimer*& reconnectTimer;
     QFuture<void>& reconnectFuture;
     QRecursiveMutex& deviceMutex;
-    CameraLorvex::FrameFormat& frameFormat;
+    FrameFormat& frameFormat;
     std::atomic<unsigned long long>& framesDroppedForStop;
     FrameBufferPool& framePool;
     float& detachedExposure;

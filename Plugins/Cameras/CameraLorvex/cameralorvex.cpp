@@ -10,7 +10,6 @@
 
 CameraLorvex::CameraLorvex()
 {
-    std::memset(&convertParam, 0, sizeof convertParam);
     initialTriggerType = 1;
     trigParams = new CameraTrigParams;
     trigParams->triggerType = initialTriggerType;
@@ -18,7 +17,6 @@ CameraLorvex::CameraLorvex()
     // before the first open is kept as given, not clamped to nothing.
     exposureMin = 0.0f;
     exposureMax = std::numeric_limits<float>::max();
-    lastFrameNum = 0;
     reconnectTimer = new QTimer(this);
     connect(reconnectTimer, &QTimer::timeout, this, &CameraLorvex::onReconnectTimer);
     registerLiveCamera(this);
@@ -74,14 +72,14 @@ void CameraLorvex::deserialize(const QJsonObject& json)
         DeviceOperation operation(*this);
         QJsonObject copy = json;
         readParamsWrap(copy);
-        if (bOpened) {
+        if (cameraDevice.isOpen()) {
             {
                 QMutexLocker geometry(&geometryMutex);
                 channels = (bMonoSensor || !colorImage) ? 1 : 3;
             }
             // A device already grabbing is only read back: a second start
             // would be refused, and that refusal is no loss.
-            if (bGrabbing)
+            if (cameraDevice.isGrabbing())
                 readBackGeometry();
             else
                 bringUpOrLose(OpenFirst::No);

@@ -3,8 +3,10 @@
 // One class faces the host. Its work is split by concern into source files:
 //   cameralorvex.cpp   identity and small interface answers, construction, teardown
 //   devicetable.cpp    process-wide accepted-device table, enumeration, factory
+//   device.h           LorvexDevice: the SDK handle and the device's state
 //   devicelife.cpp     open, geometry read-back, start, stop, close, restart
-//   framepath.cpp      the SDK image callback: one frame to one captureCompleted
+//   framepath.h/.cpp   FramePath: one SDK frame to one captureCompleted; owns
+//                      the frame format, conversion, buffers and numbering
 //   framebuffers.cpp   recycled image buffers of the frame path
 //   clockreads.cpp     cheap reads of the local clock for the frame path
 //   triggering.cpp     software trigger, continuous-mode query
@@ -31,39 +33,24 @@
 // the callback it waits for may be waiting for a lock that the caller, or the
 // host above it, holds:
 //   - the image callback waits for cameraMutex only while no stop is pending:
-//     every stop, close and destroy announces itself (stopsPending) before it
-//     calls the SDK, and a frame that finds cameraMutex busy meanwhile is
-//     dropped with a warning and counted (framesDroppedForStop), never waited
-//     for. The host may hold cameraMutex around any call that changes the
+//     every stop, close and destroy announces itself (a FramePath::
+//     StopAnnouncement) before it calls the SDK, and a frame that finds
+//     cameraMutex busy meanwhile is dropped with a warning and counted, never
+//     waited for (framepath.h). The host may hold cameraMutex around any call that changes the
 //     camera, closeCamera and restartCamera included.
 //   - the exception callback never waits for deviceMutex without bound: a
 //     device operation that holds it takes the notice over (DeviceOperation).
 //   - nothing under deviceMutex waits for cameraMutex; code that may run under
 //     cameraMutex only tries deviceMutex (DeviceTryLock).
 //
-// Device states (deviceMutex; bCameraLost atomic for the timer's read):
-//
-//   state     bOpened bGrabbing bCameraLost  left by
-//   closed    0       0         0            open -> open; failed open -> lost
-//   open      1       0         0            start -> grabbing; refused start
-//                                            -> lost; close -> closed;
-//                                            notice -> lost
-//   grabbing  1       1         0            stop -> open; close -> closed;
-//                                            notice -> lost
-//   lost      0       0         1            reopen that grabs -> grabbing;
-//                                            host's close -> closed (final)
-//   closing   (a DeviceOperation::Ends::Closed in progress): a notice that
-//             comes meanwhile leaves the camera closed, not lost
-//
-// Every path that starts grabbing (restart, restore of a device that is not
-// grabbing, reopen) checks the start: a refused one closes the device and
-// makes the camera lost, retried at the next timeout. A restore on a device
-// already grabbing starts nothing.
+// The device's states and their transitions: device.h (LorvexDevice, owned
+// as cameraDevice, under deviceMutex).
 //
 // Locks, in the only order in which they may be nested (take left before right):
 //
 //   deviceMutex  ->  deviceTableMutex (process-wide)
-//   deviceMutex  ->  cameraMutex  ->  geometryMutex
+//   deviceMutex  ->  cameraMutex  ->  geometryMutex  ->  the frame path's
+//                                                       formatMutex
 //   deviceMutex  ->  lossMutex
 //   cameraMutex, deviceMutex  ->  the frame pool's own mutex
 //
@@ -74,7 +61,7 @@
 //      camera (loadParams, deserialize, setExposureCount, ...): none of those
 //      takes it, and neither do the open, the geometry read-back, start, stop
 //      and close. What they share with the frame path is guarded otherwise
-//      (frameFormat and convertParam by geometryMutex, lastFrameNum atomic).
+//      (the frame path's format by its own lock, its numbering atomic).
 //   deviceMutex (QRecursiveMutex): the life of the device handle. Held across
 //      every open, start, stop and close, and across every SDK call that uses
 //      devHandle outside the frame path. Never taken by I. The close path holds
@@ -90,10 +77,10 @@
 //      notice to that operation and returns.
 //   lossMutex (QMutex, leaf): deviceOperations and the deferred disconnect
 //      notice, between E and the thread of the device operation.
-//   geometryMutex (QMutex, leaf): the device-derived panel fields that an open
-//      or a read-back writes (geometry, format, limits, frameFormat,
-//      convertParam) against the reads of the size queries, getAdjustItems and
-//      the frame path's snapshot of its format.
+//   geometryMutex (QMutex): the device-derived panel fields that an open or a
+//      read-back writes (geometry, format, limits) against the reads of the
+//      size queries and getAdjustItems. A read-back hands the frame path its
+//      new format under it (FramePath::setFormat takes the leaf formatMutex).
 //   FrameBufferPool's own mutex (leaf): I hands buffers out under cameraMutex,
 //      the stop (H, E, P) releases the free ones under deviceMutex.
 //   liveCamerasMutex (process-wide QMutex, leaf, recovery.cpp): the set of
@@ -107,23 +94,14 @@
 //   isRunning, productCounter, cycleCapture, cycleProduct, cycleTimer,
 //   triggerCallback, lastFrameTime (CameraInterface), *trigParams
 //                                             H, I         cameraMutex
-//   frameFormat, convertParam                 H, I, P      geometryMutex
-//   lastFrameNum                              H, I, P      atomic (reset
-//      before the start, compared and advanced by I)
-//   bGrabbing                                 H, E, P      deviceMutex
-//   stopsPending, framesDroppedForStop        H, I, E, P   atomic
-//   devHandle, bOpened, bMonoSensor, pixelType        H, E, P  deviceMutex
-//      (I uses devHandle for the conversion only between start and stop, which
-//      the SDK orders against the close.)
-//   openGeneration                            H, E, P   atomic, written under
-//      deviceMutex
+//   framePath (its own notes in framepath.h)  H, I, E, P
+//   cameraDevice (its own notes in device.h)  H, I, E, P   deviceMutex
+//   bMonoSensor, pixelType                    H, E, P      deviceMutex
 //   deviceOperations, deferredLoss, deferredGeneration   H, E, P  lossMutex
-//   framePool                                 I, H, E, P   its own mutex
 //   width, height, offsets, mirror flags, channels, matType and the limits
 //   read at open (CameraBase)                 H, P     geometryMutex for writers
 //      off H and for the interface's reads; the host's own reads through item
 //      pointers happen on H, between its calls. The rest of the panel is H's.
-//   bCameraLost                               E, P, H   atomic
 //   bShuttingDown, exceptionCallsInFlight     E, H      atomic (the count is
 //      raised only under liveCamerasMutex, after the membership check)
 //   reconnectFuture, reconnectTimer           H only
@@ -143,7 +121,8 @@
 #include "MVCameraControl.h"
 #include "camerainterface.h"
 #include "cameraparams.h"
-#include "framebuffers.h"
+#include "device.h"
+#include "framepath.h"
 
 class CameraLorvex : public CameraInterface, public CameraBase
 {
@@ -206,6 +185,9 @@ public:
 private:
     // Tests and benchmarks reach the internals below through this probe only.
     friend class CameraLorvexProbe;
+    // The frame path uses the host's lock, the trigger parameters and the
+    // handle for the conversion.
+    friend class FramePath;
 
     // The SDK's callbacks; `pUser` is the camera object.
     static void MV_CC_CALL ImageCallBack(unsigned char* data, MV_FRAME_OUT_INFO_EX* info, void* user);
@@ -269,9 +251,6 @@ private:
     void bringUpOrLose(OpenFirst open);
     // Gives up an open device that would not grab: closed, then lost.
     void loseRefusedStart();
-    // Takes cameraMutex for one frame; false when it is busy while a stop is
-    // pending, and the frame must then be dropped rather than waited for.
-    bool lockForFrame();
     // A disconnect notice left to a device operation: closes the handle it
     // was about, if that is still the open one, and marks the camera lost
     // unless it ended open.
@@ -290,50 +269,26 @@ private:
     static void unregisterLiveCamera(const CameraLorvex* camera);
 
     // Own members, in this order.
-    MV_CC_PIXEL_CONVERT_PARAM convertParam;
-    void* devHandle = nullptr;
     int bMonoSensor = 0;
-    int bOpened = 0;
-    bool bGrabbing = false;  // the last start succeeded and no stop came since
-    std::atomic<unsigned int> lastFrameNum{0};
     CameraTrigParams* trigParams = nullptr;
     int pixelType = -1;
     QMutex cameraMutex;
     QJsonObject storedParams;
-    std::atomic<bool> bCameraLost{false};
     QTimer* reconnectTimer = nullptr;
     QFuture<void> reconnectFuture;
 
     QRecursiveMutex deviceMutex;
     QMutex geometryMutex;
 
-    // Counts successful opens, so that a deferred disconnect notice can tell
-    // whether the handle it was about is still the open one.
-    std::atomic<unsigned int> openGeneration{0};
+    // The SDK handle and the state of the device (device.h).
+    LorvexDevice cameraDevice;
     QMutex lossMutex;
     int deviceOperations = 0;          // DeviceOperation nesting depth
     bool deferredLoss = false;         // a notice came during an operation
     unsigned int deferredGeneration = 0;
 
-    // The format the frame path shapes images to, fixed by the last geometry
-    // read-back, so that a panel edit or a JSON restore that lands while frames
-    // arrive can never make an image disagree with the conversion's buffer size.
-    struct FrameFormat {
-        int width = 0;
-        int height = 0;
-        int matType = 0;
-        int channels = 1;
-        bool convertColour = false;  // colour wanted and the sensor is not mono
-    } frameFormat;
-
-    // SDK calls that wait for a running image callback (stop, close,
-    // destroy) in progress; see lockForFrame.
-    std::atomic<int> stopsPending{0};
-    // Frames dropped because the host held cameraMutex while a stop was pending.
-    std::atomic<unsigned long long> framesDroppedForStop{0};
-
-    // Recycled image buffers for the frame path (locked by itself).
-    FrameBufferPool framePool;
+    // Format, conversion, buffers, numbering and emission of frames.
+    FramePath framePath{*this};
 
     // Teardown coordination with the exception thread.
     std::atomic<bool> bShuttingDown{false};

@@ -64,20 +64,6 @@ unsigned int clampedBytes(qint64 bytes)
                                                             : static_cast<unsigned int>(bytes);
 }
 
-// Announces an SDK call that waits for a running image callback, for as long
-// as the call runs: a frame waiting for the host's lock meanwhile gives up.
-class StopAnnouncement
-{
-public:
-    explicit StopAnnouncement(std::atomic<int>& pending) : pending(pending) { ++pending; }
-    ~StopAnnouncement() { --pending; }
-    StopAnnouncement(const StopAnnouncement&) = delete;
-    StopAnnouncement& operator=(const StopAnnouncement&) = delete;
-
-private:
-    std::atomic<int>& pending;
-};
-
 // One integer feature's current value; false, with a warning, when the device
 // refuses the read.
 bool readCurrent(void* handle, int cameraIndex, const char* key, int& value)
@@ -119,13 +105,13 @@ void CameraLorvex::pauseWithEvents(int ms)
 void CameraLorvex::markLost()
 {
     emit CameraLoss();
-    bCameraLost = true;
+    cameraDevice.lost();
 }
 
 void CameraLorvex::CameraOpen()
 {
     qDebug().noquote() << "Opening camera" << cameraIndex << "with SN" << serialNumber;
-    bOpened = 0;
+    cameraDevice.opening();
     if (!selectAndOpen())
         return;
     readLimits();
@@ -133,9 +119,9 @@ void CameraLorvex::CameraOpen()
 
     MV_CC_DEVICE_INFO scratch;
     std::memset(&scratch, 0, sizeof scratch);
-    MV_CC_GetDeviceInfo(devHandle, &scratch);
+    MV_CC_GetDeviceInfo(cameraDevice.handle(), &scratch);
 
-    bOpened = 1;
+    cameraDevice.opened();
     qInfo() << "Open Camera" << cameraIndex << "success.";
 }
 
@@ -159,16 +145,15 @@ bool CameraLorvex::selectAndOpen()
         return false;
     }
 
-    status = MV_CC_OpenDevice(devHandle, kExclusiveAccess, 0);
+    status = MV_CC_OpenDevice(cameraDevice.handle(), kExclusiveAccess, 0);
     if (status != MV_OK) {
         qWarning().noquote() << "Open camera" << cameraIndex << "failed:" << QString::number(status, 16);
-        MV_CC_DestroyHandle(devHandle);
-        devHandle = nullptr;
+        cameraDevice.destroyHandle();
         markLost();
         return false;
     }
 
-    status = MV_CC_FeatureLoad(devHandle, "Lorvex.mfs");
+    status = MV_CC_FeatureLoad(cameraDevice.handle(), "Lorvex.mfs");
     if (status != MV_OK)
         qCritical() << "Load configuration file(Lorvex.mfs) failed:" << status;
 
@@ -176,26 +161,24 @@ bool CameraLorvex::selectAndOpen()
     // Counted before the exception callback is registered: a notice that
     // comes during the rest of the open is about this handle, and the
     // operation that settles it must know so.
-    ++openGeneration;
+    cameraDevice.countHandle();
 
     // A device without its callbacks would never deliver a frame nor report
     // its loss: a refused registration is a failed open.
-    status = MV_CC_RegisterImageCallBackEx(devHandle, ImageCallBack, this);
+    status = MV_CC_RegisterImageCallBackEx(cameraDevice.handle(), ImageCallBack, this);
     if (status == MV_OK)
-        status = MV_CC_RegisterExceptionCallBack(devHandle, ExceptionImageCallBack, this);
+        status = MV_CC_RegisterExceptionCallBack(cameraDevice.handle(), ExceptionImageCallBack, this);
     if (status != MV_OK) {
         qWarning().noquote() << "Camera" << cameraIndex << "callback registration failed:"
                              << QString::number(status, 16);
         {
-            StopAnnouncement stopping(stopsPending);
-            MV_CC_CloseDevice(devHandle);
-            MV_CC_DestroyHandle(devHandle);
+            FramePath::StopAnnouncement stopping(framePath);
+            cameraDevice.closeHandle();
         }
-        devHandle = nullptr;
         markLost();
         return false;
     }
-    MV_CC_SetImageNodeNum(devHandle, kImageNodes);
+    MV_CC_SetImageNodeNum(cameraDevice.handle(), kImageNodes);
     return true;
 }
 
@@ -211,22 +194,22 @@ void CameraLorvex::readLimits()
     };
     const auto readInt = [&](const char* key, MVCC_INTVALUE& record) {
         std::memset(&record, 0, sizeof record);
-        return !refused(key, MV_CC_GetIntValue(devHandle, key, &record));
+        return !refused(key, MV_CC_GetIntValue(cameraDevice.handle(), key, &record));
     };
     const auto readFloat = [&](const char* key, MVCC_FLOATVALUE& record) {
         std::memset(&record, 0, sizeof record);
-        return !refused(key, MV_CC_GetFloatValue(devHandle, key, &record));
+        return !refused(key, MV_CC_GetFloatValue(cameraDevice.handle(), key, &record));
     };
 
     MVCC_STRINGVALUE model;
     std::memset(&model, 0, sizeof model);
-    if (!refused("DeviceModelName", MV_CC_GetStringValue(devHandle, "DeviceModelName", &model))) {
+    if (!refused("DeviceModelName", MV_CC_GetStringValue(cameraDevice.handle(), "DeviceModelName", &model))) {
         const size_t modelLength = strnlen(model.chCurValue, sizeof model.chCurValue);
         bMonoSensor = (modelLength > 0 && model.chCurValue[modelLength - 1] == 'M') ? 1 : 0;
     }
     qInfo() << "bMonoSensor:" << bMonoSensor;
 
-    MV_CC_SetEnumValue(devHandle, "ExposureAuto", 0);
+    MV_CC_SetEnumValue(cameraDevice.handle(), "ExposureAuto", 0);
 
     // The limits are panel fields that the host reads on its thread while
     // a reconnect may open the device on a pool thread.
@@ -281,7 +264,7 @@ void CameraLorvex::choosePixelFormat()
 {
     MVCC_ENUMVALUE formats;
     std::memset(&formats, 0, sizeof formats);
-    MV_CC_GetPixelFormat(devHandle, &formats);
+    MV_CC_GetPixelFormat(cameraDevice.handle(), &formats);
     pixelType = -1;
     const unsigned int offered = qMin<unsigned int>(formats.nSupportedNum, std::size(formats.nSupportValue));
     for (unsigned int i = 0; i < offered; ++i) {
@@ -295,7 +278,7 @@ void CameraLorvex::choosePixelFormat()
 
 void CameraLorvex::readBackGeometry()
 {
-    if (!bOpened)
+    if (!cameraDevice.isOpen())
         return;
     if (widthInfo.step == 0 || heightInfo.step == 0 || offsetXInfo.step == 0 || offsetYInfo.step == 0)
         return;
@@ -308,14 +291,17 @@ void CameraLorvex::readBackGeometry()
     int newOffsetY = 0;
     bool reverseX = false;
     bool reverseY = false;
-    if (!readCurrent(devHandle, cameraIndex, "Width", newWidth)
-        || !readCurrent(devHandle, cameraIndex, "Height", newHeight)
-        || !readCurrent(devHandle, cameraIndex, "OffsetX", newOffsetX)
-        || !readCurrent(devHandle, cameraIndex, "OffsetY", newOffsetY)
-        || !readFlag(devHandle, cameraIndex, "ReverseX", reverseX)
-        || !readFlag(devHandle, cameraIndex, "ReverseY", reverseY))
+    if (!readCurrent(cameraDevice.handle(), cameraIndex, "Width", newWidth)
+        || !readCurrent(cameraDevice.handle(), cameraIndex, "Height", newHeight)
+        || !readCurrent(cameraDevice.handle(), cameraIndex, "OffsetX", newOffsetX)
+        || !readCurrent(cameraDevice.handle(), cameraIndex, "OffsetY", newOffsetY)
+        || !readFlag(cameraDevice.handle(), cameraIndex, "ReverseX", reverseX)
+        || !readFlag(cameraDevice.handle(), cameraIndex, "ReverseY", reverseY))
         return;
 
+    FrameFormat format;
+    MV_CC_PIXEL_CONVERT_PARAM convertParam;
+    std::memset(&convertParam, 0, sizeof convertParam);
     QMutexLocker geometry(&geometryMutex);
     width = newWidth;
     height = newHeight;
@@ -340,74 +326,62 @@ void CameraLorvex::readBackGeometry()
         convertParam.nDstBufferSize = clampedBytes(pixels);
     }
 
-    frameFormat.width = width;
-    frameFormat.height = height;
-    frameFormat.matType = matType;
-    frameFormat.channels = channels;
-    frameFormat.convertColour = colour;
+    format.width = width;
+    format.height = height;
+    format.matType = matType;
+    format.channels = channels;
+    format.convertColour = colour;
+    framePath.setFormat(format, convertParam);
 }
 
 bool CameraLorvex::CameraStart()
 {
-    if (!bOpened)
+    if (!cameraDevice.isOpen())
         return false;
     qInfo() << "CameraLorvex CameraStart";
     // Before the start: its first frame may arrive before the call returns.
-    lastFrameNum = 0;
-    const int status = MV_CC_StartGrabbing(devHandle);
-    if (status == MV_OK) {
+    framePath.resetNumbering();
+    const int status = cameraDevice.startGrabbing();
+    if (status == MV_OK)
         qInfo() << "CameraLorvex MV_CC_StartGrabbing: " << 0;
-        bGrabbing = true;
-    } else {
+    else
         qWarning() << "CameraLorvex MV_CC_StartGrabbing: " << status;
-    }
     return status == MV_OK;
 }
 
 void CameraLorvex::CameraStop()
 {
-    if (!bOpened)
+    if (!cameraDevice.isOpen())
         return;
     qInfo() << "CameraLorvex CameraStop";
     int status = MV_OK;
     {
-        StopAnnouncement stopping(stopsPending);
-        status = MV_CC_StopGrabbing(devHandle);
+        FramePath::StopAnnouncement stopping(framePath);
+        status = cameraDevice.stopGrabbing();
     }
-    // A refused stop leaves the device grabbing; the close ends it anyway.
-    if (status == MV_OK)
-        bGrabbing = false;
     if (status == MV_OK)
         qInfo() << "CameraLorvex MV_CC_StopGrabbing: " << 0;
     else
         qWarning() << "CameraLorvex MV_CC_StopGrabbing: " << status;
-    MV_CC_ClearImageBuffer(devHandle);
-    // An idle camera holds no spare image buffers; images the host still
-    // holds stay valid.
-    framePool.clear();
+    MV_CC_ClearImageBuffer(cameraDevice.handle());
+    framePath.releaseIdleBuffers();
     pauseWithEvents(kStopPauseMs);
 }
 
 void CameraLorvex::CameraClose()
 {
-    if (!bOpened)
+    if (!cameraDevice.isOpen())
         return;
     // The open count, not the handle's value: an SDK may give a new handle
     // the address of one it destroyed.
-    const unsigned int generation = openGeneration;
+    const unsigned int generation = cameraDevice.generation();
     pauseWithEvents(kClosePauseMs);
     // A host slot run by the pause's event loop may have closed or reopened
     // the camera itself; never close a handle this call did not start with.
-    if (!bOpened || openGeneration != generation)
+    if (!cameraDevice.isOpen() || cameraDevice.generation() != generation)
         return;
-    {
-        StopAnnouncement stopping(stopsPending);
-        MV_CC_CloseDevice(devHandle);
-        MV_CC_DestroyHandle(devHandle);
-    }
-    devHandle = nullptr;
-    bOpened = 0;
-    bGrabbing = false;
+    FramePath::StopAnnouncement stopping(framePath);
+    cameraDevice.closeHandle();
 }
 
 void CameraLorvex::stopAndClose()
@@ -433,7 +407,7 @@ void CameraLorvex::loseRefusedStart()
 
 void CameraLorvex::bringUpOrLose(OpenFirst open)
 {
-    if (!bringUpDevice(open) && bOpened)
+    if (!bringUpDevice(open) && cameraDevice.isOpen())
         loseRefusedStart();
 }
 
@@ -442,7 +416,7 @@ void CameraLorvex::closeCamera()
     DeviceOperation operation(*this, DeviceOperation::Ends::Closed);
     stopAndClose();
     // A close is final: a lost camera closed by its host is not reopened.
-    bCameraLost = false;
+    cameraDevice.closedForGood();
 }
 
 void CameraLorvex::restartCamera()

@@ -127,9 +127,9 @@ int CameraLorvex::createHandleForSerial(int& status)
             continue;
         // Created while the table is locked: the record belongs to the SDK's
         // current enumeration, which another thread's enumeration would replace.
-        status = MV_CC_CreateHandle(&devHandle, devices.pDeviceInfo[i]);
+        status = MV_CC_CreateHandle(cameraDevice.handleSlot(), devices.pDeviceInfo[i]);
         if (status != MV_OK) {
-            devHandle = nullptr;
+            cameraDevice.handleDropped();
             return -2;
         }
         return i;

@@ -44,9 +44,9 @@ int CameraLorvex::selectExposure(int index)
     exposureIndex = index;
     const float microseconds = exposureTimes[index] * 1000.0f;
     DeviceTryLock device(deviceMutex);
-    if (!device.owns() || !bOpened)
+    if (!device.owns() || !cameraDevice.isOpen())
         return kStatusNoDevice;
-    return MV_CC_SetFloatValue(devHandle, "ExposureTime", microseconds);
+    return MV_CC_SetFloatValue(cameraDevice.handle(), "ExposureTime", microseconds);
 }
 
 void CameraLorvex::setExposureValue(int index, float& value)

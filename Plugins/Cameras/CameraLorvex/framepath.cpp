@@ -1,6 +1,7 @@
 // The frame path: one SDK image callback becomes one numbered image, handed to
 // the host through captureCompleted. Runs on the SDK's image thread with
 // cameraMutex held for the whole frame.
+#include "framepath.h"
 #include "cameralorvex.h"
 #include "clockreads.h"
 #include "platform/memoryguard.h"
@@ -30,8 +31,21 @@ constexpr std::chrono::milliseconds kFrameLockStep(2);
 
 } // namespace
 
-bool CameraLorvex::lockForFrame()
+FramePath::FramePath(CameraLorvex& camera) : camera(camera)
 {
+    std::memset(&convertParam, 0, sizeof convertParam);
+}
+
+void FramePath::setFormat(const FrameFormat& newFormat, const MV_CC_PIXEL_CONVERT_PARAM& convert)
+{
+    QMutexLocker locker(&formatMutex);
+    format = newFormat;
+    convertParam = convert;
+}
+
+bool FramePath::lockForFrame()
+{
+    QMutex& cameraMutex = camera.cameraMutex;
     if (cameraMutex.try_lock())
         return true;
     while (stopsPending.load() == 0) {
@@ -43,12 +57,17 @@ bool CameraLorvex::lockForFrame()
 
 void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_INFO_EX* info, void* user)
 {
-    CameraLorvex* camera = static_cast<CameraLorvex*>(user);
+    static_cast<CameraLorvex*>(user)->framePath.deliver(data, info);
+}
+
+void FramePath::deliver(unsigned char* data, MV_FRAME_OUT_INFO_EX* info)
+{
+    CameraLorvex* const camera = &this->camera;
     const int cameraIndex = camera->cameraIndex;
     // The stop that is pending waits for this callback; the host that holds
     // the lock may be waiting for that stop.
-    if (!camera->lockForFrame()) {
-        ++camera->framesDroppedForStop;
+    if (!lockForFrame()) {
+        ++framesDroppedForStop;
         qWarning() << "Camera" << cameraIndex << "frame dropped: the camera is stopping while its lock is held";
         return;
     }
@@ -64,13 +83,13 @@ void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_IN
     int cycleProduct = 1;
     camera->getProductID(cameraIndex, camera->trigParams, productId, cycleCapture, cycleProduct);
 
-    const unsigned int expectedFrameNum = camera->lastFrameNum + 1;
+    const unsigned int expectedFrameNum = lastFrameNum + 1;
     if (info->nFrameNum != expectedFrameNum || info->nLostPacket != 0) {
         qWarning() << "Camera" << cameraIndex << "SDK with product" << productId << "cycle" << cycleCapture
                    << "last frame" << expectedFrameNum << "current frame" << info->nFrameNum
                    << "width" << info->nWidth << "height" << info->nHeight << "lost packets" << info->nLostPacket;
     }
-    camera->lastFrameNum = info->nFrameNum;
+    lastFrameNum = info->nFrameNum;
 
     if (info->nFrameCounter != info->nTriggerIndex) {
         qWarning() << "Camera" << cameraIndex << "SDK with FrameCounter" << info->nFrameCounter << "TriggerIndex"
@@ -90,16 +109,16 @@ void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_IN
     // The format and conversion record as the last geometry read-back left
     // them; a read-back runs without cameraMutex, so they are copied under
     // their own lock.
-    FrameFormat format;
+    FrameFormat shape;
     MV_CC_PIXEL_CONVERT_PARAM convert;
     {
-        QMutexLocker geometry(&camera->geometryMutex);
-        format = camera->frameFormat;
-        convert = camera->convertParam;
+        QMutexLocker locker(&formatMutex);
+        shape = format;
+        convert = convertParam;
     }
     cv::Mat image;
     try {
-        image = camera->framePool.acquire(format.height, format.width, format.matType);
+        image = pool.acquire(shape.height, shape.width, shape.matType);
     } catch (const std::exception& error) {
         // A geometry the device reports but memory cannot hold: drop the
         // frame, never let an exception unwind into the SDK's thread.
@@ -115,7 +134,7 @@ void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_IN
         return;
     }
 
-    if (format.convertColour && info->enPixelType != PixelType_Gvsp_RGB8_Packed) {
+    if (shape.convertColour && info->enPixelType != PixelType_Gvsp_RGB8_Packed) {
         convert.enSrcPixelType = info->enPixelType;
         convert.enDstPixelType = PixelType_Gvsp_RGB8_Packed;
         convert.pSrcData = data;
@@ -124,7 +143,7 @@ void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_IN
         // pixel, a mosaic one; the SDK reads no more than the frame holds.
         convert.nSrcDataLen = info->nFrameLen;
         convert.nDstBufferSize = static_cast<unsigned int>(imageBytes);
-        const int status = MV_CC_ConvertPixelType(camera->devHandle, &convert);
+        const int status = MV_CC_ConvertPixelType(camera->cameraDevice.handle(), &convert);
         if (status != MV_OK) {
             // The buffer is recycled: what it holds is an earlier product's.
             qWarning() << "Camera" << cameraIndex << "SDK captured image for product" << productId << "cycle"

@@ -88,13 +88,13 @@ void MV_CC_CALL CameraLorvex::ExceptionImageCallBack(unsigned int nMsgType, void
         QMutexLocker loss(&camera->lossMutex);
         if (camera->deviceOperations > 0) {
             camera->deferredLoss = true;
-            camera->deferredGeneration = camera->openGeneration;
+            camera->deferredGeneration = camera->cameraDevice.generation();
             return;
         }
     }
     // A camera the host closed, or one already lost, has nothing to lose:
     // marking it lost would reopen a camera closed on purpose.
-    if (camera->bShuttingDown || !camera->bOpened) {
+    if (camera->bShuttingDown || !camera->cameraDevice.isOpen()) {
         camera->deviceMutex.unlock();
         return;
     }
@@ -144,15 +144,15 @@ void CameraLorvex::DeviceOperation::settleNotices(bool finishing)
 void CameraLorvex::settleDeferredLoss(unsigned int generation)
 {
     // The notice was about the handle that is open now: it is gone.
-    if (bOpened && openGeneration == generation)
+    if (cameraDevice.isOpen() && cameraDevice.generation() == generation)
         stopAndClose();
-    if (!bOpened && !bCameraLost)
+    if (!cameraDevice.isOpen() && !cameraDevice.isLost())
         markLost();
 }
 
 void CameraLorvex::onReconnectTimer()
 {
-    if (!bCameraLost)
+    if (!cameraDevice.isLost())
         return;
     if (reconnectFuture.isRunning())
         return;
@@ -166,17 +166,17 @@ void CameraLorvex::reconnectTask()
     // that comes meanwhile is settled after it and leaves the flag set.
     DeviceOperation operation(*this);
     // Closed by its host since the timeout: a close is final.
-    if (!bCameraLost)
+    if (!cameraDevice.isLost())
         return;
     if (!CameraReopen())
         return;
     // A disconnect during the reopen: the device is gone again.
     operation.settle();
-    if (!bOpened)
+    if (!cameraDevice.isOpen())
         return;
     qInfo() << "Successfully reopening camera" << cameraIndex;
     emit CameraReconnect();
-    bCameraLost = false;
+    cameraDevice.found();
 }
 
 bool CameraLorvex::CameraReopen()
@@ -185,7 +185,7 @@ bool CameraLorvex::CameraReopen()
         return false;
     // Opened meanwhile by another path (restartCamera): the live handle is
     // neither replaced nor opened twice; the camera is simply back.
-    if (bOpened)
+    if (cameraDevice.isOpen())
         return true;
     {
         QMutexLocker table(&lorvex::deviceTableMutex());
@@ -194,7 +194,7 @@ bool CameraLorvex::CameraReopen()
             return false;
     }
     const bool grabbing = bringUpDevice(OpenFirst::Yes);
-    if (!bOpened)
+    if (!cameraDevice.isOpen())
         return false;
     // A device that opens but will not grab would stay silent while the host
     // believes it back: give it up, report the loss, try at the next timeout.

@@ -29,7 +29,7 @@ void CameraLorvex::softTrigger(int productId, int triggerIndex, std::function<vo
                    << triggerIndex << "dropped: the device is busy";
         return;
     }
-    if (!bOpened)
+    if (!cameraDevice.isOpen())
         return;
 
     triggerCallback = callback;
@@ -61,18 +61,18 @@ void CameraLorvex::softTrigger(int productId, int triggerIndex, std::function<vo
     }
 
     if (lorvex::trigger::firesDevice(params.triggerType))
-        MV_CC_TriggerSoftwareExecute(devHandle);
+        MV_CC_TriggerSoftwareExecute(cameraDevice.handle());
 }
 
 bool CameraLorvex::isContinuousMode()
 {
     DeviceTryLock device(deviceMutex);
-    if (!device.owns() || !bOpened)
+    if (!device.owns() || !cameraDevice.isOpen())
         return false;
     MVCC_ENUMVALUE mode;
     std::memset(&mode, 0, sizeof mode);
     // A failed read says nothing about the mode: not continuous.
-    if (MV_CC_GetEnumValue(devHandle, "TriggerMode", &mode) != MV_OK)
+    if (MV_CC_GetEnumValue(cameraDevice.handle(), "TriggerMode", &mode) != MV_OK)
         return false;
     return mode.nCurValue == 0;
 }
