@@ -3,7 +3,7 @@
 // One class faces the host. Its work is split by concern into source files:
 //   cameralorvex.cpp   identity and small interface answers, construction, teardown
 //   devicetable.cpp    process-wide accepted-device table, enumeration, factory
-//   device.h           LorvexDevice: the SDK handle and the device's state
+//   lorvexdevice.h/.cpp LorvexDevice: the SDK handle and the device's state
 //   devicelife.cpp     open, geometry read-back, start, stop, close, restart
 //   framepath.h/.cpp   FramePath: one SDK frame to one captureCompleted; owns
 //                      the frame format, conversion, buffers and numbering
@@ -43,7 +43,7 @@
 //   - nothing under deviceMutex waits for cameraMutex; code that may run under
 //     cameraMutex only tries deviceMutex (DeviceTryLock).
 //
-// The device's states and their transitions: device.h (LorvexDevice, owned
+// The device's states and their transitions: lorvexdevice.h (LorvexDevice, owned
 // as cameraDevice, under deviceMutex).
 //
 // Locks, in the only order in which they may be nested (take left before right):
@@ -95,7 +95,7 @@
 //   triggerCallback, lastFrameTime (CameraInterface), *trigParams
 //                                             H, I         cameraMutex
 //   framePath (its own notes in framepath.h)  H, I, E, P
-//   cameraDevice (its own notes in device.h)  H, I, E, P   deviceMutex
+//   cameraDevice (its own notes in lorvexdevice.h)  H, I, E, P   deviceMutex
 //   bMonoSensor, pixelType                    H, E, P      deviceMutex
 //   deviceOperations, deferredLoss, deferredGeneration   H, E, P  lossMutex
 //   width, height, offsets, mirror flags, channels, matType and the limits
@@ -121,7 +121,7 @@
 #include "MVCameraControl.h"
 #include "camerainterface.h"
 #include "cameraparams.h"
-#include "device.h"
+#include "lorvexdevice.h"
 #include "framepath.h"
 
 class CameraLorvex : public CameraInterface, public CameraBase
@@ -280,7 +280,7 @@ private:
     QRecursiveMutex deviceMutex;
     QMutex geometryMutex;
 
-    // The SDK handle and the state of the device (device.h).
+    // The SDK handle and the state of the device (lorvexdevice.h).
     LorvexDevice cameraDevice;
     QMutex lossMutex;
     int deviceOperations = 0;          // DeviceOperation nesting depth

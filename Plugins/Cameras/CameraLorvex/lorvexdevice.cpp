@@ -1,5 +1,5 @@
 // The SDK calls that change a device's state, each with its transition.
-#include "device.h"
+#include "lorvexdevice.h"
 
 int LorvexDevice::startGrabbing()
 {

@@ -1,6 +1,6 @@
-// device.h - the SDK handle of one camera and the state of its device.
+// lorvexdevice.h - the SDK handle of one camera and the state of its device.
 //
-// The SDK calls that change the device's state are made here (device.cpp),
+// The SDK calls that change the device's state are made here (lorvexdevice.cpp),
 // each with its transition; the camera's device-life steps (devicelife.cpp,
 // recovery.cpp) decide when, and report. The table is the whole story of the
 // device.
