@@ -10,7 +10,7 @@
 
 #include "wirefixture.h"
 
-#include "cameralorvex.h"
+#include "../../tests/common/cameraprobe.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -117,7 +117,7 @@ Block pluginBlock(double seconds)
         root.getCameraList(count);
         camera.reset(static_cast<CameraLorvex*>(root.createCamera(1, kCamera.serial, 0)));
     }
-    if (!camera || camera->bOpened != 1) {
+    if (!camera || probe(camera).bOpened != 1) {
         std::fprintf(stderr, "bench: the plug-in cannot open the camera\n");
         return b;
     }

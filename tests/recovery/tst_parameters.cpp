@@ -408,7 +408,6 @@ private slots:
     {
         QTest::addColumn<QByteArray>("function");
         QTest::newRow("width") << QByteArray("MV_CC_GetIntValue");
-        QTest::newRow("mirror") << QByteArray("MV_CC_GetBoolValue");
     }
     void refusedReadBackKeepsTheLastFormat()
     {
@@ -431,6 +430,27 @@ private slots:
         QCOMPARE(probe(camera).frameFormat.width, size.width());
         QCOMPARE(probe(camera).frameFormat.height, size.height());
         QVERIFY2(log.indexOf(QtWarningMsg, QStringLiteral("keeping the last image format")) >= 0, qPrintable(log.dump()));
+    }
+
+    // A refused mirror read, as from a camera that has no such flag, keeps the
+    // flag's last value and lets the geometry it read shape the frames.
+    void refusedMirrorReadKeepsTheMirrorOnly()
+    {
+        QCOMPARE(VCC_SetFreeRunPaused(kSerial.c_str(), 1), 0);
+        startGrabbing(camera.get());
+        setRunning(camera.get(), true);
+        Receiver receiver(camera.get());
+        const QSize size = camera->getImageSize();
+        QCOMPARE(VCC_FailNext("MV_CC_GetBoolValue", 2, int(MV_E_GC_GENERIC)), 0);
+        LogCapture log;
+
+        camera->paramsChanged();
+        QCOMPARE(VCC_DeliverDeviceFrameToDevice(kSerial.c_str()), 0);
+        QCOMPARE(receiver.count(), size_t(1));
+        QCOMPARE(log.count(QStringLiteral("unexpected size")), 0);
+        QCOMPARE(probe(camera).frameFormat.width, size.width());
+        QVERIFY2(log.indexOf(QtWarningMsg, QStringLiteral("ReverseX failed")) >= 0, qPrintable(log.dump()));
+        QVERIFY2(log.indexOf(QtWarningMsg, QStringLiteral("keeping the last value")) >= 0, qPrintable(log.dump()));
     }
 
     // The panel's limits and geometry are written by a reconnect on a pool

@@ -86,7 +86,7 @@ bool readFlag(void* handle, int cameraIndex, const char* key, bool& value)
     const int status = MV_CC_GetBoolValue(handle, key, &flag);
     if (status != MV_OK) {
         qWarning() << "Camera" << cameraIndex << "read of" << key << "failed:" << status
-                   << "keeping the last image format";
+                   << "keeping the last value";
         return false;
     }
     value = flag;
@@ -283,21 +283,23 @@ void CameraLorvex::readBackGeometry()
     if (widthInfo.step == 0 || heightInfo.step == 0 || offsetXInfo.step == 0 || offsetYInfo.step == 0)
         return;
 
-    // All or nothing: a device busy for one read leaves the whole format as
+    // All or nothing: a device busy for one read leaves the whole geometry as
     // the last complete read-back left it, so that frames keep flowing.
     int newWidth = 0;
     int newHeight = 0;
     int newOffsetX = 0;
     int newOffsetY = 0;
-    bool reverseX = false;
-    bool reverseY = false;
     if (!readCurrent(cameraDevice.handle(), cameraIndex, "Width", newWidth)
         || !readCurrent(cameraDevice.handle(), cameraIndex, "Height", newHeight)
         || !readCurrent(cameraDevice.handle(), cameraIndex, "OffsetX", newOffsetX)
-        || !readCurrent(cameraDevice.handle(), cameraIndex, "OffsetY", newOffsetY)
-        || !readFlag(cameraDevice.handle(), cameraIndex, "ReverseX", reverseX)
-        || !readFlag(cameraDevice.handle(), cameraIndex, "ReverseY", reverseY))
+        || !readCurrent(cameraDevice.handle(), cameraIndex, "OffsetY", newOffsetY))
         return;
+    // The mirror flags do not shape a frame, and many cameras have neither:
+    // each keeps its own last value when its read is refused.
+    bool reverseX = false;
+    bool reverseY = false;
+    const bool haveReverseX = readFlag(cameraDevice.handle(), cameraIndex, "ReverseX", reverseX);
+    const bool haveReverseY = readFlag(cameraDevice.handle(), cameraIndex, "ReverseY", reverseY);
 
     FrameFormat format;
     MV_CC_PIXEL_CONVERT_PARAM convertParam;
@@ -307,8 +309,10 @@ void CameraLorvex::readBackGeometry()
     height = newHeight;
     offsetX = newOffsetX;
     offsetY = newOffsetY;
-    mirrorX = reverseX;
-    mirrorY = reverseY;
+    if (haveReverseX)
+        mirrorX = reverseX;
+    if (haveReverseY)
+        mirrorY = reverseY;
 
     const qint64 pixels = static_cast<qint64>(width) * height;
     convertParam.nWidth = static_cast<unsigned short>(width);
