@@ -93,6 +93,15 @@ QString numbers(const QVector<Row>& rows)
 
 } // namespace
 
+// How long after its clock a timed run may end: closing the cameras and
+// dropping what the writing queue did not start. A sanitizer build frees and
+// encodes about half as fast.
+#ifdef LORVEX_SANITIZED
+constexpr int kTimedEndMarginMs = 2000;
+#else
+constexpr int kTimedEndMarginMs = 1000;
+#endif
+
 class HostCli : public QObject
 {
     Q_OBJECT
@@ -592,7 +601,7 @@ private slots:
         const QJsonObject s = readJson(out + "/summary.json");
         const qint64 ms = QDateTime::fromString(s["started"].toString(), Qt::ISODateWithMs)
                               .msecsTo(QDateTime::fromString(s["finished"].toString(), Qt::ISODateWithMs));
-        QVERIFY2(ms < 3000 + 1000, qPrintable(QString::number(ms))); // the disk never holds up the clock
+        QVERIFY2(ms < 3000 + kTimedEndMarginMs, qPrintable(QString::number(ms))); // the disk never holds up the clock
         const bool clean = s["lostUpstream"].toInt() == 0 && s["notWritten"].toInt() == 0;
         QCOMPARE(r.exitCode, clean ? 0 : 5);
         int files = 0;
