@@ -2,14 +2,9 @@
 // status codes (one table with the virtual SDK) and the handle lookup.
 #pragma once
 
+#include "apiexport.h" // shared with the virtual SDK (sdk/src)
 #include "handles.h"
 #include "VirtualCameraControl.h" // the MV_E_* status codes
-
-#if defined(_WIN32)
-#  define MV_CC_API __declspec(dllexport)
-#else
-#  define MV_CC_API __attribute__((visibility("default")))
-#endif
 
 namespace gcc {
 

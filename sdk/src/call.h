@@ -2,19 +2,12 @@
 // scheduled failures and the call log.
 #pragma once
 
+#include "apiexport.h"
 #include "calllog.h"
 #include "faults.h"
 #include "status.h"
 
 #include <string>
-
-// Marks the definition of an exported MV_CC_* entry point, with the linkage
-// its declaration in MVCameraControl.h has.
-#if defined(_WIN32)
-#  define MV_CC_API __declspec(dllexport)
-#else
-#  define MV_CC_API __attribute__((visibility("default")))
-#endif
 
 namespace vcc {
 
