@@ -243,7 +243,7 @@ struct Bench
         info.nDevTimeStampLow = unsigned(ticks & 0xffffffffu);
         unsigned char* src = sources[nextSource];
         nextSource = (nextSource + 1) % sources.size();
-        if (VCC_DeliverFrame(probe(camera).devHandle, &info, src) != MV_OK)
+        if (VCC_DeliverFrame(probe(camera).sdkHandle(), &info, src) != MV_OK)
             return -1;
         return lane.lastNs;
     }
@@ -342,7 +342,7 @@ bool setUp(const QString& featureDir)
         b->spec = &c;
         b->camera.reset(static_cast<CameraLorvex*>(root.createCamera(cameraIndex++, c.serial, 0)));
         CameraLorvex* cam = b->camera.get();
-        if (!cam || !probe(cam).bOpened) {
+        if (!cam || !probe(cam).opened()) {
             std::fprintf(stderr, "camera %s did not open\n", c.serial);
             return false;
         }
@@ -350,15 +350,11 @@ bool setUp(const QString& featureDir)
         b->lane.camera = cam;
         b->lane.spec = &c;
         {
-            QMutexLocker device(&probe(cam).deviceMutex);
-            {
-                QMutexLocker frames(cam->getMutex());
-                probe(cam).readBackGeometry();
-                cam->isRunning = true;
-            }
-            MV_CC_RegisterImageCallBackEx(probe(cam).devHandle, dispatch, &b->lane);
-            probe(cam).CameraStart();
+            QMutexLocker frames(cam->getMutex());
+            cam->isRunning = true;
         }
+        MV_CC_RegisterImageCallBackEx(probe(cam).sdkHandle(), dispatch, &b->lane);
+        probe(cam).restoreDevice();
         Receiver* receiver = &b->receiver;
         QObject::connect(
             cam, &CameraInterface::captureCompleted, cam,

@@ -117,7 +117,7 @@ Block pluginBlock(double seconds)
         root.getCameraList(count);
         camera.reset(static_cast<CameraLorvex*>(root.createCamera(1, kCamera.serial, 0)));
     }
-    if (!camera || probe(camera).bOpened != 1) {
+    if (!camera || probe(camera).opened() != 1) {
         std::fprintf(stderr, "bench: the plug-in cannot open the camera\n");
         return b;
     }

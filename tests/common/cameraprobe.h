@@ -1,8 +1,8 @@
-// The one way tests and benchmarks reach a camera object's internals: its
-// device state, locks, frame format and the steps of its device life. The
-// camera keeps them private; this probe is its friend.
+// The one way tests and benchmarks look inside a camera object: its device's
+// state, a few counts, the frame format, and the SDK's callbacks called as
+// the SDK calls them. Tests assert states through it, never fields.
 //
-//   probe(camera).bOpened, probe(camera).CameraStart(), ...
+//   probe(camera).state() == DeviceState::Grabbing, probe(camera).lost(), ...
 #pragma once
 
 #include "cameralorvex.h"
@@ -12,54 +12,41 @@
 class CameraLorvexProbe
 {
 public:
-    explicit CameraLorvexProbe(CameraLorvex& camera)
-        : convertParam(camera.framePath.convertParam),
-          devHandle(camera.cameraDevice.devHandle),
-          bMonoSensor(camera.bMonoSensor),
-          bOpened(camera.cameraDevice.bOpened),
-          bGrabbing(camera.cameraDevice.bGrabbing),
-          lastFrameNum(camera.framePath.lastFrameNum),
-          trigParams(camera.trigParams),
-          pixelType(camera.pixelType),
-          bCameraLost(camera.cameraDevice.bCameraLost),
-          reconnectTimer(camera.reconnectTimer),
-          reconnectFuture(camera.reconnectFuture),
-          deviceMutex(camera.deviceMutex),
-          frameFormat(camera.framePath.format),
-          framesDroppedForStop(camera.framePath.framesDroppedForStop),
-          framePool(camera.framePath.pool),
-          detachedExposure(camera.detachedExposure),
-          retiredParamItems(camera.retiredParamItems),
-          camera(camera)
-    {
-    }
+    explicit CameraLorvexProbe(CameraLorvex& camera) : camera(camera) {}
 
-    MV_CC_PIXEL_CONVERT_PARAM& convertParam;
-    void*& devHandle;
-    int& bMonoSensor;
-    int& bOpened;
-    bool& bGrabbing;
-    std::atomic<unsigned int>& lastFrameNum;
-    CameraTrigParams*& trigParams;
-    int& pixelType;
-    std::atomic<bool>& bCameraLost;
-    QTimer*& reconnectTimer;
-    QFuture<void>& reconnectFuture;
-    QRecursiveMutex& deviceMutex;
-    FrameFormat& frameFormat;
-    std::atomic<unsigned long long>& framesDroppedForStop;
-    FrameBufferPool& framePool;
-    float& detachedExposure;
-    QVector<ParamWrap*>& retiredParamItems;
+    // ---- the device ----
+    DeviceState state() const { return camera.cameraDevice.state(); }
+    bool opened() const { return deviceIsOpen(state()); }
+    bool grabbing() const { return state() == DeviceState::Grabbing; }
+    // Lost to the host: lost now, or a CameraReconnect still owed.
+    bool lost() const { return camera.cameraDevice.lossOutstanding(); }
+    bool monoSensor() const { return camera.cameraDevice.monoSensor(); }
+    int pixelType() const { return camera.cameraDevice.pixelFormat(); }
+    // The device's read-back and start, as the host's restore runs them.
+    void restoreDevice() { camera.cameraDevice.restore(); }
 
-    // Device-life steps; each expects deviceMutex held, as inside the camera.
-    bool CameraStart() { return camera.CameraStart(); }
-    void CameraStop() { camera.CameraStop(); }
-    void readBackGeometry() { camera.readBackGeometry(); }
+    // ---- the frame path ----
+    FrameFormat frameFormat() const { return camera.framePath.format(); }
+    unsigned int lastFrameNum() const { return camera.framePath.lastFrameNumber(); }
+    unsigned long long framesDroppedForStop() const { return camera.framePath.droppedForStop(); }
+    size_t idleFrameBuffers() const { return camera.framePath.idleBuffers(); }
+    // The open device's SDK handle, for tests that deliver frames to it.
+    void* sdkHandle() const { return camera.framePath.handle(); }
+
+    // ---- the camera's own ----
+    CameraTrigParams& trigParams() const { return *camera.trigParams; }
+    const QVector<ParamWrap*>& retiredParamItems() const { return camera.retiredParamItems; }
+    float& detachedExposure() const { return camera.detachedExposure; }
+
+    // ---- the reconnect ----
+    bool timerActive() const { return camera.reconnectTimer->isActive(); }
+    int timerInterval() const { return camera.reconnectTimer->interval(); }
+    bool reconnectRunning() const { return camera.reconnectFuture.isRunning(); }
+    void waitForReconnect() { camera.reconnectFuture.waitForFinished(); }
     // One timeout of the reconnect timer.
     void onReconnectTimer() { camera.onReconnectTimer(); }
 
-    // The SDK's callbacks, called as the SDK calls them.
+    // ---- the SDK's callbacks, called as the SDK calls them ----
     static void ImageCallBack(unsigned char* data, MV_FRAME_OUT_INFO_EX* info, void* user)
     {
         CameraLorvex::ImageCallBack(data, info, user);

@@ -9,20 +9,20 @@ namespace {
 
 QString serialAt(int position)
 {
-    QMutexLocker table(&lorvex::deviceTableMutex());
+    lorvex::RankedLocker table(lorvex::deviceTableMutex());
     const MV_CC_DEVICE_INFO* info = lorvex::acceptedDevices().pDeviceInfo[position];
     return info ? lorvex::deviceStrings(*info).serial : QStringLiteral("<null>");
 }
 
 unsigned acceptedCount()
 {
-    QMutexLocker table(&lorvex::deviceTableMutex());
+    lorvex::RankedLocker table(lorvex::deviceTableMutex());
     return lorvex::acceptedDevices().nDeviceNum;
 }
 
 int listedCount()
 {
-    QMutexLocker table(&lorvex::deviceTableMutex());
+    lorvex::RankedLocker table(lorvex::deviceTableMutex());
     return lorvex::listedDeviceCount();
 }
 
@@ -57,8 +57,8 @@ private slots:
         LogCapture log;
         auto camera = create(1, QStringLiteral("ZEQ000001"));
         QVERIFY(camera);
-        QCOMPARE(probe(camera).bOpened, 0);
-        QVERIFY(probe(camera).bCameraLost.load());
+        QVERIFY(!probe(camera).opened());
+        QVERIFY(probe(camera).lost());
         QVERIFY(log.indexOf(QtWarningMsg, QStringLiteral("Can not found camera 1 with SN ZEQ000001")) >= 0);
         QCOMPARE(VCC_CallLogCountOf("MV_CC_CreateHandle", nullptr), 0);
     }
@@ -138,7 +138,7 @@ private slots:
         // The selection finds the third device at its table position, not at
         // the position the host guessed.
         auto camera = create(7, QStringLiteral("ZEQ000003"), 5);
-        QCOMPARE(probe(camera).bOpened, 1);
+        QVERIFY(probe(camera).opened());
         QCOMPARE(camera->deviceIndex, 1);
     }
 
@@ -174,7 +174,7 @@ private slots:
         QCOMPARE(listDevices(count), QVector<QString>{"ZEQ000002"});
         QCOMPARE(serialAt(1), QStringLiteral("<null>"));
         auto camera = create(1, QStringLiteral("ZEQ000001"));
-        QVERIFY(probe(camera).bCameraLost.load());
+        QVERIFY(probe(camera).lost());
     }
 
     void usb3DeviceIsListedAndOpened()
@@ -186,7 +186,7 @@ private slots:
         int count = 0;
         QCOMPARE(listDevices(count), (QVector<QString>{"ZEQG00001", "ZEQU00001"}));
         auto camera = create(2, QStringLiteral("ZEQU00001"));
-        QCOMPARE(probe(camera).bOpened, 1);
+        QVERIFY(probe(camera).opened());
         QCOMPARE(camera->deviceIndex, 1);
     }
 
@@ -199,8 +199,8 @@ private slots:
         LogCapture log;
         auto camera = create(3, QStringLiteral("ZEQ123456"));
         QVERIFY(camera);
-        QCOMPARE(probe(camera).bOpened, 1);
-        QVERIFY(!probe(camera).bCameraLost.load());
+        QVERIFY(probe(camera).opened());
+        QVERIFY(!probe(camera).lost());
         QCOMPARE(camera->cameraIndex, 3);
         QCOMPARE(camera->serialNumber, QStringLiteral("ZEQ123456"));
         QCOMPARE(camera->deviceIndex, 1);
@@ -232,15 +232,15 @@ private slots:
         std::unique_ptr<CameraInterface> created(root.createCamera(4, QStringLiteral("ZEQ999999"), 0));
         QVERIFY(created);
         auto* camera = static_cast<CameraLorvex*>(created.get());
-        QCOMPARE(probe(camera).bOpened, 0);
-        QVERIFY(probe(camera).bCameraLost.load());
+        QVERIFY(!probe(camera).opened());
+        QVERIFY(probe(camera).lost());
         const int opening = log.indexOf(QtDebugMsg, QStringLiteral("Opening camera 4 with SN ZEQ999999"));
         const int missing = log.indexOf(QtWarningMsg, QStringLiteral("Can not found camera 4 with SN ZEQ999999"));
         QVERIFY2(opening >= 0 && missing > opening, qPrintable(log.dump()));
         QCOMPARE(VCC_CallLogCountOf("MV_CC_CreateHandle", nullptr), 0);
         // The root object served the listing and the factory and stays closed.
-        QCOMPARE(probe(root).bOpened, 0);
-        QVERIFY(!probe(root).bCameraLost.load());
+        QVERIFY(!probe(root).opened());
+        QVERIFY(!probe(root).lost());
     }
 
     void serialLength_data()
@@ -266,11 +266,11 @@ private slots:
         const int refused = log.indexOf(QtWarningMsg, QStringLiteral("Camera 2 invalid config SN ") + serial);
         if (searched) {
             QCOMPARE(refused, -1);
-            QCOMPARE(probe(camera).bOpened, 1);
+            QVERIFY(probe(camera).opened());
         } else {
             QVERIFY2(refused >= 0, qPrintable(log.dump()));
-            QCOMPARE(probe(camera).bOpened, 0);
-            QVERIFY(!probe(camera).bCameraLost.load());
+            QVERIFY(!probe(camera).opened());
+            QVERIFY(!probe(camera).lost());
             QCOMPARE(VCC_CallLogCountOf("MV_CC_CreateHandle", nullptr), 0);
             QCOMPARE(log.count(QStringLiteral("Can not found")), 0);
         }
@@ -294,8 +294,8 @@ private slots:
         int count = 0;
         listDevices(count);
         auto camera = create(5, configured);
-        QCOMPARE(probe(camera).bOpened, 0);
-        QVERIFY(probe(camera).bCameraLost.load());
+        QVERIFY(!probe(camera).opened());
+        QVERIFY(probe(camera).lost());
         QCOMPARE(VCC_LiveHandleCount(), 0);
     }
 
@@ -310,7 +310,7 @@ private slots:
         for (int i = 0; i < MV_MAX_DEVICE_NUM; ++i)
             QCOMPARE(list[i], QString::asprintf("ZEQ%06d", i));
         auto camera = create(1, QStringLiteral("ZEQ000255"));
-        QCOMPARE(probe(camera).bOpened, 1);
+        QVERIFY(probe(camera).opened());
         QCOMPARE(camera->deviceIndex, MV_MAX_DEVICE_NUM - 1);
     }
 
@@ -323,7 +323,7 @@ private slots:
         listDevices(count);
         static MV_CC_DEVICE_INFO records[3];
         {
-            QMutexLocker table(&lorvex::deviceTableMutex());
+            lorvex::RankedLocker table(lorvex::deviceTableMutex());
             MV_CC_DEVICE_INFO_LIST& devices = lorvex::acceptedDevices();
             records[0] = *devices.pDeviceInfo[1];  // ZEQ000002
             records[1] = *devices.pDeviceInfo[0];  // ZEQ000001
@@ -335,7 +335,7 @@ private slots:
             lorvex::listedDeviceCount() = 3;
         }
         auto camera = create(1, QStringLiteral("ZEQ000001"));
-        QCOMPARE(probe(camera).bOpened, 1);
+        QVERIFY(probe(camera).opened());
         QCOMPARE(camera->deviceIndex, 1);
         QCOMPARE(VCC_CallLogCountOf("MV_CC_CreateHandle", nullptr), 1);
         camera.reset();

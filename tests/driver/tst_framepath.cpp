@@ -50,7 +50,7 @@ struct Grabbing
 
     int deliver(const MV_FRAME_OUT_INFO_EX* info, unsigned char* data)
     {
-        return VCC_DeliverFrame(probe(camera).devHandle, info, data);
+        return VCC_DeliverFrame(probe(camera).sdkHandle(), info, data);
     }
 };
 
@@ -140,14 +140,13 @@ private slots:
     {
         QFETCH(int, which);
         Grabbing g = grabbing(monoDevice(kMono, 64, 16));
-        QVERIFY(g.camera && probe(g.camera).bOpened);
+        QVERIFY(g.camera && probe(g.camera).opened());
         GuardedPages pages;
         const MV_FRAME_OUT_INFO_EX info = frameInfo(1, 64, 16, PixelType_Gvsp_Mono8, 1024);
         const QTime before = QTime::currentTime().addMSecs(-1000);
         {
             QMutexLocker frames(g.camera->getMutex());
             g.camera->isRunning = true;
-            probe(g.camera).lastFrameNum = 5;
             g.camera->productCounter = 3;
             g.camera->cycleCapture = 1;
             g.camera->cycleProduct = 1;
@@ -162,7 +161,7 @@ private slots:
         QCOMPARE(log.indexOf(QtWarningMsg, QStringLiteral("Camera 1 SDK callback invalid params.")), 0);
         QCOMPARE(g.receiver->count(), size_t(0));
         QMutexLocker frames(g.camera->getMutex());
-        QCOMPARE(probe(g.camera).lastFrameNum, 5u);
+        QCOMPARE(probe(g.camera).lastFrameNum(), 0u);
         QCOMPARE(g.camera->productCounter, 3);
         QCOMPARE(g.camera->cycleCapture, 1);
         QCOMPARE(g.camera->lastFrameTime, before);
@@ -186,7 +185,7 @@ private slots:
             QSKIP("the machine is too busy for a 20 ms spacing");
         QCOMPARE(g.receiver->count(), size_t(1));
         QVERIFY(log.indexOf(QtDebugMsg, QStringLiteral("Camera 1 skip preview frame.")) >= 0);
-        QCOMPARE(probe(g.camera).lastFrameNum, 2u);  // numbered frames still count for continuity
+        QCOMPARE(probe(g.camera).lastFrameNum(), 2u);  // numbered frames still count for continuity
 
         QThread::msleep(static_cast<unsigned long>(qMax<qint64>(0, 60 - (clock.elapsed() - firstAt))));
         auto third = frameInfo(3, 64, 16, PixelType_Gvsp_Mono8, 1024);
@@ -259,11 +258,7 @@ private slots:
         QCOMPARE(g.receiver->count(), size_t(3));
 
         // A restart expects frame 1 again.
-        {
-            QMutexLocker device(&probe(g.camera).deviceMutex);
-            probe(g.camera).CameraStop();
-        }
-        startGrabbing(g.camera.get());
+        g.camera->restartCamera();
         log.clear();
         auto first = frameInfo(1, 64, 16, PixelType_Gvsp_Mono8, 1024);
         QCOMPARE(g.deliver(&first, data.data()), 0);
@@ -327,7 +322,7 @@ private slots:
             if (std::strcmp(r.function, "MV_CC_ConvertPixelType") != 0)
                 continue;
             ++conversions;
-            QCOMPARE(r.handle, probe(g.camera).devHandle);
+            QCOMPARE(r.handle, probe(g.camera).sdkHandle());
             QCOMPARE(QString::fromLatin1(r.value),
                      QStringLiteral("src=0x01080009 dst=0x02180014 w=64 h=16 srclen=1024 dstsize=3072"));
             QCOMPARE(r.status, 0);
@@ -424,7 +419,7 @@ private slots:
         const int failed = log.indexOf(QtWarningMsg, QStringLiteral("memcpy image data failed!"));
         QVERIFY2(failed >= 0, qPrintable(log.dump()));
         QCOMPARE(log.records()[size_t(failed)].text, QStringLiteral("memcpy image data failed!"));
-        QCOMPARE(probe(g.camera).lastFrameNum, 1u);
+        QCOMPARE(probe(g.camera).lastFrameNum(), 1u);
 
         // The camera goes on: the next frame is delivered with the next number.
         auto next = frameInfo(2, 4096, 1000, PixelType_Gvsp_Mono8, unsigned(pages.page));
@@ -561,12 +556,9 @@ private slots:
         }
         const cv::Mat held = g.receiver->at(2).image;
         releaseRecords(*g.receiver);
-        QVERIFY(probe(g.camera).framePool.size() > 0);
-        {
-            QMutexLocker device(&probe(g.camera).deviceMutex);
-            probe(g.camera).CameraStop();
-        }
-        QCOMPARE(probe(g.camera).framePool.size(), size_t(0));
+        QVERIFY(probe(g.camera).idleFrameBuffers() > 0);
+        g.camera->closeCamera();
+        QCOMPARE(probe(g.camera).idleFrameBuffers(), size_t(0));
         QCOMPARE(cv::countNonZero(held), 1024);
     }
 

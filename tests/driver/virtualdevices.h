@@ -21,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace drvtest {
@@ -177,15 +178,10 @@ inline CameraLorvex* createListed(int cameraIndex, const QString& serial, int de
     return static_cast<CameraLorvex*>(root.createCamera(cameraIndex, serial, deviceIndex));
 }
 
-// The geometry read-back and the start, with the locks the driver expects.
+// The geometry read-back and the start, as the host's restore runs them.
 inline void startGrabbing(CameraLorvex* camera)
 {
-    QMutexLocker device(&probe(camera).deviceMutex);
-    {
-        QMutexLocker frames(camera->getMutex());
-        probe(camera).readBackGeometry();
-    }
-    probe(camera).CameraStart();
+    probe(camera).restoreDevice();
 }
 
 inline void setRunning(CameraLorvex* camera, bool running)
@@ -268,5 +264,30 @@ inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000)
     }
     return true;
 }
+
+// A restart on another thread whose open takes `openDelayMs`: the device is
+// busy (closing, then opening) until the thread is joined. Returns once the
+// device is busy.
+class BusyDevice
+{
+public:
+    BusyDevice(CameraLorvex* camera, const char* serial, unsigned int openDelayMs = 600) : serial(serial)
+    {
+        VCC_SetOpenDelayMs(serial, openDelayMs);
+        worker = std::thread([camera] { camera->restartCamera(); });
+        waitUntil([camera] { return deviceIsBusy(probe(camera).state()); });
+    }
+    ~BusyDevice()
+    {
+        worker.join();
+        VCC_SetOpenDelayMs(serial.c_str(), 0);
+    }
+    BusyDevice(const BusyDevice&) = delete;
+    BusyDevice& operator=(const BusyDevice&) = delete;
+
+private:
+    std::string serial;
+    std::thread worker;
+};
 
 } // namespace drvtest

@@ -68,11 +68,10 @@ private slots:
     void newCameraRecord()
     {
         CameraLorvex camera;
-        QVERIFY(probe(camera).trigParams);
-        QCOMPARE(camera.initialTriggerType, 1);
+                QCOMPARE(camera.initialTriggerType, 1);
         CameraTrigParams expected;
         expected.triggerType = 1;
-        compareAllFields(*probe(camera).trigParams, expected);
+        compareAllFields(probe(camera).trigParams(), expected);
         QCOMPARE(camera.productCounter, 0);
         QCOMPARE(camera.cycleCapture, 0);
         QCOMPARE(camera.cycleProduct, 0);
@@ -83,7 +82,7 @@ private slots:
     {
         CameraLorvex camera;
         CameraInterface* host = &camera;
-        CameraTrigParams* own = probe(camera).trigParams;
+        CameraTrigParams* own = &probe(camera).trigParams();
         host->productCounter = 41;
         host->cycleCapture = 2;
         host->cycleProduct = 3;
@@ -92,8 +91,8 @@ private slots:
 
         CameraTrigParams given = distinctRecord();
         host->setTrigParams(&given);
-        QCOMPARE(probe(camera).trigParams, own);  // assigned into, not replaced
-        compareAllFields(*probe(camera).trigParams, given);
+        QCOMPARE(&probe(camera).trigParams(), own);  // assigned into, not replaced
+        compareAllFields(probe(camera).trigParams(), given);
         QCOMPARE(host->productCounter, 41);
         QCOMPARE(host->cycleCapture, 2);
         QCOMPARE(host->cycleProduct, 3);
@@ -104,14 +103,14 @@ private slots:
         given.hostText = QStringLiteral("changed");
         given.hostOptions.insert(QStringLiteral("lane"), 9);
         given.capturesPerProduct = 1;
-        QCOMPARE(probe(camera).trigParams->hostText, QStringLiteral("line B"));
-        QCOMPARE(probe(camera).trigParams->hostOptions.value(QStringLiteral("lane")).toInt(), 2);
-        QCOMPARE(probe(camera).trigParams->capturesPerProduct, 5);
+        QCOMPARE(probe(camera).trigParams().hostText, QStringLiteral("line B"));
+        QCOMPARE(probe(camera).trigParams().hostOptions.value(QStringLiteral("lane")).toInt(), 2);
+        QCOMPARE(probe(camera).trigParams().capturesPerProduct, 5);
 
         // Back to a record at its defaults: every field follows.
         CameraTrigParams defaults;
         host->setTrigParams(&defaults);
-        compareAllFields(*probe(camera).trigParams, defaults);
+        compareAllFields(probe(camera).trigParams(), defaults);
     }
 
     // The camera numbers its frames with its own record as last given.
@@ -123,8 +122,8 @@ private slots:
         camera.setTrigParams(&given);
         camera.isRunning = true;
         int product = 0, capture = 0, inCycle = 0;
-        camera.getProductID(camera.cameraIndex, probe(camera).trigParams, product, capture, inCycle);
-        camera.getProductID(camera.cameraIndex, probe(camera).trigParams, product, capture, inCycle);
+        camera.getProductID(camera.cameraIndex, &probe(camera).trigParams(), product, capture, inCycle);
+        camera.getProductID(camera.cameraIndex, &probe(camera).trigParams(), product, capture, inCycle);
         QCOMPARE(product, 1);
         QCOMPARE(capture, 2);
         QCOMPARE(inCycle, 1);

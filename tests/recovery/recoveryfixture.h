@@ -181,7 +181,7 @@ inline void reconnectTimeout(CameraLorvex* camera)
 inline void reconnectAttempt(CameraLorvex* camera)
 {
     reconnectTimeout(camera);
-    probe(camera).reconnectFuture.waitForFinished();
+    probe(camera).waitForReconnect();
 }
 
 // Unplugs the device and waits until the exception path has marked the camera
@@ -190,22 +190,7 @@ inline bool unplug(CameraLorvex* camera, const std::string& serial, int timeoutM
 {
     if (VCC_DetachDevice(serial.c_str()) != MV_OK)
         return false;
-    return waitUntil([camera] { return probe(camera).bCameraLost.load(); }, timeoutMs);
-}
-
-// Tries lock on another thread: true when some thread other than the caller
-// holds the mutex. Works for the recursive device lock, whose owner would get
-// it again.
-inline bool heldElsewhere(QRecursiveMutex& mutex)
-{
-    bool got = false;
-    std::thread probe([&] {
-        got = mutex.try_lock();
-        if (got)
-            mutex.unlock();
-    });
-    probe.join();
-    return !got;
+    return waitUntil([camera] { return probe(camera).lost(); }, timeoutMs);
 }
 
 // A camera created the way the host creates it, owned by the test.

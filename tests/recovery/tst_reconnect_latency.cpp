@@ -50,7 +50,7 @@ private slots:
             QCOMPARE(VCC_AttachDevice(serial.c_str()), 0);
             QVERIFY(waitUntil([&] { return reconnectedAt.load() >= 0; }, 8000));
             samples.push_back(double(reconnectedAt.load()) / 1e6);
-            QVERIFY(waitUntil([&] { return !probe(camera).reconnectFuture.isRunning(); }));
+            QVERIFY(waitUntil([&] { return !probe(camera).reconnectRunning(); }));
             qInfo("sample %2d: %.1f ms", i + 1, samples.back());
         }
         std::vector<double> sorted = samples;

@@ -168,7 +168,7 @@ private slots:
         QVERIFY(done);
         QVERIFY2(stuckAt == 0, qPrintable(QStringLiteral("stuck in cycle %1 (negative: waiting for the reconnect)")
                                               .arg(stuckAt.load())));
-        QVERIFY(waitUntil([&] { return !probe(camera).reconnectFuture.isRunning(); }));
+        QVERIFY(waitUntil([&] { return !probe(camera).reconnectRunning(); }));
 
         const VCC_DEVICE_COUNTERS device = counters(serial);
         std::printf("%d cycles, %d triggers, %d frames, %d trigger callbacks; device produced %llu, delivered %llu\n", cycles,
@@ -178,8 +178,8 @@ private slots:
         QCOMPARE(signals_.reconnects.load(), cycles);
         QVERIFY(frames.frames > 0);
         QCOMPARE(frames.malformed.load(), 0);
-        QVERIFY(!probe(camera).bCameraLost);
-        QCOMPARE(probe(camera).bOpened, 1);
+        QVERIFY(!probe(camera).lost());
+        QVERIFY(probe(camera).opened());
         QCOMPARE(counters(serial).grabbing, 1);
         QCOMPARE(VCC_LiveHandleCount(), 1);
         camera.reset();
@@ -205,7 +205,7 @@ private slots:
             for (int i = 0; i < cameraCount; ++i) {
                 cameras.push_back(createCamera(i + 1, serialOf(i)));
                 signals_.push_back(std::make_unique<SignalCount>(cameras.back().get()));
-                QCOMPARE(probe(cameras.back()).bOpened, 1);
+                QVERIFY(probe(cameras.back()).opened());
                 restore(cameras.back().get());
             }
             for (int i = 0; i < cameraCount; ++i)
@@ -217,7 +217,7 @@ private slots:
             } else {
                 QVERIFY(waitUntil([&] {
                     for (auto& camera : cameras)
-                        if (!probe(camera).bCameraLost)
+                        if (!probe(camera).lost())
                             return false;
                     return true;
                 }));
@@ -299,11 +299,11 @@ private slots:
         edits.stop();
         for (int i = 0; i < cameraCount; ++i) {
             CameraLorvex* camera = cameras[size_t(i)].get();
-            QVERIFY(waitUntil([&] { return !probe(camera).reconnectFuture.isRunning(); }));
+            QVERIFY(waitUntil([&] { return !probe(camera).reconnectRunning(); }));
             QCOMPARE(signals_[size_t(i)]->losses.load(), rounds);
             QCOMPARE(signals_[size_t(i)]->reconnects.load(), rounds);
-            QVERIFY(!probe(camera).bCameraLost);
-            QCOMPARE(probe(camera).bOpened, 1);
+            QVERIFY(!probe(camera).lost());
+            QVERIFY(probe(camera).opened());
             QCOMPARE(counters(serialOf(i)).grabbing, 1);
             QCOMPARE(frames[size_t(i)]->malformed.load(), 0);
         }

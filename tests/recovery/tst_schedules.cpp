@@ -125,15 +125,14 @@ struct Outcome
 QString disagreement(CameraLorvex* camera)
 {
     const VCC_DEVICE_COUNTERS c = counters(kSerial);
-    QMutexLocker device(&probe(camera).deviceMutex);
-    if (probe(camera).bOpened != c.opened)
-        return QStringLiteral("camera opened %1, device opened %2").arg(probe(camera).bOpened).arg(c.opened);
-    if (probe(camera).bOpened && int(probe(camera).bGrabbing) != c.grabbing)
-        return QStringLiteral("camera grabbing %1, device grabbing %2").arg(probe(camera).bGrabbing).arg(c.grabbing);
-    if (probe(camera).bCameraLost && probe(camera).bOpened)
-        return QStringLiteral("camera lost and opened at once");
-    if (VCC_LiveHandleCount() != probe(camera).bOpened)
-        return QStringLiteral("%1 live handles for a camera opened %2").arg(VCC_LiveHandleCount()).arg(probe(camera).bOpened);
+    const DeviceState state = probe(camera).state();
+    const bool opened = deviceIsOpen(state);
+    if (int(opened) != c.opened)
+        return QStringLiteral("camera %1, device opened %2").arg(stateName(state)).arg(c.opened);
+    if (opened && int(state == DeviceState::Grabbing) != c.grabbing)
+        return QStringLiteral("camera %1, device grabbing %2").arg(stateName(state)).arg(c.grabbing);
+    if (VCC_LiveHandleCount() != int(opened))
+        return QStringLiteral("%1 live handles for a camera %2").arg(VCC_LiveHandleCount()).arg(stateName(state));
     return QString();
 }
 
@@ -208,13 +207,13 @@ Outcome runSchedule(quint32 seed)
             VCC_AttachDevice(kSerial.c_str());
         const bool settled = waitUntil(
             [&] {
-                if (probe(camera).bCameraLost)
+                if (probe(camera).lost())
                     reconnectTimeout(camera.get());
-                return !probe(camera).bCameraLost && !probe(camera).reconnectFuture.isRunning() && disagreement(camera.get()).isEmpty();
+                return !probe(camera).lost() && !probe(camera).reconnectRunning() && disagreement(camera.get()).isEmpty();
             },
             15000);
         if (!settled) {
-            out.failure = probe(camera).bCameraLost ? QStringLiteral("still lost with its device back")
+            out.failure = probe(camera).lost() ? QStringLiteral("still lost with its device back")
                                               : disagreement(camera.get());
             if (out.failure.isEmpty())
                 out.failure = QStringLiteral("a reconnect still running");
@@ -227,7 +226,7 @@ Outcome runSchedule(quint32 seed)
             out.failure = audit.faults.join(QStringLiteral("; "));
     }
     // A camera that says it grabs delivers.
-    if (out.failure.isEmpty() && probe(camera).bGrabbing) {
+    if (out.failure.isEmpty() && probe(camera).grabbing()) {
         setRunning(camera.get(), true);
         const int before = audit.delivered;
         std::vector<unsigned char> pixels(size_t(kWidth) * kHeight, 7);

@@ -8,6 +8,13 @@
 #include <cstring>
 #include <limits>
 
+namespace {
+
+// The reconnect timer's period: a lost camera is tried this often.
+constexpr int kReconnectIntervalMs = 3000;
+
+} // namespace
+
 CameraLorvex::CameraLorvex()
 {
     initialTriggerType = 1;
@@ -35,14 +42,12 @@ CameraLorvex::~CameraLorvex()
     reconnectFuture.cancel();
     reconnectFuture.waitForFinished();
 
-    {
-        QMutexLocker device(&deviceMutex);
-        CameraStop();
-        CameraClose();
-    }
+    // Waits its turn behind an operation of another thread, then stops and
+    // closes the device for good.
+    cameraDevice.shutDown();
 
-    // An exception callback that began before the close may still be emitting
-    // CameraLoss; the object must outlive it.
+    // An exception callback that began before the close may still be settling
+    // a loss; the object must outlive it.
     while (exceptionCallsInFlight.load() > 0)
         QThread::msleep(1);
 
@@ -59,33 +64,22 @@ CameraLorvex::~CameraLorvex()
 void CameraLorvex::serialize(QJsonObject& json)
 {
     // A reconnect's read-back writes the geometry and limits on a pool thread.
-    QMutexLocker geometry(&geometryMutex);
+    lorvex::RankedLocker panel(cameraDevice.panelLock());
     writeParamsWrap(json);
 }
 
 void CameraLorvex::deserialize(const QJsonObject& json)
 {
     {
-        // The device lock keeps a reconnect's geometry read-back from writing
-        // the panel fields while they are restored. No cameraMutex: the host
-        // may hold it around this call.
-        DeviceOperation operation(*this);
+        // The panel part, at once even when an operation runs: a reconnect's
+        // read-back must not write the panel's fields while they are restored.
+        lorvex::RankedLocker panel(cameraDevice.panelLock());
         QJsonObject copy = json;
         readParamsWrap(copy);
-        if (cameraDevice.isOpen()) {
-            {
-                QMutexLocker geometry(&geometryMutex);
-                channels = (bMonoSensor || !colorImage) ? 1 : 3;
-            }
-            // A device already grabbing is only read back: a second start
-            // would be refused, and that refusal is no loss.
-            if (cameraDevice.isGrabbing())
-                readBackGeometry();
-            else
-                bringUpOrLose(OpenFirst::No);
-        }
     }
-    reconnectTimer->start(3000);
+    // The device part: the read-back and the start, as one operation.
+    cameraDevice.restore();
+    reconnectTimer->start(kReconnectIntervalMs);
 }
 
 // ---- PluginInterface ---------------------------------------------------------
@@ -138,16 +132,17 @@ QString CameraLorvex::getSerialNumber()
     return serialNumber;
 }
 
+// The size answers read the format the frames are shaped to: a host that
+// sizes its buffers from them gets the frames' size.
 QSize CameraLorvex::getImageSize()
 {
-    QMutexLocker geometry(&geometryMutex);
-    return QSize(width, height);
+    const FrameFormat format = framePath.format();
+    return QSize(format.width, format.height);
 }
 
 int CameraLorvex::getChannels()
 {
-    QMutexLocker geometry(&geometryMutex);
-    return channels;
+    return framePath.format().channels;
 }
 
 bool CameraLorvex::hasCapabilityA()
@@ -192,14 +187,11 @@ QMutex* CameraLorvex::getMutex()
 
 cv::Mat CameraLorvex::getBlankImage()
 {
-    QMutexLocker geometry(&geometryMutex);
-    // A restored panel may hold any numbers: a size OpenCV refuses, or one
-    // that cannot be allocated, gives an empty image rather than an exception
-    // through the host.
-    if (width < 0 || height < 0)
-        return cv::Mat();
+    const FrameFormat format = framePath.format();
+    // A device may report any numbers: a size that cannot be allocated gives
+    // an empty image rather than an exception through the host.
     try {
-        return cv::Mat::zeros(height, width, matType);
+        return cv::Mat::zeros(format.height, format.width, format.matType);
     } catch (const std::exception&) {
         return cv::Mat();
     }
@@ -207,4 +199,34 @@ cv::Mat CameraLorvex::getBlankImage()
 
 void CameraLorvex::hostHookB()
 {
+}
+
+void CameraLorvex::closeCamera()
+{
+    cameraDevice.close();
+}
+
+void CameraLorvex::restartCamera()
+{
+    cameraDevice.restart();
+}
+
+// ---- what the device tells -----------------------------------------------------
+
+void CameraLorvex::Events::deviceLost()
+{
+    // Not while the camera is being deleted: its host has let it go.
+    if (!camera.bShuttingDown)
+        emit camera.CameraLoss();
+}
+
+void CameraLorvex::Events::deviceReconnected()
+{
+    if (!camera.bShuttingDown)
+        emit camera.CameraReconnect();
+}
+
+void CameraLorvex::Events::formatChanged(const FrameFormat& format, const MV_CC_PIXEL_CONVERT_PARAM& convert)
+{
+    camera.framePath.setFormat(format, convert);
 }

@@ -3,15 +3,18 @@
 // One class faces the host. Its work is split by concern into source files:
 //   cameralorvex.cpp   identity and small interface answers, construction, teardown
 //   devicetable.cpp    process-wide accepted-device table, enumeration, factory
-//   lorvexdevice.h/.cpp LorvexDevice: the SDK handle and the device's state
-//   devicelife.cpp     open, geometry read-back, start, stop, close, restart
+//   lorvexdevice.h/.cpp LorvexDevice: the device's one owner; its turn and
+//                      operations (open, restart, restore, close, reopen,
+//                      loss), with deviceopen.cpp and devicereadback.cpp
+//   devicestate.h/.cpp the device's states and their transition table
+//   lockrank.h/.cpp    lock ranks, checked in test builds
 //   framepath.h/.cpp   FramePath: one SDK frame to one captureCompleted; owns
 //                      the frame format, conversion, buffers and numbering
 //   framebuffers.cpp   recycled image buffers of the frame path
 //   clockreads.cpp     cheap reads of the local clock for the frame path
 //   triggering.cpp     software trigger, continuous-mode query
 //   triggertypes.h     the host's trigger-type codes, named
-//   recovery.cpp       exception callback, reconnect timer and task
+//   recovery.cpp       the SDK's callbacks, reconnect timer and task
 //   exposure.cpp       parameter changes, exposure configurations, quick adjust
 //   camerabase.cpp, paramwrap.cpp   the parameter panel and its JSON form
 //   platform/          readability probe and fault-guarded copy, per platform
@@ -24,88 +27,65 @@
 //   H  the host's thread that created it: every interface call, the factory,
 //      the destructor, and reconnectTimer (which needs H's event loop).
 //   I  the SDK's image-callback thread: ImageCallBack, emits captureCompleted.
-//   E  the SDK's exception thread: ExceptionImageCallBack, emits CameraLoss.
+//   E  the SDK's exception thread: ExceptionImageCallBack; emits CameraLoss
+//      when it settles the loss itself.
 //   P  a thread of QThreadPool::globalInstance(): the reconnect task, emits
 //      CameraReconnect (and CameraLoss when a reopen fails).
 //
+// The device's life has one owner, LorvexDevice (lorvexdevice.h): it runs
+// one device operation at a time (open, restart, restore, close, reopen, the
+// loss of a disconnect notice), makes every SDK call on the handle but the
+// frame path's conversion, and tells this object what happened through
+// DeviceEvents once the operation has ended, with no lock held: CameraLoss
+// and CameraReconnect are emitted then, the state already changed. The
+// device's states: devicestate.h.
+//
 // No wait that can close a circle. The SDK's stop, close and destroy wait for
-// a running callback of their handle. So no thread makes such a call while
-// the callback it waits for may be waiting for a lock that the caller, or the
-// host above it, holds:
-//   - the image callback waits for cameraMutex only while no stop is pending:
-//     every stop, close and destroy announces itself (a FramePath::
-//     StopAnnouncement) before it calls the SDK, and a frame that finds
-//     cameraMutex busy meanwhile is dropped with a warning and counted, never
-//     waited for (framepath.h). The host may hold cameraMutex around any call that changes the
-//     camera, closeCamera and restartCamera included.
-//   - the exception callback never waits for deviceMutex without bound: a
-//     device operation that holds it takes the notice over (DeviceOperation).
-//   - nothing under deviceMutex waits for cameraMutex; code that may run under
-//     cameraMutex only tries deviceMutex (DeviceTryLock).
+// a running callback of their handle. So:
+//   - the image callback waits for cameraMutex only while no stop is pending
+//     (framepath.h): the host may hold cameraMutex around any call,
+//     closeCamera and restartCamera included;
+//   - the exception callback never waits: its notice is queued to the device
+//     when an operation runs;
+//   - no operation takes cameraMutex, and no signal is emitted under a lock
+//     of the plug-in (captureCompleted excepted: it is emitted under
+//     cameraMutex, as hosts rely on).
 //
-// The device's states and their transitions: lorvexdevice.h (LorvexDevice, owned
-// as cameraDevice, under deviceMutex).
+// Locks, in rank order (lockrank.h; a test build with LORVEX_LOCK_CHECK
+// aborts on any other order):
+//   cameraMutex (HostLock, getMutex()) -> the device's turn (DeviceTurn)
+//   -> handleMutex (Handle) -> deviceTableMutex (DeviceTable) -> panelMutex
+//   (Panel) -> formatMutex (Format) -> the frame pool's (FramePool);
+//   requestMutex (Requests) and liveCamerasMutex (LiveCameras) are leaves.
 //
-// Locks, in the only order in which they may be nested (take left before right):
+//   cameraMutex (QMutex): held by I for a whole frame and by paramsChanged,
+//      the one host call that takes it itself. The host holds it around its
+//      writes of isRunning and its calls of setTrigParams and softTrigger,
+//      and may hold it around any other call. Code that may run under it
+//      (softTrigger, isContinuousMode, selectExposure, paramsChanged, a frame
+//      asking for its format) only tries the device's handle lock and treats
+//      a busy device as busy or closed; a host call that asks for a device
+//      operation under it waits its turn, which never needs cameraMutex.
+//   liveCamerasMutex (process-wide, recovery.cpp): the set of live camera
+//      objects, checked by the exception callback before it uses its user
+//      pointer; never held while another lock is taken.
+//   deviceTableMutex (process-wide, devicetable.cpp): enumeration, the
+//      acceptance filter, listedDeviceCount and the selection by serial
+//      number up to the creation of the handle.
 //
-//   deviceMutex  ->  deviceTableMutex (process-wide)
-//   deviceMutex  ->  cameraMutex  ->  geometryMutex  ->  the frame path's
-//                                                       formatMutex
-//   deviceMutex  ->  lossMutex
-//   cameraMutex, deviceMutex  ->  the frame pool's own mutex
-//
-//   cameraMutex (QMutex, getMutex()): held by I for a whole frame and by
-//      paramsChanged, the one host call that takes it itself. The host holds
-//      it around its writes of isRunning and its calls of setTrigParams and
-//      softTrigger, and may hold it around any other call that changes the
-//      camera (loadParams, deserialize, setExposureCount, ...): none of those
-//      takes it, and neither do the open, the geometry read-back, start, stop
-//      and close. What they share with the frame path is guarded otherwise
-//      (the frame path's format by its own lock, its numbering atomic).
-//   deviceMutex (QRecursiveMutex): the life of the device handle. Held across
-//      every open, start, stop and close, and across every SDK call that uses
-//      devHandle outside the frame path. Never taken by I. The close path holds
-//      it while MV_CC_StopGrabbing waits for a running image callback, and that
-//      callback waits for cameraMutex; so code that may run while cameraMutex
-//      is held (softTrigger, isContinuousMode, selectExposure, paramsChanged)
-//      only tries it and behaves as on a closed camera when it is busy. It is
-//      recursive because the pauses of stop and close run a nested event loop
-//      on H, in which a queued host slot may call back into the camera.
-//      The SDK's handle destruction waits for a running exception callback, so
-//      E never waits for it without bound: while a device operation (close,
-//      restart, restore, reopen; see DeviceOperation) holds it, E leaves the
-//      notice to that operation and returns.
-//   lossMutex (QMutex, leaf): deviceOperations and the deferred disconnect
-//      notice, between E and the thread of the device operation.
-//   geometryMutex (QMutex): the device-derived panel fields that an open or a
-//      read-back writes (geometry, format, limits) against the reads of the
-//      size queries and getAdjustItems. A read-back hands the frame path its
-//      new format under it (FramePath::setFormat takes the leaf formatMutex).
-//   FrameBufferPool's own mutex (leaf): I hands buffers out under cameraMutex,
-//      the stop (H, E, P) releases the free ones under deviceMutex.
-//   liveCamerasMutex (process-wide QMutex, leaf, recovery.cpp): the set of
-//      live camera objects, checked by the exception callback before it uses
-//      its user pointer; never held while another lock is taken.
-//   deviceTableMutex (process-wide QMutex, devicetable.cpp): enumeration, the
-//      acceptance filter, listedDeviceCount and the selection by serial number
-//      up to the creation of the handle.
-//
-// Shared members (declared below unless noted), who touches them, what guards them
+// Shared members, who touches them, what guards them
 //   isRunning, productCounter, cycleCapture, cycleProduct, cycleTimer,
 //   triggerCallback, lastFrameTime (CameraInterface), *trigParams
 //                                             H, I         cameraMutex
-//   framePath (its own notes in framepath.h)  H, I, E, P
-//   cameraDevice (its own notes in lorvexdevice.h)  H, I, E, P   deviceMutex
-//   bMonoSensor, pixelType                    H, E, P      deviceMutex
-//   deviceOperations, deferredLoss, deferredGeneration   H, E, P  lossMutex
+//   framePath (framepath.h), cameraDevice (lorvexdevice.h)   their own notes
 //   width, height, offsets, mirror flags, channels, matType and the limits
-//   read at open (CameraBase)                 H, P     geometryMutex for writers
-//      off H and for the interface's reads; the host's own reads through item
-//      pointers happen on H, between its calls. The rest of the panel is H's.
-//   bShuttingDown, exceptionCallsInFlight     E, H      atomic (the count is
+//   read at open (CameraBase)                 H, I, E, P  the device's
+//      panelMutex for writers off H and for the interface's reads; the
+//      host's own reads through item pointers happen on H, between its calls.
+//      The rest of the panel is H's.
+//   bShuttingDown, exceptionCallsInFlight     E, H, P   atomic (the count is
 //      raised only under liveCamerasMutex, after the membership check)
 //   reconnectFuture, reconnectTimer           H only
-//   acceptedDevices, listedDeviceCount (devicetable.cpp)  H, P  deviceTableMutex
 // ---------------------------------------------------------------------------
 #ifndef CAMERALORVEX_H
 #define CAMERALORVEX_H
@@ -113,7 +93,6 @@
 #include <QFuture>
 #include <QJsonObject>
 #include <QMutex>
-#include <QRecursiveMutex>
 #include <QTimer>
 
 #include <atomic>
@@ -185,110 +164,49 @@ public:
 private:
     // Tests and benchmarks reach the internals below through this probe only.
     friend class CameraLorvexProbe;
-    // The frame path uses the host's lock, the trigger parameters and the
-    // handle for the conversion.
-    friend class FramePath;
 
     // The SDK's callbacks; `pUser` is the camera object.
     static void MV_CC_CALL ImageCallBack(unsigned char* data, MV_FRAME_OUT_INFO_EX* info, void* user);
     static void MV_CC_CALL ExceptionImageCallBack(unsigned int nMsgType, void* pUser);
 
-    // Device-life steps. Each expects deviceMutex held by the caller.
-    void CameraOpen();
-    void readBackGeometry();
-    // True when grabbing started; false on a closed camera or a refusal.
-    bool CameraStart();
-    void CameraStop();
-    void CameraClose();
-
-    // One reopen attempt of the reconnect task; expects deviceMutex held.
-    // Attempts nothing unless the camera is lost.
-    bool CameraReopen();
-
-    // Holds deviceMutex for one host or reconnect operation that may destroy
-    // the device handle. A disconnect notice that comes meanwhile is left to
-    // the operation, which settles it before it lets the device go: the
-    // camera ends lost when the device is gone and not open again.
-    class DeviceOperation
+    // What the device tells the camera: the signals, and the frame format.
+    // A member rather than a base: the host's view of the class's bases
+    // stays as it is.
+    class Events final : public DeviceEvents
     {
     public:
-        // What the operation leaves: the host's close leaves the camera
-        // closed for good, whatever notice comes meanwhile; every other
-        // operation leaves it open or lost.
-        enum class Ends { OpenOrLost, Closed };
-        explicit DeviceOperation(CameraLorvex& camera, Ends ends = Ends::OpenOrLost);
-        ~DeviceOperation();
-        DeviceOperation(const DeviceOperation&) = delete;
-        DeviceOperation& operator=(const DeviceOperation&) = delete;
-        // Settles the notices that came so far; the operation goes on.
-        void settle() { settleNotices(false); }
+        explicit Events(CameraLorvex& camera) : camera(camera) {}
+        void deviceLost() override;
+        void deviceReconnected() override;
+        void formatChanged(const FrameFormat& format, const MV_CC_PIXEL_CONVERT_PARAM& convert) override;
 
     private:
-        void settleNotices(bool finishing);
         CameraLorvex& camera;
-        Ends ends;
     };
 
     // The reconnect timer's handler. A plain member, not a slot: the class
     // adds no methods of its own to its meta-object.
     void onReconnectTimer();
-
-    // Runs a local event loop for `ms` milliseconds on the calling thread.
-    static void pauseWithEvents(int ms);
-    // Opens the device when asked, reads the geometry back and starts
-    // grabbing: the one way every path brings a device to delivering frames.
-    // True when it is grabbing. Expects deviceMutex held.
-    enum class OpenFirst { No, Yes };
-    bool bringUpDevice(OpenFirst open);
-    // Stop, then close: what closeCamera does, for callers that hold
-    // deviceMutex already.
-    void stopAndClose();
-    // Marks the camera lost: CameraLoss, then the flag.
-    void markLost();
-    // Brings the device up and makes a refused start a loss: the device is
-    // closed, the camera lost, and the reconnect tries again. Expects
-    // deviceMutex held.
-    void bringUpOrLose(OpenFirst open);
-    // Gives up an open device that would not grab: closed, then lost.
-    void loseRefusedStart();
-    // A disconnect notice left to a device operation: closes the handle it
-    // was about, if that is still the open one, and marks the camera lost
-    // unless it ended open.
-    void settleDeferredLoss(unsigned generation);
-    // CameraOpen's parts.
-    bool selectAndOpen();
-    void readLimits();
-    void choosePixelFormat();
-    // Selects the device by serial number and creates its handle; returns the
-    // table position, -1 when not found, -2 when the handle was not created.
-    int createHandleForSerial(int& status);
     void reconnectTask();
+    // The software trigger's work on an open device (triggering.cpp).
+    void fireTrigger(void* handle, int productId, int triggerIndex, std::function<void()> callback);
     // The process-wide set of live cameras that the exception callback checks
     // its user pointer against (recovery.cpp).
     static void registerLiveCamera(const CameraLorvex* camera);
     static void unregisterLiveCamera(const CameraLorvex* camera);
 
     // Own members, in this order.
-    int bMonoSensor = 0;
     CameraTrigParams* trigParams = nullptr;
-    int pixelType = -1;
     QMutex cameraMutex;
     QJsonObject storedParams;
     QTimer* reconnectTimer = nullptr;
     QFuture<void> reconnectFuture;
 
-    QRecursiveMutex deviceMutex;
-    QMutex geometryMutex;
-
-    // The SDK handle and the state of the device (lorvexdevice.h).
-    LorvexDevice cameraDevice;
-    QMutex lossMutex;
-    int deviceOperations = 0;          // DeviceOperation nesting depth
-    bool deferredLoss = false;         // a notice came during an operation
-    unsigned int deferredGeneration = 0;
-
     // Format, conversion, buffers, numbering and emission of frames.
-    FramePath framePath{*this};
+    FramePath framePath{FrameHost{*this, cameraMutex, cameraIndex, trigParams, [this] { cameraDevice.readBackIfFree(); }}};
+    Events deviceEvents{*this};
+    // The device's one owner.
+    LorvexDevice cameraDevice{*this, framePath, deviceEvents, DeviceCallbacks{ImageCallBack, ExceptionImageCallBack, this}};
 
     // Teardown coordination with the exception thread.
     std::atomic<bool> bShuttingDown{false};

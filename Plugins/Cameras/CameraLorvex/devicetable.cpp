@@ -3,7 +3,6 @@
 #include "cameralorvex.h"
 #include "devicetable.h"
 
-#include <QMutexLocker>
 
 #include <cstring>
 
@@ -24,9 +23,9 @@ QString fixedString(const unsigned char (&chars)[N])
 
 } // namespace
 
-QMutex& deviceTableMutex()
+RankedMutex& deviceTableMutex()
 {
-    static QMutex mutex;
+    static RankedMutex mutex(LockRank::DeviceTable, "deviceTableMutex");
     return mutex;
 }
 
@@ -84,14 +83,14 @@ using namespace lorvex;
 
 int CameraLorvex::EnumAcceptedDevices()
 {
-    QMutexLocker table(&deviceTableMutex());
+    RankedLocker table(deviceTableMutex());
     return enumAcceptedDevicesLocked();
 }
 
 QVector<QString> CameraLorvex::getCameraList(int& count)
 {
     QVector<QString> serials;
-    QMutexLocker table(&deviceTableMutex());
+    RankedLocker table(deviceTableMutex());
     const int status = enumAcceptedDevicesLocked();
     count = static_cast<int>(acceptedDevices().nDeviceNum);
     listedDeviceCount() = count;
@@ -108,31 +107,7 @@ CameraInterface* CameraLorvex::createCamera(int cameraIndex, QString serialNumbe
     camera->cameraIndex = cameraIndex;
     camera->deviceIndex = deviceIndex;
     camera->serialNumber = serialNumber;
-    {
-        QMutexLocker device(&camera->deviceMutex);
-        camera->CameraOpen();
-    }
+    camera->cameraDevice.open();
     camera->buildParamsWrap();
     return camera;
-}
-
-int CameraLorvex::createHandleForSerial(int& status)
-{
-    status = MV_OK;
-    QMutexLocker table(&deviceTableMutex());
-    const MV_CC_DEVICE_INFO_LIST& devices = acceptedDevices();
-    const int searchable = qMin(listedDeviceCount(), static_cast<int>(devices.nDeviceNum));
-    for (int i = 0; i < searchable; ++i) {
-        if (QString("%1").arg(deviceStrings(*devices.pDeviceInfo[i]).serial) != serialNumber)
-            continue;
-        // Created while the table is locked: the record belongs to the SDK's
-        // current enumeration, which another thread's enumeration would replace.
-        status = MV_CC_CreateHandle(cameraDevice.handleSlot(), devices.pDeviceInfo[i]);
-        if (status != MV_OK) {
-            cameraDevice.handleDropped();
-            return -2;
-        }
-        return i;
-    }
-    return -1;
 }

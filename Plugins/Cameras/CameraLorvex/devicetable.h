@@ -8,7 +8,7 @@
 #ifndef DEVICETABLE_H
 #define DEVICETABLE_H
 
-#include <QMutex>
+#include "lockrank.h"
 #include <QString>
 
 #include "MVCameraControl.h"
@@ -29,7 +29,7 @@ DeviceStrings deviceStrings(const MV_CC_DEVICE_INFO& info);
 // The acceptance filter, case-sensitive, tests in this order.
 bool isAcceptedDevice(const DeviceStrings& device);
 
-QMutex& deviceTableMutex();
+RankedMutex& deviceTableMutex();
 
 // The following expect deviceTableMutex held.
 MV_CC_DEVICE_INFO_LIST& acceptedDevices();

@@ -1,9 +1,6 @@
 // Parameter changes from the host, exposure configurations and the
 // quick-adjust list.
 #include "cameralorvex.h"
-#include "devicetrylock.h"
-
-#include <QMutexLocker>
 
 namespace {
 
@@ -15,12 +12,10 @@ constexpr int kStatusNoDevice = static_cast<int>(0x80000000u);
 
 void CameraLorvex::paramsChanged()
 {
-    QMutexLocker frames(&cameraMutex);
+    lorvex::HostLocker frames(&cameraMutex);
     qInfo() << "CameraLorvex::paramsChanged";
-    // A device being closed has nothing to read.
-    DeviceTryLock device(deviceMutex);
-    if (device.owns())
-        readBackGeometry();
+    // A device being opened or closed has nothing to read.
+    cameraDevice.readBackIfFree();
 }
 
 void CameraLorvex::setExposureCount(int count)
@@ -43,10 +38,10 @@ int CameraLorvex::selectExposure(int index)
         return -1;
     exposureIndex = index;
     const float microseconds = exposureTimes[index] * 1000.0f;
-    DeviceTryLock device(deviceMutex);
-    if (!device.owns() || !cameraDevice.isOpen())
-        return kStatusNoDevice;
-    return MV_CC_SetFloatValue(cameraDevice.handle(), "ExposureTime", microseconds);
+    int status = kStatusNoDevice;
+    cameraDevice.withOpenHandle(
+        [&](void* handle) { status = MV_CC_SetFloatValue(handle, "ExposureTime", microseconds); });
+    return status;
 }
 
 void CameraLorvex::setExposureValue(int index, float& value)
@@ -54,7 +49,7 @@ void CameraLorvex::setExposureValue(int index, float& value)
     if (index < 0 || index >= exposureTimes.size())
         return;
     // The limits are written by an open, which a reconnect runs on a pool thread.
-    QMutexLocker geometry(&geometryMutex);
+    lorvex::RankedLocker panel(cameraDevice.panelLock());
     if (value < exposureMin)
         value = 30.0f;
     else if (value > exposureMax)
@@ -71,7 +66,7 @@ float CameraLorvex::getExposureValue(int index)
 
 QVector<AdjustItem> CameraLorvex::getAdjustItems()
 {
-    QMutexLocker geometry(&geometryMutex);
+    lorvex::RankedLocker panel(cameraDevice.panelLock());
     QVector<AdjustItem> items(2);
 
     AdjustItem& exposure = items[0];

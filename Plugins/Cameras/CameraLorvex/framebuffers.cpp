@@ -1,6 +1,5 @@
 #include "framebuffers.h"
 
-#include <QMutexLocker>
 
 #include <algorithm>
 #include <utility>
@@ -21,7 +20,7 @@ bool FrameBufferPool::soleOwner(const cv::Mat& m)
 
 cv::Mat FrameBufferPool::acquire(int rows, int cols, int type)
 {
-    QMutexLocker lock(&mutex);
+    lorvex::RankedLocker lock(mutex);
     // A geometry change: buffers of another shape can never be handed out
     // again. Free ones go back now, held ones when the host lets them go.
     for (size_t i = buffers.size(); i-- > 0;) {
@@ -82,13 +81,13 @@ cv::Mat FrameBufferPool::acquire(int rows, int cols, int type)
 
 void FrameBufferPool::clear()
 {
-    QMutexLocker lock(&mutex);
+    lorvex::RankedLocker lock(mutex);
     buffers.clear();
     nextVictim = 0;
 }
 
 size_t FrameBufferPool::size() const
 {
-    QMutexLocker lock(&mutex);
+    lorvex::RankedLocker lock(mutex);
     return buffers.size();
 }

@@ -13,7 +13,7 @@
 #ifndef FRAMEBUFFERS_H
 #define FRAMEBUFFERS_H
 
-#include <QMutex>
+#include "lockrank.h"
 
 #include <opencv2/core.hpp>
 
@@ -43,7 +43,8 @@ public:
 private:
     static bool soleOwner(const cv::Mat& m);
 
-    mutable QMutex mutex;  // leaf: guards everything below
+    // A leaf: guards everything below.
+    mutable lorvex::RankedMutex mutex{lorvex::LockRank::FramePool, "framePoolMutex"};
 
     size_t capacity;
     size_t spare;

@@ -2,7 +2,6 @@
 // the host through captureCompleted. Runs on the SDK's image thread with
 // cameraMutex held for the whole frame.
 #include "framepath.h"
-#include "cameralorvex.h"
 #include "clockreads.h"
 #include "platform/memoryguard.h"
 
@@ -13,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <mutex>
+#include <utility>
 
 namespace {
 
@@ -28,42 +27,71 @@ bool debugEnabled()
 // How long a frame waits for a busy cameraMutex between two looks at the
 // pending stops.
 constexpr std::chrono::milliseconds kFrameLockStep(2);
+// How often a frame that finds no format asks the device for it again.
+constexpr qint64 kFormatRequestSpacingMs = 500;
 
 } // namespace
 
-FramePath::FramePath(CameraLorvex& camera) : camera(camera)
+FramePath::FramePath(FrameHost host) : host(std::move(host))
 {
     std::memset(&convertParam, 0, sizeof convertParam);
 }
 
 void FramePath::setFormat(const FrameFormat& newFormat, const MV_CC_PIXEL_CONVERT_PARAM& convert)
 {
-    QMutexLocker locker(&formatMutex);
-    format = newFormat;
+    lorvex::RankedLocker locker(formatMutex);
+    shape = newFormat;
     convertParam = convert;
+}
+
+FrameFormat FramePath::format() const
+{
+    lorvex::RankedLocker locker(formatMutex);
+    return shape;
 }
 
 bool FramePath::lockForFrame()
 {
-    QMutex& cameraMutex = camera.cameraMutex;
-    if (cameraMutex.try_lock())
-        return true;
-    while (stopsPending.load() == 0) {
-        if (cameraMutex.try_lock_for(kFrameLockStep))
-            return true;
-    }
-    return false;
+    QMutex& cameraMutex = host.hostMutex;
+    bool held = cameraMutex.try_lock();
+    while (!held && stopsPending.load() == 0)
+        held = cameraMutex.try_lock_for(kFrameLockStep);
+    if (held)
+        lorvex::lockcheck::acquired(&cameraMutex, lorvex::LockRank::HostLock, lorvex::HostLocker::kName);
+    return held;
 }
 
-void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_INFO_EX* info, void* user)
+void FramePath::unlockFrame()
 {
-    static_cast<CameraLorvex*>(user)->framePath.deliver(data, info);
+    lorvex::lockcheck::released(&host.hostMutex);
+    host.hostMutex.unlock();
+}
+
+FrameFormat FramePath::shapeForFrame(MV_CC_PIXEL_CONVERT_PARAM& convert)
+{
+    FrameFormat frameShape;
+    {
+        lorvex::RankedLocker locker(formatMutex);
+        frameShape = shape;
+        convert = convertParam;
+    }
+    if (frameShape.known() || !host.formatWanted)
+        return frameShape;
+    // The device's first read-back was refused: ask again, but not for every
+    // frame of a device that keeps refusing.
+    if (lastFormatRequest.isValid() && !lastFormatRequest.hasExpired(kFormatRequestSpacingMs))
+        return frameShape;
+    lastFormatRequest.start();
+    host.formatWanted();
+    lorvex::RankedLocker locker(formatMutex);
+    convert = convertParam;
+    return shape;
 }
 
 void FramePath::deliver(unsigned char* data, MV_FRAME_OUT_INFO_EX* info)
 {
-    CameraLorvex* const camera = &this->camera;
-    const int cameraIndex = camera->cameraIndex;
+    CameraInterface* const camera = &host.numbering;
+    const int cameraIndex = host.cameraIndex;
     // The stop that is pending waits for this callback; the host that holds
     // the lock may be waiting for that stop.
     if (!lockForFrame()) {
@@ -71,7 +99,10 @@ void FramePath::deliver(unsigned char* data, MV_FRAME_OUT_INFO_EX* info)
         qWarning() << "Camera" << cameraIndex << "frame dropped: the camera is stopping while its lock is held";
         return;
     }
-    std::unique_lock<QMutex> frame(camera->cameraMutex, std::adopt_lock);
+    struct FrameLock {
+        FramePath& path;
+        ~FrameLock() { path.unlockFrame(); }
+    } frame{*this};
 
     if (!info || !data || !lorvex::platform::isReadable(data)) {
         qWarning() << "Camera" << cameraIndex << "SDK callback invalid params.";
@@ -81,7 +112,7 @@ void FramePath::deliver(unsigned char* data, MV_FRAME_OUT_INFO_EX* info)
     int productId = 0;
     int cycleCapture = 1;
     int cycleProduct = 1;
-    camera->getProductID(cameraIndex, camera->trigParams, productId, cycleCapture, cycleProduct);
+    camera->getProductID(cameraIndex, host.trigParams, productId, cycleCapture, cycleProduct);
 
     const unsigned int expectedFrameNum = lastFrameNum + 1;
     if (info->nFrameNum != expectedFrameNum || info->nLostPacket != 0) {
@@ -109,13 +140,8 @@ void FramePath::deliver(unsigned char* data, MV_FRAME_OUT_INFO_EX* info)
     // The format and conversion record as the last geometry read-back left
     // them; a read-back runs without cameraMutex, so they are copied under
     // their own lock.
-    FrameFormat shape;
     MV_CC_PIXEL_CONVERT_PARAM convert;
-    {
-        QMutexLocker locker(&formatMutex);
-        shape = format;
-        convert = convertParam;
-    }
+    const FrameFormat shape = shapeForFrame(convert);
     cv::Mat image;
     try {
         image = pool.acquire(shape.height, shape.width, shape.matType);
@@ -143,7 +169,7 @@ void FramePath::deliver(unsigned char* data, MV_FRAME_OUT_INFO_EX* info)
         // pixel, a mosaic one; the SDK reads no more than the frame holds.
         convert.nSrcDataLen = info->nFrameLen;
         convert.nDstBufferSize = static_cast<unsigned int>(imageBytes);
-        const int status = MV_CC_ConvertPixelType(camera->cameraDevice.handle(), &convert);
+        const int status = MV_CC_ConvertPixelType(conversionHandle.load(), &convert);
         if (status != MV_OK) {
             // The buffer is recycled: what it holds is an earlier product's.
             qWarning() << "Camera" << cameraIndex << "SDK captured image for product" << productId << "cycle"

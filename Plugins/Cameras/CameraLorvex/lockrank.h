@@ -131,11 +131,17 @@ private:
 static_assert(sizeof(RankedMutex) == sizeof(QMutex), "an unchecked RankedMutex is a plain QMutex");
 #endif
 
+// Marks a RankedLocker that takes over a lock its caller already holds (after
+// a successful tryLock()).
+struct AdoptLock {};
+constexpr AdoptLock adoptLock{};
+
 // Holds a RankedMutex for its scope, as QMutexLocker does a QMutex.
 class RankedLocker
 {
 public:
     explicit RankedLocker(RankedMutex& mutex) : mutex(mutex) { relock(); }
+    RankedLocker(RankedMutex& mutex, AdoptLock) : mutex(mutex), held(true) {}
     ~RankedLocker() { unlock(); }
     RankedLocker(const RankedLocker&) = delete;
     RankedLocker& operator=(const RankedLocker&) = delete;

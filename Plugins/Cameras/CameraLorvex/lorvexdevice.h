@@ -1,92 +1,219 @@
-// lorvexdevice.h - the SDK handle of one camera and the state of its device.
+// lorvexdevice.h - the one owner of a camera's device: its SDK handle, its
+// state, and every SDK call on the handle but the frame path's per-frame
+// conversion.
 //
-// The SDK calls that change the device's state are made here (lorvexdevice.cpp),
-// each with its transition; the camera's device-life steps (devicelife.cpp,
-// recovery.cpp) decide when, and report. The table is the whole story of the
-// device.
+// The camera object (the façade the host sees) asks for operations; the
+// device runs them one at a time, tells the camera what happened through
+// DeviceEvents once the operation has ended, and answers short accesses
+// (a trigger, a feature read or write) only while the state allows them.
+//
+// Files: lorvexdevice.cpp (operations and the turn), devicestate.h/.cpp (the
+// state table), deviceopen.cpp (the open's steps), devicereadback.cpp (the
+// geometry read-back).
 //
 // ---------------------------------------------------------------------------
-// Device states
+// One operation at a time
 //
-//   state     open  grabbing  lost   left by
-//   closed    0     0         0      opened() -> open; a failed open -> lost
-//   open      1     0         0      startGrabbing() -> grabbing; a refused
-//                                    start -> lost; closeHandle() -> closed;
-//                                    a notice -> lost
-//   grabbing  1     1         0      stopGrabbing() -> open; closeHandle()
-//                                    -> closed; a notice -> lost
-//   lost      0     0         1      a reopen that grabs (found()) ->
-//                                    grabbing; the host's close
-//                                    (closedForGood()) -> closed, final
-//   closing   (a CameraLorvex::DeviceOperation ending Closed in progress): a
-//             notice that comes meanwhile leaves the camera closed, not lost
+//   Operations: open (createCamera), restart, restore (the device part of
+//   deserialize/loadParams), close, reopen (the reconnect task), the loss
+//   handling of a disconnect notice, and shut-down (the destructor).
 //
-// Every path that starts grabbing (restart, restore of a device that is not
-// grabbing, reopen) checks the start: a refused one closes the device and
-// makes the camera lost, retried at the next timeout. A restore on a device
-// already grabbing starts nothing.
+//   - A call from a thread while no operation runs runs its operation there.
+//   - A call from the thread that runs an operation (a host slot run by the
+//     event loop of a stop's or close's pause) is queued and returns at once;
+//     the running operation runs it before its own call returns.
+//   - A call from another thread waits its turn, then runs.
+//   - A disconnect notice never waits (the SDK's destroy waits for its
+//     callback): it is queued when an operation runs, and run on the
+//     notice's own thread otherwise.
+//   - Queued operations coalesce: one of each kind waits at a time. A close
+//     (or the shut-down) drops everything queued before it and is final:
+//     a lost camera closed by its host is not reopened.
+//   - DeviceEvents are told after the last queued operation ended, with no
+//     lock of the plug-in held, on the thread that ran them. A loss is told
+//     before any reopen may start (reconnectDue()).
 //
-// Threads and locks (letters as in cameralorvex.h)
-//   devHandle, opened, grabbing        H, E, P   the camera's deviceMutex
-//      (I uses the handle for the conversion only between start and stop,
-//      which the SDK orders against the close.)
-//   generation                         H, E, P   atomic, written under
-//      deviceMutex; read by E without it to tell whether a deferred notice
-//      is about the handle open now
-//   lost                               H, E, P   atomic (the timer reads it)
+// The states and their transitions: devicestate.h. Every transition goes
+// through transition(), which refuses (with a warning) one the table does not
+// hold.
+//
+// Threads (letters as in cameralorvex.h) and what guards each member
+//   state                        H, I, E, P   atomic; written only by the
+//      thread that runs the operation (the runner), under handleMutex
+//   devHandle                    H, I, E, P   handleMutex; the runner writes
+//   generation                   H, E, P      atomic, written under
+//      handleMutex; read by a notice, which must not wait for that lock
+//   bMonoSensor, pixelType       H, E, P      panelMutex
+//   queue: runner, pending, untold, lossesUntold, reconnectOwed, finished
+//                                H, E, P      requestMutex
+//   the panel's device fields (geometry, limits) in CameraBase
+//                                H, I, P      panelMutex for writers off H and
+//      for the interface's reads
+//
+// Locks, in rank order (lockrank.h; take lower before higher):
+//   the host's cameraMutex (HostLock) -> the device turn (DeviceTurn, a wait)
+//   -> handleMutex (Handle) -> deviceTableMutex (DeviceTable) -> panelMutex
+//   (Panel) -> the frame path's formatMutex (Format) -> requestMutex
+//   (Requests, a leaf)
+//   Code that may run under cameraMutex (the trigger, feature accesses,
+//   paramsChanged, a frame asking for its format) only tries handleMutex and
+//   treats a busy handle as a busy device. The runner never takes cameraMutex
+//   and holds handleMutex only between pauses, never across one.
 // ---------------------------------------------------------------------------
-#ifndef DEVICE_H
-#define DEVICE_H
+#ifndef LORVEXDEVICE_H
+#define LORVEXDEVICE_H
+
+#include <QThread>
+#include <QVector>
+#include <QWaitCondition>
 
 #include <atomic>
 
 #include "MVCameraControl.h"
+#include "cameraparams.h"
+#include "devicestate.h"
+#include "framepath.h"
+#include "lockrank.h"
+
+// What the device tells its camera. Called on the thread that ran the
+// operation, after it ended, with no lock of the plug-in held (formatChanged
+// excepted: it comes during a read-back, under the handle lock).
+class DeviceEvents
+{
+public:
+    virtual void deviceLost() = 0;
+    virtual void deviceReconnected() = 0;
+    virtual void formatChanged(const FrameFormat& format, const MV_CC_PIXEL_CONVERT_PARAM& convert) = 0;
+
+protected:
+    ~DeviceEvents() = default;
+};
+
+// The SDK callbacks the device registers at every open, with their user pointer.
+struct DeviceCallbacks {
+    void(MV_CC_CALL* image)(unsigned char*, MV_FRAME_OUT_INFO_EX*, void*);
+    void(MV_CC_CALL* exception)(unsigned int, void*);
+    void* user;
+};
 
 class LorvexDevice
 {
 public:
-    void* handle() const { return devHandle; }
-    bool isOpen() const { return bOpened != 0; }
-    bool isGrabbing() const { return bGrabbing; }
-    bool isLost() const { return bCameraLost; }
-    // Counts handles that got as far as their callbacks: an SDK may give a
-    // new handle the address of one it destroyed.
-    unsigned int generation() const { return openGeneration; }
+    LorvexDevice(CameraBase& settings, FramePath& frames, DeviceEvents& events, DeviceCallbacks callbacks);
+    LorvexDevice(const LorvexDevice&) = delete;
+    LorvexDevice& operator=(const LorvexDevice&) = delete;
 
-    // Where the SDK writes a handle it creates.
-    void** handleSlot() { return &devHandle; }
-    // The open of this handle has begun its callbacks' registration.
-    void countHandle() { ++openGeneration; }
-    // The handle was destroyed before the device became open.
-    void handleDropped() { devHandle = nullptr; }
-    // closed -> open; also where an open begins (not open yet).
-    void opening() { bOpened = 0; }
-    void opened() { bOpened = 1; }
+    // ---- operations (any thread; see the rules above) ----
+    void open();
+    void restart();
+    void restore();
+    void close();
+    void reopen();
+    void noticeDisconnect();
+    // Final: stops and closes the device, and nothing runs after it.
+    void shutDown();
 
-    // The SDK's status of each call. open -> grabbing when it succeeds.
-    int startGrabbing();
-    // grabbing -> open when it succeeds; a refused stop leaves the device
-    // grabbing, and the close ends it anyway. Waits for a running image
-    // callback: the caller announces it to the frame path.
-    int stopGrabbing();
-    // Closes the device and destroys the handle: -> closed. Waits for running
-    // callbacks, as stopGrabbing.
-    void closeHandle();
-    // Destroys a handle whose device did not open.
-    void destroyHandle();
-    // -> lost; a lost camera that is back -> not lost; a close is final.
-    void lost() { bCameraLost = true; }
-    void found() { bCameraLost = false; }
-    void closedForGood() { bCameraLost = false; }
+    // ---- short accesses (any thread, cameraMutex may be held) ----
+    enum class Access { Granted, Busy, Closed };
+    // Runs use(handle) when the device is open and no operation holds the
+    // handle: Busy while an operation does, Closed when there is no open device.
+    template <typename Use>
+    Access withOpenHandle(Use&& use);
+    // The geometry read-back of paramsChanged and of a frame with no format;
+    // nothing when the handle is busy or the device not open.
+    void readBackIfFree();
+
+    // ---- answers ----
+    DeviceState state() const { return currentState; }
+    bool isOpen() const { return deviceIsOpen(currentState); }
+    // A lost camera whose loss was told, or one opened by another path while
+    // its loss is still unanswered: the reconnect task has work.
+    bool reconnectDue();
+    // The camera counts as lost to its host: lost now, or a CameraReconnect
+    // still owed.
+    bool lossOutstanding();
+    bool monoSensor();
+    // The first colour format the device offers, or -1.
+    int pixelFormat();
+    // The panel's device fields are written under this lock.
+    lorvex::RankedMutex& panelLock() { return panelMutex; }
 
 private:
-    friend class CameraLorvexProbe;
+    enum class Op { Open, Restart, Restore, Close, Reopen, Loss, ShutDown };
+    struct Request {
+        Op op;
+        unsigned int generation = 0;  // Loss: the handle the notice was about
+    };
+    enum class Told { Lost, Reconnected };
 
+    // The turn.
+    void request(Request request);
+    void enqueue(Request request);
+    void drain();
+    void tell(const QVector<Told>& events);
+    void run(const Request& request);
+
+    // The operations' bodies; each runs with the turn held.
+    void runOpen();
+    void runRestart();
+    void runRestore();
+    void runClose();
+    void runReopen();
+    void runLoss(unsigned int generation);
+    void runShutDown();
+
+    // Steps of the operations (deviceopen.cpp, devicereadback.cpp, lorvexdevice.cpp).
+    bool openDevice();                // Closed or Lost -> Open; a failure -> Lost (told)
+    bool selectAndOpen(int& position);
+    int createHandleForSerial(int& status);
+    void readLimits();
+    void choosePixelFormat();
+    bool bringUp();                   // read-back and start: Open -> Grabbing
+    bool startGrabbing();
+    void closeDevice(DeviceState to); // Open or Grabbing -> Closing -> to
+    void readBackGeometry();          // expects handleMutex held
+    void lose();                      // -> Lost, and the loss told afterwards
+    bool transition(DeviceState to);  // expects handleMutex held
+
+    static void pauseWithEvents(int ms);
+
+    CameraBase& settings;
+    FramePath& frames;
+    DeviceEvents& events;
+    const DeviceCallbacks callbacks;
+
+    lorvex::RankedMutex handleMutex{lorvex::LockRank::Handle, "handleMutex"};
+    std::atomic<DeviceState> currentState{DeviceState::Closed};
     void* devHandle = nullptr;
-    int bOpened = 0;
-    bool bGrabbing = false;  // the last start succeeded and no stop came since
-    std::atomic<bool> bCameraLost{false};
-    std::atomic<unsigned int> openGeneration{0};
+    // Handles that got as far as their callbacks: an SDK may give a new
+    // handle the address of one it destroyed.
+    std::atomic<unsigned int> generation{0};
+
+    lorvex::RankedMutex panelMutex{lorvex::LockRank::Panel, "panelMutex"};
+    int bMonoSensor = 0;
+    int pixelType = -1;
+
+    lorvex::RankedMutex requestMutex{lorvex::LockRank::Requests, "requestMutex"};
+    QWaitCondition turnFree;
+    Qt::HANDLE runner = nullptr;
+    QVector<Request> pending;
+    QVector<Told> untold;
+    int lossesUntold = 0;
+    bool reconnectOwed = false;
+    bool finished = false;  // shut down: every later request does nothing
 };
 
-#endif // DEVICE_H
+template <typename Use>
+LorvexDevice::Access LorvexDevice::withOpenHandle(Use&& use)
+{
+    if (!handleMutex.tryLock())
+        return Access::Busy;
+    lorvex::RankedLocker handle(handleMutex, lorvex::adoptLock);
+    const DeviceState now = currentState;
+    if (!isAccessAllowed(now))
+        return deviceIsBusy(now) ? Access::Busy : Access::Closed;
+    use(devHandle);
+    return Access::Granted;
+}
+
+#endif // LORVEXDEVICE_H

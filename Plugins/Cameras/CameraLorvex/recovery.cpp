@@ -1,5 +1,6 @@
-// Loss and recovery: the SDK's exception callback, the reconnect timer and
-// the reconnect task on Qt's global thread pool.
+// The SDK's callbacks, the reconnect timer and the reconnect task on Qt's
+// global thread pool. The device (lorvexdevice.h) runs the loss and the
+// reopen; this file only hands them over.
 #include "cameralorvex.h"
 #include "devicetable.h"
 
@@ -8,12 +9,8 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
-#include <chrono>
 
 namespace {
-
-// How long the exception callback waits for the device lock at a time.
-constexpr int kDeviceWaitStepMs = 10;
 
 // Every camera object alive in this process. The SDK does not promise that a
 // disconnect notice never arrives after its handle was destroyed, so the
@@ -22,9 +19,9 @@ constexpr int kDeviceWaitStepMs = 10;
 // unregisters first and then waits for the count to drop to zero.
 // Never destroyed: a host may delete its cameras (or unload the plug-in,
 // which deletes the root object) after this library's statics are gone.
-QMutex& liveCamerasMutex()
+lorvex::RankedMutex& liveCamerasMutex()
 {
-    static QMutex* const mutex = new QMutex;
+    static lorvex::RankedMutex* const mutex = new lorvex::RankedMutex(lorvex::LockRank::LiveCameras, "liveCamerasMutex");
     return *mutex;
 }
 
@@ -45,14 +42,19 @@ struct InFlight
 
 void CameraLorvex::registerLiveCamera(const CameraLorvex* camera)
 {
-    QMutexLocker registry(&liveCamerasMutex());
+    lorvex::RankedLocker registry(liveCamerasMutex());
     liveCameras().insert(camera);
 }
 
 void CameraLorvex::unregisterLiveCamera(const CameraLorvex* camera)
 {
-    QMutexLocker registry(&liveCamerasMutex());
+    lorvex::RankedLocker registry(liveCamerasMutex());
     liveCameras().remove(camera);
+}
+
+void MV_CC_CALL CameraLorvex::ImageCallBack(unsigned char* data, MV_FRAME_OUT_INFO_EX* info, void* user)
+{
+    static_cast<CameraLorvex*>(user)->framePath.deliver(data, info);
 }
 
 void MV_CC_CALL CameraLorvex::ExceptionImageCallBack(unsigned int nMsgType, void* pUser)
@@ -63,7 +65,7 @@ void MV_CC_CALL CameraLorvex::ExceptionImageCallBack(unsigned int nMsgType, void
         return;
     CameraLorvex* camera = static_cast<CameraLorvex*>(pUser);
     {
-        QMutexLocker registry(&liveCamerasMutex());
+        lorvex::RankedLocker registry(liveCamerasMutex());
         if (!liveCameras().contains(camera))
             return;  // a late notice for a camera that is gone
         // The destructor waits for this count to drop to zero before it lets
@@ -75,84 +77,15 @@ void MV_CC_CALL CameraLorvex::ExceptionImageCallBack(unsigned int nMsgType, void
         return;
 
     qInfo().noquote() << QString("camera %1 disconnect").arg(camera->serialNumber);
-
-    // The close must not interleave with a trigger, a feature access, a
-    // restart or the destructor on the host's thread: all of them hold or try
-    // the device lock. It is waited for in short steps, and never for long:
-    // the SDK's destruction of the handle, in a close or restart that holds
-    // the lock, waits for this very callback to return. Such an operation
-    // takes the notice over instead.
-    while (!camera->deviceMutex.try_lock_for(std::chrono::milliseconds(kDeviceWaitStepMs))) {
-        if (camera->bShuttingDown)
-            return;
-        QMutexLocker loss(&camera->lossMutex);
-        if (camera->deviceOperations > 0) {
-            camera->deferredLoss = true;
-            camera->deferredGeneration = camera->cameraDevice.generation();
-            return;
-        }
-    }
-    // A camera the host closed, or one already lost, has nothing to lose:
-    // marking it lost would reopen a camera closed on purpose.
-    if (camera->bShuttingDown || !camera->cameraDevice.isOpen()) {
-        camera->deviceMutex.unlock();
-        return;
-    }
-    camera->stopAndClose();
-    // Still under the device lock, so that a reconnect task cannot slip a
-    // reopen and its flag-clearing in between the close and the flag.
-    camera->markLost();
-    camera->deviceMutex.unlock();
-}
-
-CameraLorvex::DeviceOperation::DeviceOperation(CameraLorvex& camera, Ends ends) : camera(camera), ends(ends)
-{
-    camera.deviceMutex.lock();
-    QMutexLocker loss(&camera.lossMutex);
-    ++camera.deviceOperations;
-}
-
-CameraLorvex::DeviceOperation::~DeviceOperation()
-{
-    settleNotices(true);
-    camera.deviceMutex.unlock();
-}
-
-void CameraLorvex::DeviceOperation::settleNotices(bool finishing)
-{
-    for (;;) {
-        unsigned int generation = 0;
-        {
-            QMutexLocker loss(&camera.lossMutex);
-            // An outer operation (one whose pause ran this one) settles them.
-            if (!camera.deferredLoss || camera.deviceOperations > 1) {
-                if (finishing)
-                    --camera.deviceOperations;
-                return;
-            }
-            camera.deferredLoss = false;
-            generation = camera.deferredGeneration;
-        }
-        // Still counted as an operation: a notice that comes meanwhile is
-        // deferred again rather than waiting for the lock. The host's close
-        // releases the device itself and leaves the camera closed.
-        if (ends == Ends::OpenOrLost)
-            camera.settleDeferredLoss(generation);
-    }
-}
-
-void CameraLorvex::settleDeferredLoss(unsigned int generation)
-{
-    // The notice was about the handle that is open now: it is gone.
-    if (cameraDevice.isOpen() && cameraDevice.generation() == generation)
-        stopAndClose();
-    if (!cameraDevice.isOpen() && !cameraDevice.isLost())
-        markLost();
+    // Settled here when no device operation runs; otherwise the running one
+    // takes it over, and this callback returns at once: the SDK's destroy
+    // of the handle, in that operation, waits for it.
+    camera->cameraDevice.noticeDisconnect();
 }
 
 void CameraLorvex::onReconnectTimer()
 {
-    if (!cameraDevice.isLost())
+    if (!cameraDevice.reconnectDue())
         return;
     if (reconnectFuture.isRunning())
         return;
@@ -161,48 +94,8 @@ void CameraLorvex::onReconnectTimer()
 
 void CameraLorvex::reconnectTask()
 {
-    qInfo() << "Reopening camera" << cameraIndex;
-    // Under the device lock from the attempt to the cleared flag: a disconnect
-    // that comes meanwhile is settled after it and leaves the flag set.
-    DeviceOperation operation(*this);
-    // Closed by its host since the timeout: a close is final.
-    if (!cameraDevice.isLost())
-        return;
-    if (!CameraReopen())
-        return;
-    // A disconnect during the reopen: the device is gone again.
-    operation.settle();
-    if (!cameraDevice.isOpen())
-        return;
-    qInfo() << "Successfully reopening camera" << cameraIndex;
-    emit CameraReconnect();
-    cameraDevice.found();
-}
-
-bool CameraLorvex::CameraReopen()
-{
     if (bShuttingDown)
-        return false;
-    // Opened meanwhile by another path (restartCamera): the live handle is
-    // neither replaced nor opened twice; the camera is simply back.
-    if (cameraDevice.isOpen())
-        return true;
-    {
-        QMutexLocker table(&lorvex::deviceTableMutex());
-        lorvex::enumAcceptedDevicesLocked();
-        if (static_cast<int>(lorvex::acceptedDevices().nDeviceNum) != lorvex::listedDeviceCount())
-            return false;
-    }
-    const bool grabbing = bringUpDevice(OpenFirst::Yes);
-    if (!cameraDevice.isOpen())
-        return false;
-    // A device that opens but will not grab would stay silent while the host
-    // believes it back: give it up, report the loss, try at the next timeout.
-    if (!grabbing) {
-        qWarning() << "Camera" << cameraIndex << "reopened but refused to start grabbing; closed, retried later";
-        stopAndClose();
-        markLost();
-        return false;
-    }
-    return true;
+        return;
+    qInfo() << "Reopening camera" << cameraIndex;
+    cameraDevice.reopen();
 }

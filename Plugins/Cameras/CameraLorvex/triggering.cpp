@@ -1,10 +1,10 @@
 // Software trigger and the continuous-mode query. Both run on the host's
 // thread, softTrigger with getMutex() held by the host while frames can arrive.
 #include "cameralorvex.h"
-#include "devicetrylock.h"
 #include "triggertypes.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -21,18 +21,19 @@ int positionInCycle(int productId, int productsPerCycle)
 
 void CameraLorvex::softTrigger(int productId, int triggerIndex, std::function<void()> callback)
 {
-    DeviceTryLock device(deviceMutex);
-    if (!device.owns()) {
+    const LorvexDevice::Access access = cameraDevice.withOpenHandle(
+        [&](void* handle) { fireTrigger(handle, productId, triggerIndex, std::move(callback)); });
+    if (access == LorvexDevice::Access::Busy) {
         // The device is being opened or closed: this trigger's frame is lost,
         // and the host's log must show it.
         qWarning() << "Camera" << cameraIndex << "software trigger for product" << productId << "capture"
                    << triggerIndex << "dropped: the device is busy";
-        return;
     }
-    if (!cameraDevice.isOpen())
-        return;
+}
 
-    triggerCallback = callback;
+void CameraLorvex::fireTrigger(void* handle, int productId, int triggerIndex, std::function<void()> callback)
+{
+    triggerCallback = std::move(callback);
 
     const CameraTrigParams& params = *trigParams;
     const bool hostNumbered = params.triggerType == lorvex::trigger::kHostNumbered;
@@ -61,18 +62,17 @@ void CameraLorvex::softTrigger(int productId, int triggerIndex, std::function<vo
     }
 
     if (lorvex::trigger::firesDevice(params.triggerType))
-        MV_CC_TriggerSoftwareExecute(cameraDevice.handle());
+        MV_CC_TriggerSoftwareExecute(handle);
 }
 
 bool CameraLorvex::isContinuousMode()
 {
-    DeviceTryLock device(deviceMutex);
-    if (!device.owns() || !cameraDevice.isOpen())
-        return false;
-    MVCC_ENUMVALUE mode;
-    std::memset(&mode, 0, sizeof mode);
-    // A failed read says nothing about the mode: not continuous.
-    if (MV_CC_GetEnumValue(cameraDevice.handle(), "TriggerMode", &mode) != MV_OK)
-        return false;
-    return mode.nCurValue == 0;
+    bool continuous = false;
+    cameraDevice.withOpenHandle([&](void* handle) {
+        MVCC_ENUMVALUE mode;
+        std::memset(&mode, 0, sizeof mode);
+        // A failed read says nothing about the mode: not continuous.
+        continuous = MV_CC_GetEnumValue(handle, "TriggerMode", &mode) == MV_OK && mode.nCurValue == 0;
+    });
+    return continuous;
 }
