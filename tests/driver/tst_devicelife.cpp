@@ -24,7 +24,7 @@ __attribute__((noinline)) void poisonStack()
 
 unsigned lastFrameNum(CameraLorvex* camera)
 {
-    QMutexLocker frames(camera->getMutex());
+    lorvex::HostLocker frames(camera->getMutex());
     return probe(camera).lastFrameNum();
 }
 

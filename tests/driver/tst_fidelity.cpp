@@ -112,7 +112,7 @@ private slots:
         startGrabbing(camera.get());
         Receiver receiver(camera.get());
         auto trigger = [&camera](int product) {
-            QMutexLocker frames(camera->getMutex());
+            lorvex::HostLocker frames(camera->getMutex());
             camera->softTrigger(product, 1, std::function<void()>());
         };
         trigger(1);

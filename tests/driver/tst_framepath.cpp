@@ -86,7 +86,7 @@ void releaseRecords(Receiver& receiver)
 
 void forgetLastFrameTime(CameraLorvex* camera)
 {
-    QMutexLocker frames(camera->getMutex());
+    lorvex::HostLocker frames(camera->getMutex());
     camera->lastFrameTime = QTime::currentTime().addMSecs(-1000);
 }
 
@@ -145,7 +145,7 @@ private slots:
         const MV_FRAME_OUT_INFO_EX info = frameInfo(1, 64, 16, PixelType_Gvsp_Mono8, 1024);
         const QTime before = QTime::currentTime().addMSecs(-1000);
         {
-            QMutexLocker frames(g.camera->getMutex());
+            lorvex::HostLocker frames(g.camera->getMutex());
             g.camera->isRunning = true;
             g.camera->productCounter = 3;
             g.camera->cycleCapture = 1;
@@ -160,7 +160,7 @@ private slots:
         QCOMPARE(log.count(QStringLiteral("Camera 1 SDK callback invalid params.")), 1);
         QCOMPARE(log.indexOf(QtWarningMsg, QStringLiteral("Camera 1 SDK callback invalid params.")), 0);
         QCOMPARE(g.receiver->count(), size_t(0));
-        QMutexLocker frames(g.camera->getMutex());
+        lorvex::HostLocker frames(g.camera->getMutex());
         QCOMPARE(probe(g.camera).lastFrameNum(), 0u);
         QCOMPARE(g.camera->productCounter, 3);
         QCOMPARE(g.camera->cycleCapture, 1);
@@ -199,7 +199,7 @@ private slots:
 
         // A clock that stepped back by less than 50 ms drops the frame too.
         {
-            QMutexLocker frames(g.camera->getMutex());
+            lorvex::HostLocker frames(g.camera->getMutex());
             g.camera->lastFrameTime = QTime::currentTime().addMSecs(30);
         }
         auto fourth = frameInfo(4, 64, 16, PixelType_Gvsp_Mono8, 1024);
@@ -489,7 +489,7 @@ private slots:
         setRunning(g.camera.get(), true);
         Receiver* receiver = g.receiver.get();
         {
-            QMutexLocker frames(g.camera->getMutex());
+            lorvex::HostLocker frames(g.camera->getMutex());
             g.camera->softTrigger(1, 1, [receiver] { receiver->note(QStringLiteral("callback")); });
         }
         std::vector<unsigned char> data(2048, 3);
@@ -502,7 +502,7 @@ private slots:
         QCOMPARE(receiver->events, (QStringList{"callback", "captured", "callback", "captured", "callback", "captured"}));
 
         {
-            QMutexLocker frames(g.camera->getMutex());
+            lorvex::HostLocker frames(g.camera->getMutex());
             g.camera->softTrigger(2, 1, std::function<void()>());
         }
         auto later = frameInfo(5, 64, 16, PixelType_Gvsp_Mono8, 1024);
@@ -643,7 +643,7 @@ private slots:
         startGrabbing(camera.get());
         for (int product = 1; product <= 1000; ++product) {
             {
-                QMutexLocker frames(camera->getMutex());
+                lorvex::HostLocker frames(camera->getMutex());
                 camera->softTrigger(product, 1, [&callbacks] { ++callbacks; });
             }
             QVERIFY2(arrived.tryAcquire(1, 5000), qPrintable(QString::number(product)));

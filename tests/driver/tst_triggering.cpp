@@ -31,13 +31,13 @@ char* toString(const Counters& c)
 
 Counters countersOf(CameraLorvex* camera)
 {
-    QMutexLocker frames(camera->getMutex());
+    lorvex::HostLocker frames(camera->getMutex());
     return {camera->productCounter, camera->cycleCapture, camera->cycleProduct};
 }
 
 void setCounters(CameraLorvex* camera, const Counters& c)
 {
-    QMutexLocker frames(camera->getMutex());
+    lorvex::HostLocker frames(camera->getMutex());
     camera->productCounter = c.product;
     camera->cycleCapture = c.capture;
     camera->cycleProduct = c.cycle;
@@ -45,7 +45,7 @@ void setCounters(CameraLorvex* camera, const Counters& c)
 
 void trigger(CameraLorvex* camera, int productId, int triggerIndex, std::function<void()> callback = [] {})
 {
-    QMutexLocker frames(camera->getMutex());
+    lorvex::HostLocker frames(camera->getMutex());
     camera->softTrigger(productId, triggerIndex, std::move(callback));
 }
 
@@ -282,7 +282,7 @@ private slots:
         {
             // Read under the same lock: the fired frame may be handled as
             // soon as the lock is released.
-            QMutexLocker frames(camera->getMutex());
+            lorvex::HostLocker frames(camera->getMutex());
             camera->softTrigger(5, 1, [] {});
             primed = {camera->productCounter, camera->cycleCapture, camera->cycleProduct};
         }

@@ -186,13 +186,13 @@ inline void startGrabbing(CameraLorvex* camera)
 
 inline void setRunning(CameraLorvex* camera, bool running)
 {
-    QMutexLocker frames(camera->getMutex());
+    lorvex::HostLocker frames(camera->getMutex());
     camera->isRunning = running;
 }
 
 inline void setTrigger(CameraLorvex* camera, const CameraTrigParams& params)
 {
-    QMutexLocker frames(camera->getMutex());
+    lorvex::HostLocker frames(camera->getMutex());
     camera->setTrigParams(const_cast<CameraTrigParams*>(&params));
 }
 

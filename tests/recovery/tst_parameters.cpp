@@ -349,7 +349,7 @@ private slots:
         Watchdog watchdog("loadParams under getMutex()", 20);
         camera->saveParams();
         {
-            QMutexLocker frames(camera->getMutex());
+            lorvex::HostLocker frames(camera->getMutex());
             camera->loadParams();
         }
         QCOMPARE(camera->getImageSize(), QSize(32, 16));

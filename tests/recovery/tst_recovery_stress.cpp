@@ -118,7 +118,7 @@ private slots:
         host.setInterval(1);
         QObject::connect(&host, &QTimer::timeout, [&] {
             for (int i = 0; i < 4; ++i) {
-                QMutexLocker frame(camera->getMutex());
+                lorvex::HostLocker frame(camera->getMutex());
                 camera->softTrigger(++productId, 1, [&callbacks] { ++callbacks; });
                 camera->isRunning = !camera->isRunning;
                 camera->isContinuousMode();

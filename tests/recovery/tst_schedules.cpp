@@ -1,7 +1,9 @@
 // Random schedules of everything that can happen to a camera at once: host
-// operations (each at random under getMutex() or not), frames at random
-// moments from a thread of their own, disconnects and returns, reconnect
-// timeouts and refusals of any SDK call. After each schedule the camera must
+// operations (each at random under getMutex() or not, some queued by a timer
+// into the pause of another), frames at random moments from a thread of
+// their own, disconnects and returns, reconnect timeouts, refusals of any SDK
+// call, devices without optional features, and receivers of CameraLoss and
+// CameraReconnect connected directly that take getMutex() or close the camera. After each schedule the camera must
 // agree with its device, hold no handle it does not use, come back when lost,
 // and every frame it delivered must carry its own pixels.
 //
@@ -33,8 +35,42 @@ const char* const kRefusable[] = {
     "MV_CC_RegisterExceptionCallBack", "MV_CC_StartGrabbing", "MV_CC_StopGrabbing",
     "MV_CC_GetIntValue",         "MV_CC_GetBoolValue",     "MV_CC_GetFloatValue",
     "MV_CC_EnumDevices",         "MV_CC_TriggerSoftwareExecute", "MV_CC_GetEnumValue",
-    "MV_CC_ClearImageBuffer",    "MV_CC_SetFloatValue",
+    "MV_CC_ClearImageBuffer",    "MV_CC_SetFloatValue",    "MV_CC_GetStringValue",
+    "MV_CC_GetPixelFormat",      "MV_CC_FeatureLoad",
 };
+// Features a device may lack; none of them shapes a frame.
+const char* const kOptional[] = {"OffsetX", "OffsetY", "ReverseX", "ReverseY"};
+
+// What a host does in its receivers of CameraLoss and CameraReconnect, run on
+// the emitting thread.
+enum class Receivers { Count, TakeHostLock, CloseOnLoss };
+
+void react(CameraLorvex* camera, Receivers kind, bool loss)
+{
+    // A host's own thread holds getMutex() around its calls: a receiver run
+    // there must not take it again (it is not recursive).
+    const bool hostThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+    if (kind == Receivers::TakeHostLock && !hostThread) {
+        lorvex::HostLocker host(camera->getMutex());
+        camera->isRunning = camera->isRunning;
+    } else if (kind == Receivers::CloseOnLoss && loss) {
+        camera->closeCamera();
+    }
+}
+
+// A host operation run by a timer: it fires inside the pause of the
+// operation that the schedule starts right after it.
+void queueIntoPause(CameraLorvex* camera, const QJsonObject& stored, int which, int delayMs)
+{
+    QTimer::singleShot(delayMs, camera, [camera, stored, which] {
+        switch (which) {
+        case 0: camera->restartCamera(); break;
+        case 1: camera->loadParams(); break;
+        case 2: camera->deserialize(stored); break;
+        default: camera->closeCamera(); break;
+        }
+    });
+}
 
 int scheduleCount()
 {
@@ -144,23 +180,30 @@ Outcome runSchedule(quint32 seed)
     VCC_CallLogEnable(0);
     addDevice(smallDevice(kSerial));
     VCC_SetFreeRunPaused(kSerial.c_str(), 1);
+    for (const char* feature : kOptional)
+        if (random.bounded(4) == 0)
+            VCC_RemoveFeature(kSerial.c_str(), feature);
     std::unique_ptr<CameraLorvex> camera = createCamera(1, kSerial);
     QJsonObject stored;
     camera->serialize(stored);
     camera->deserialize(stored);
     FrameAudit audit(camera.get());
     SignalCount signals_(camera.get());
+    const auto receivers = static_cast<Receivers>(random.bounded(3));
+    CameraLorvex* const reacting = camera.get();
+    signals_.onLoss = [reacting, receivers] { react(reacting, receivers, true); };
+    signals_.onReconnect = [reacting, receivers] { react(reacting, receivers, false); };
     bool attached = true;
     int productId = 0;
     {
         FramePump pump(seed);
         for (int step = 0; step < kOperationsPerSchedule; ++step) {
             const bool hostLock = random.bounded(2) == 0;
-            const int op = int(random.bounded(11));
+            const int op = int(random.bounded(12));
             out.steps << QStringLiteral("%1%2").arg(op).arg(hostLock ? "L" : "");
-            std::unique_ptr<QMutexLocker> lock;
+            std::unique_ptr<lorvex::HostLocker> lock;
             if (hostLock && op != 3)  // paramsChanged takes the lock itself
-                lock = std::make_unique<QMutexLocker>(camera->getMutex());
+                lock = std::make_unique<lorvex::HostLocker>(camera->getMutex());
             switch (op) {
             case 0: camera->closeCamera(); break;
             case 1: camera->restartCamera(); break;
@@ -172,12 +215,12 @@ Outcome runSchedule(quint32 seed)
                 break;
             case 3: camera->paramsChanged(); break;
             case 4: {
-                QMutexLocker frames(lock ? nullptr : camera->getMutex());
+                lorvex::HostLocker frames(lock ? nullptr : camera->getMutex());
                 camera->softTrigger(++productId, 1, nullptr);
                 break;
             }
             case 5: {
-                QMutexLocker frames(lock ? nullptr : camera->getMutex());
+                lorvex::HostLocker frames(lock ? nullptr : camera->getMutex());
                 camera->isRunning = !camera->isRunning;
                 break;
             }
@@ -194,6 +237,14 @@ Outcome runSchedule(quint32 seed)
                              static_cast<int>(MV_E_BUSY));
                 break;
             case 9: camera->saveParams(); break;
+            case 10:
+                // Into the pause of a stop or close (10 and 200 ms).
+                queueIntoPause(camera.get(), stored, int(random.bounded(4u)), int(random.bounded(220u)));
+                if (random.bounded(2))
+                    camera->restartCamera();
+                else
+                    camera->closeCamera();
+                break;
             default: break;
             }
             lock.reset();

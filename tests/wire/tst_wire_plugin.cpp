@@ -111,14 +111,14 @@ private slots:
         CameraTrigParams trigger;
         trigger.triggerType = lorvex::trigger::kSoftware;
         {
-            QMutexLocker frames(camera->getMutex());
+            lorvex::HostLocker frames(camera->getMutex());
             camera->setTrigParams(&trigger);
             camera->isRunning = true;
         }
         constexpr int kProducts = 5;
         for (int product = 1; product <= kProducts; ++product) {
             {
-                QMutexLocker frames(camera->getMutex());
+                lorvex::HostLocker frames(camera->getMutex());
                 camera->softTrigger(product, 1, [] {});
             }
             QVERIFY2(waitUntil([&] { std::lock_guard<std::mutex> lk(mu); return products.size() >= size_t(product); },
@@ -159,7 +159,7 @@ private slots:
         CameraTrigParams trigger;
         trigger.triggerType = lorvex::trigger::kSoftware;
         {
-            QMutexLocker frames(camera->getMutex());
+            lorvex::HostLocker frames(camera->getMutex());
             camera->setTrigParams(&trigger);
             camera->isRunning = true;
             camera->softTrigger(1, 1, [] {});
