@@ -16,6 +16,41 @@ constexpr int kClosePauseMs = 200;
 
 } // namespace
 
+// Holds requestMutex, ranked as the leaf it is.
+class LorvexDevice::RequestLock
+{
+public:
+    explicit RequestLock(std::mutex& mutex) : held(mutex, std::defer_lock) { relock(); }
+    ~RequestLock()
+    {
+        if (held.owns_lock())
+            unlock();
+    }
+    RequestLock(const RequestLock&) = delete;
+    RequestLock& operator=(const RequestLock&) = delete;
+    void unlock()
+    {
+        lorvex::lockcheck::released(held.mutex());
+        held.unlock();
+    }
+    void relock()
+    {
+        lorvex::lockcheck::acquiring(lorvex::LockRank::Requests, kName);
+        held.lock();
+        lorvex::lockcheck::acquired(held.mutex(), lorvex::LockRank::Requests, kName);
+    }
+    // The turn's wait; the lock is held again when it returns.
+    template <typename Done>
+    void waitUntil(std::condition_variable& condition, Done done)
+    {
+        condition.wait(held, done);
+    }
+
+private:
+    static constexpr const char* kName = "requestMutex";
+    std::unique_lock<std::mutex> held;
+};
+
 LorvexDevice::LorvexDevice(CameraBase& settings, FramePath& frames, DeviceEvents& events, DeviceCallbacks callbacks)
     : settings(settings), frames(frames), events(events), callbacks(callbacks)
 {
@@ -43,7 +78,7 @@ void LorvexDevice::request(Request asked)
 {
     const Qt::HANDLE me = QThread::currentThreadId();
     const bool notice = asked.op == Op::Loss;
-    lorvex::RankedLocker lock(requestMutex);
+    RequestLock lock(requestMutex);
     if (finished)
         return;
     // Nested in a running operation (a slot run by a pause), or a notice
@@ -56,8 +91,7 @@ void LorvexDevice::request(Request asked)
         lock.unlock();
         lorvex::lockcheck::acquiring(lorvex::LockRank::DeviceTurn, "the device's turn");
         lock.relock();
-        while (runner)
-            turnFree.wait(&requestMutex.raw());
+        lock.waitUntil(turnFree, [this] { return runner == nullptr; });
         if (finished)
             return;
     }
@@ -72,7 +106,7 @@ void LorvexDevice::request(Request asked)
     runner = nullptr;
     QVector<Told> toTell;
     toTell.swap(untold);
-    turnFree.wakeAll();
+    turnFree.notify_all();
     lock.unlock();
     tell(toTell);
 }
@@ -98,7 +132,7 @@ void LorvexDevice::tell(const QVector<Told>& toTell)
     for (Told event : toTell) {
         if (event == Told::Lost) {
             events.deviceLost();
-            lorvex::RankedLocker lock(requestMutex);
+            RequestLock lock(requestMutex);
             --lossesUntold;
         } else {
             events.deviceReconnected();
@@ -167,14 +201,14 @@ void LorvexDevice::runClose()
         lorvex::RankedLocker handle(handleMutex);
         transition(DeviceState::Closed);
     }
-    lorvex::RankedLocker lock(requestMutex);
+    RequestLock lock(requestMutex);
     reconnectOwed = false;
 }
 
 void LorvexDevice::runReopen()
 {
     {
-        lorvex::RankedLocker lock(requestMutex);
+        RequestLock lock(requestMutex);
         // A reopen never starts before the loss it answers was told.
         if (lossesUntold > 0 || !reconnectOwed)
             return;
@@ -184,7 +218,7 @@ void LorvexDevice::runReopen()
     // neither replaced nor opened twice; the camera is simply back.
     if (deviceIsOpen(now)) {
         qInfo() << "Successfully reopening camera" << settings.cameraIndex;
-        lorvex::RankedLocker lock(requestMutex);
+        RequestLock lock(requestMutex);
         untold.append(Told::Reconnected);
         reconnectOwed = false;
         return;
@@ -210,7 +244,7 @@ void LorvexDevice::runReopen()
         return;
     }
     qInfo() << "Successfully reopening camera" << settings.cameraIndex;
-    lorvex::RankedLocker lock(requestMutex);
+    RequestLock lock(requestMutex);
     untold.append(Told::Reconnected);
     reconnectOwed = false;
 }
@@ -231,7 +265,7 @@ void LorvexDevice::runShutDown()
         lorvex::RankedLocker handle(handleMutex);
         transition(DeviceState::Closed);
     }
-    lorvex::RankedLocker lock(requestMutex);
+    RequestLock lock(requestMutex);
     finished = true;
     reconnectOwed = false;
     pending.clear();
@@ -308,7 +342,7 @@ bool LorvexDevice::transition(DeviceState to)
     // The state changes first, then the world is told: once the operation
     // has ended, with no lock held.
     if (to == DeviceState::Lost) {
-        lorvex::RankedLocker lock(requestMutex);
+        RequestLock lock(requestMutex);
         untold.append(Told::Lost);
         ++lossesUntold;
         reconnectOwed = true;
@@ -328,7 +362,7 @@ void LorvexDevice::pauseWithEvents(int ms)
 bool LorvexDevice::reconnectDue()
 {
     const DeviceState now = currentState;
-    lorvex::RankedLocker lock(requestMutex);
+    RequestLock lock(requestMutex);
     if (finished || lossesUntold > 0 || !reconnectOwed)
         return false;
     return now == DeviceState::Lost || deviceIsOpen(now);
@@ -338,7 +372,7 @@ bool LorvexDevice::lossOutstanding()
 {
     if (currentState == DeviceState::Lost)
         return true;
-    lorvex::RankedLocker lock(requestMutex);
+    RequestLock lock(requestMutex);
     return reconnectOwed;
 }
 

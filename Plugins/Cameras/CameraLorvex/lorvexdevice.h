@@ -65,9 +65,10 @@
 
 #include <QThread>
 #include <QVector>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 #include "MVCameraControl.h"
 #include "cameraparams.h"
@@ -193,8 +194,11 @@ private:
     int bMonoSensor = 0;
     int pixelType = -1;
 
-    lorvex::RankedMutex requestMutex{lorvex::LockRank::Requests, "requestMutex"};
-    QWaitCondition turnFree;
+    // A standard mutex and condition: waits for the turn must be visible to
+    // the thread sanitizer, which cannot see into Qt's own condition waits.
+    std::mutex requestMutex;
+    std::condition_variable turnFree;
+    class RequestLock;
     Qt::HANDLE runner = nullptr;
     QVector<Request> pending;
     QVector<Told> untold;
