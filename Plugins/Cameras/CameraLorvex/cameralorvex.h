@@ -188,8 +188,9 @@ private:
     // adds no methods of its own to its meta-object.
     void onReconnectTimer();
     void reconnectTask();
-    // The software trigger's work on an open device (triggering.cpp).
-    void fireTrigger(void* handle, int productId, int triggerIndex, std::function<void()> callback);
+    // The software trigger's numbering on an open device (triggering.cpp);
+    // true when the trigger type fires the device.
+    bool primeForTrigger(int productId, int triggerIndex, std::function<void()> callback);
     // The process-wide set of live cameras that the exception callback checks
     // its user pointer against (recovery.cpp).
     static void registerLiveCamera(const CameraLorvex* camera);

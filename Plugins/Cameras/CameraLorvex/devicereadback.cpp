@@ -58,15 +58,6 @@ constexpr const char* kKeepValue = "keeping the last value";
 
 } // namespace
 
-void LorvexDevice::readBackIfFree()
-{
-    if (!handleMutex.tryLock())
-        return;
-    lorvex::RankedLocker handle(handleMutex, lorvex::adoptLock);
-    if (isAccessAllowed(currentState))
-        readBackGeometry();
-}
-
 void LorvexDevice::readBackGeometry()
 {
     if (!isAccessAllowed(currentState))

@@ -38,10 +38,7 @@ int CameraLorvex::selectExposure(int index)
         return -1;
     exposureIndex = index;
     const float microseconds = exposureTimes[index] * 1000.0f;
-    int status = kStatusNoDevice;
-    cameraDevice.withOpenHandle(
-        [&](void* handle) { status = MV_CC_SetFloatValue(handle, "ExposureTime", microseconds); });
-    return status;
+    return cameraDevice.writeExposureTime(microseconds, kStatusNoDevice);
 }
 
 void CameraLorvex::setExposureValue(int index, float& value)

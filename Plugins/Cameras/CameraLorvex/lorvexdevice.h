@@ -68,6 +68,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 #include "MVCameraControl.h"
@@ -115,13 +116,19 @@ public:
     void shutDown();
 
     // ---- short accesses (any thread, cameraMutex may be held) ----
+    // Each runs only while the device is open and no operation holds its
+    // handle; otherwise it answers Busy (an open or close in progress) or
+    // Closed (no open device), and the SDK is left alone.
     enum class Access { Granted, Busy, Closed };
-    // Runs use(handle) when the device is open and no operation holds the
-    // handle: Busy while an operation does, Closed when there is no open device.
-    template <typename Use>
-    Access withOpenHandle(Use&& use);
-    // The geometry read-back of paramsChanged and of a frame with no format;
-    // nothing when the handle is busy or the device not open.
+    // The software trigger: `prepare` runs first, under the handle lock, and
+    // says whether the device is to be fired.
+    Access softTrigger(const std::function<bool()>& prepare);
+    // The exposure time in the device's microseconds: the SDK's status, or
+    // `closedStatus` when the device could not be reached.
+    int writeExposureTime(float microseconds, int closedStatus);
+    // Whether the device's "TriggerMode" reads 0 (off); false when it cannot.
+    bool triggerModeOff();
+    // The geometry read-back of paramsChanged and of a frame with no format.
     void readBackIfFree();
 
     // ---- answers ----
@@ -177,6 +184,9 @@ private:
     bool transition(DeviceState to);  // expects handleMutex held
 
     static void pauseWithEvents(int ms);
+    // Runs use() with the handle lock held while the device is open.
+    template <typename Use>
+    Access access(Use&& use);
 
     CameraBase& settings;
     FramePath& frames;
@@ -206,18 +216,5 @@ private:
     bool reconnectOwed = false;
     bool finished = false;  // shut down: every later request does nothing
 };
-
-template <typename Use>
-LorvexDevice::Access LorvexDevice::withOpenHandle(Use&& use)
-{
-    if (!handleMutex.tryLock())
-        return Access::Busy;
-    lorvex::RankedLocker handle(handleMutex, lorvex::adoptLock);
-    const DeviceState now = currentState;
-    if (!isAccessAllowed(now))
-        return deviceIsBusy(now) ? Access::Busy : Access::Closed;
-    use(devHandle);
-    return Access::Granted;
-}
 
 #endif // LORVEXDEVICE_H

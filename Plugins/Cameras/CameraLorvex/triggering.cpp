@@ -3,7 +3,6 @@
 #include "cameralorvex.h"
 #include "triggertypes.h"
 
-#include <cstring>
 #include <utility>
 
 namespace {
@@ -21,8 +20,8 @@ int positionInCycle(int productId, int productsPerCycle)
 
 void CameraLorvex::softTrigger(int productId, int triggerIndex, std::function<void()> callback)
 {
-    const LorvexDevice::Access access = cameraDevice.withOpenHandle(
-        [&](void* handle) { fireTrigger(handle, productId, triggerIndex, std::move(callback)); });
+    const LorvexDevice::Access access = cameraDevice.softTrigger(
+        [&] { return primeForTrigger(productId, triggerIndex, std::move(callback)); });
     if (access == LorvexDevice::Access::Busy) {
         // The device is being opened or closed: this trigger's frame is lost,
         // and the host's log must show it.
@@ -31,7 +30,7 @@ void CameraLorvex::softTrigger(int productId, int triggerIndex, std::function<vo
     }
 }
 
-void CameraLorvex::fireTrigger(void* handle, int productId, int triggerIndex, std::function<void()> callback)
+bool CameraLorvex::primeForTrigger(int productId, int triggerIndex, std::function<void()> callback)
 {
     triggerCallback = std::move(callback);
 
@@ -61,18 +60,10 @@ void CameraLorvex::fireTrigger(void* handle, int productId, int triggerIndex, st
         cycleProduct = positionInCycle(productId, params.productsPerCycle);
     }
 
-    if (lorvex::trigger::firesDevice(params.triggerType))
-        MV_CC_TriggerSoftwareExecute(handle);
+    return lorvex::trigger::firesDevice(params.triggerType);
 }
 
 bool CameraLorvex::isContinuousMode()
 {
-    bool continuous = false;
-    cameraDevice.withOpenHandle([&](void* handle) {
-        MVCC_ENUMVALUE mode;
-        std::memset(&mode, 0, sizeof mode);
-        // A failed read says nothing about the mode: not continuous.
-        continuous = MV_CC_GetEnumValue(handle, "TriggerMode", &mode) == MV_OK && mode.nCurValue == 0;
-    });
-    return continuous;
+    return cameraDevice.triggerModeOff();
 }
