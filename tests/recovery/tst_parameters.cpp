@@ -438,6 +438,90 @@ private slots:
         QVERIFY2(log.indexOf(QtWarningMsg, QStringLiteral("keeping the last value")) >= 0, qPrintable(log.dump()));
     }
 
+    // A device without an optional offset, or one that refuses the first
+    // read-back, still delivers its frames at its own size; with no format
+    // known, a frame asks the device again, at most every 500 ms.
+    void framesComeAtTheDevicesSize_data()
+    {
+        QTest::addColumn<bool>("withoutOffsetY");
+        QTest::addColumn<int>("refusedReads");
+        QTest::newRow("no OffsetY") << true << 0;
+        QTest::newRow("restore's read-back refused") << false << 1;
+        QTest::newRow("restore's and first frame's read-back refused") << false << 2;
+    }
+    void framesComeAtTheDevicesSize()
+    {
+        QFETCH(bool, withoutOffsetY);
+        QFETCH(int, refusedReads);
+        camera.reset();
+        if (withoutOffsetY)
+            QCOMPARE(VCC_RemoveFeature(kSerial.c_str(), "OffsetY"), 0);
+        camera = createCamera(1, kSerial);
+        QCOMPARE(VCC_SetFreeRunPaused(kSerial.c_str(), 1), 0);
+        VCC_CallLogClear();
+        // The open has read the limits: the restore's first integer read is
+        // Width, the frame's read-back starts with it too.
+        QCOMPARE(VCC_FailNext("MV_CC_GetIntValue", refusedReads, int(MV_E_BUSY)), 0);
+        startGrabbing(camera.get());
+        QVERIFY(probe(camera).grabbing());
+        QCOMPARE(probe(camera).frameFormat().known(), refusedReads == 0);
+        setRunning(camera.get(), true);
+        Receiver receiver(camera.get());
+        LogCapture log;
+
+        QElapsedTimer clock;
+        clock.start();
+        while (receiver.count() < 3 && clock.elapsed() < 3000) {
+            QCOMPARE(VCC_DeliverDeviceFrameToDevice(kSerial.c_str()), 0);
+            QTest::qWait(20);
+        }
+        QCOMPARE(receiver.count(), size_t(3));
+        for (size_t i = 0; i < 3; ++i)
+            QCOMPARE(receiver.at(i).image.size(), cv::Size(64, 16));
+        QCOMPARE(camera->getImageSize(), QSize(64, 16));
+        if (refusedReads < 2) {
+            QCOMPARE(log.count(QStringLiteral("unexpected size")), 0);
+        } else {
+            // The first frame's ask was refused; the next came 500 ms later,
+            // the frames between asked nothing.
+            QVERIFY2(clock.elapsed() >= 500, qPrintable(QString::number(clock.elapsed())));
+            QCOMPARE(VCC_CallLogCountOf("MV_CC_GetIntValue", "Width"), 3);
+        }
+    }
+
+    // The size answers follow the frames' format, which a refused read-back
+    // keeps, not the panel; a camera that never opened has no size.
+    void sizeAnswersFollowTheFrames()
+    {
+        QCOMPARE(VCC_SetFreeRunPaused(kSerial.c_str(), 1), 0);
+        startGrabbing(camera.get());
+        setRunning(camera.get(), true);
+        Receiver receiver(camera.get());
+        QCOMPARE(VCC_SetIntFeature(kSerial.c_str(), "Width", 32, 8, 64, 8), 0);
+        camera->width = 32;
+        camera->height = 8;
+        camera->channels = 3;
+        QCOMPARE(VCC_FailNext("MV_CC_GetIntValue", 1, int(MV_E_BUSY)), 0);
+        camera->paramsChanged();
+        QCOMPARE(VCC_DeliverDeviceFrameToDevice(kSerial.c_str()), 0);
+        QCOMPARE(receiver.count(), size_t(1));
+        const cv::Mat frame = receiver.at(0).image;
+        QCOMPARE(frame.size(), cv::Size(64, 16));
+        QCOMPARE(camera->getImageSize(), QSize(frame.cols, frame.rows));
+        QCOMPARE(camera->getChannels(), frame.channels());
+        const cv::Mat blank = camera->getBlankImage();
+        QCOMPARE(blank.size(), frame.size());
+        QCOMPARE(blank.type(), frame.type());
+
+        camera.reset();
+        resetSdk();
+        camera = createCamera(1, kSerial);  // no device: never opened
+        camera->width = 64;
+        camera->height = 16;
+        QCOMPARE(camera->getImageSize(), QSize(0, 0));
+        QVERIFY(camera->getBlankImage().empty());
+    }
+
     // The panel's limits and geometry are written by a reconnect on a pool
     // thread; the host's reads of them take the same lock.
     void hostReadsDuringAReconnectDoNotRace()
