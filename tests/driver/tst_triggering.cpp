@@ -276,7 +276,9 @@ private slots:
         receiver.onRecord = [&arrived](const ImageProcessData&) { arrived.release(); };
         setRunning(camera.get(), true);
         setCounters(camera.get(), {0, 0, 0});
-        startGrabbing(camera.get());
+        // A restart, so that the device grabs in trigger mode whatever an
+        // earlier case left it doing.
+        camera->restartCamera();
 
         Counters primed{};
         {

@@ -13,7 +13,7 @@ struct Move {
 constexpr Move kMoves[] = {
     {S::Closed, S::Opening},  {S::Lost, S::Opening},     {S::Lost, S::Closed},
     {S::Opening, S::Open},    {S::Opening, S::Lost},     {S::Open, S::Grabbing},
-    {S::Open, S::Closing},    {S::Grabbing, S::Open},    {S::Grabbing, S::Closing},
+    {S::Open, S::Closing},    {S::Grabbing, S::Closing},
     {S::Closing, S::Closed},  {S::Closing, S::Lost},
 };
 

@@ -24,7 +24,6 @@
 //                         refused (the loss is told)
 //   Open       Grabbing   a start (restart, restore, reopen)
 //   Open       Closing    close, restart, a notice, a refused start, shut-down
-//   Grabbing   Open       a stop that is not followed by a close (none today)
 //   Grabbing   Closing    close, restart, a notice, shut-down
 //   Closing    Closed     close, restart (then Opening), shut-down
 //   Closing    Lost       a notice, a refused start (the loss is told)

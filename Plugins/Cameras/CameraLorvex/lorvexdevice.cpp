@@ -78,6 +78,10 @@ void LorvexDevice::request(Request asked)
 {
     const Qt::HANDLE me = QThread::currentThreadId();
     const bool notice = asked.op == Op::Loss;
+    // Checked whether or not this call has to wait: a caller that holds a
+    // lock ranked after the turn would close a circle the day it does.
+    if (!notice)
+        lorvex::lockcheck::acquiring(lorvex::LockRank::DeviceTurn, "the device's turn");
     RequestLock lock(requestMutex);
     if (finished)
         return;
@@ -88,9 +92,6 @@ void LorvexDevice::request(Request asked)
         return;
     }
     if (runner) {
-        lock.unlock();
-        lorvex::lockcheck::acquiring(lorvex::LockRank::DeviceTurn, "the device's turn");
-        lock.relock();
         lock.waitUntil(turnFree, [this] { return runner == nullptr; });
         if (finished)
             return;
