@@ -76,28 +76,14 @@ void LorvexDevice::noticeDisconnect()
 
 void LorvexDevice::request(Request asked)
 {
-    const Qt::HANDLE me = QThread::currentThreadId();
     const bool notice = asked.op == Op::Loss;
     // Checked whether or not this call has to wait: a caller that holds a
     // lock ranked after the turn would close a circle the day it does.
     if (!notice)
         lorvex::lockcheck::acquiring(lorvex::LockRank::DeviceTurn, "the device's turn");
     RequestLock lock(requestMutex);
-    if (finished)
+    if (!takeTurn(lock, asked))
         return;
-    // Nested in a running operation (a slot run by a pause), or a notice
-    // that must not wait: the running operation takes it over.
-    if (runner == me || (notice && runner)) {
-        enqueue(asked);
-        return;
-    }
-    if (runner) {
-        lock.waitUntil(turnFree, [this] { return runner == nullptr; });
-        if (finished)
-            return;
-    }
-    runner = me;
-    enqueue(asked);
     while (!pending.isEmpty()) {
         const Request next = pending.takeFirst();
         lock.unlock();
@@ -110,6 +96,25 @@ void LorvexDevice::request(Request asked)
     turnFree.notify_all();
     lock.unlock();
     tell(toTell);
+}
+
+bool LorvexDevice::takeTurn(RequestLock& lock, const Request& asked)
+{
+    const Qt::HANDLE me = QThread::currentThreadId();
+    if (finished)
+        return false;
+    // Nested in a running operation (a slot run by a pause), or a notice
+    // that must not wait: the running operation takes it over.
+    if (runner == me || (asked.op == Op::Loss && runner)) {
+        enqueue(asked);
+        return false;
+    }
+    lock.waitUntil(turnFree, [this] { return runner == nullptr; });
+    if (finished)
+        return false;
+    runner = me;
+    enqueue(asked);
+    return true;
 }
 
 void LorvexDevice::enqueue(Request asked)
@@ -166,10 +171,8 @@ void LorvexDevice::runOpen()
 void LorvexDevice::runRestart()
 {
     closeDevice(DeviceState::Closed);
-    if (openDevice() && !bringUp() && isOpen()) {
-        qWarning() << "Camera" << settings.cameraIndex << "refused to start grabbing; closed, retried later";
-        closeDevice(DeviceState::Lost);
-    }
+    if (openDevice())
+        bringUpOrLose();
 }
 
 void LorvexDevice::runRestore()
@@ -188,22 +191,12 @@ void LorvexDevice::runRestore()
         readBackGeometry();
         return;
     }
-    if (!bringUp() && isOpen()) {
-        qWarning() << "Camera" << settings.cameraIndex << "refused to start grabbing; closed, retried later";
-        closeDevice(DeviceState::Lost);
-    }
+    bringUpOrLose();
 }
 
 void LorvexDevice::runClose()
 {
-    closeDevice(DeviceState::Closed);
-    // A close is final: a lost camera closed by its host is not reopened.
-    if (currentState == DeviceState::Lost) {
-        lorvex::RankedLocker handle(handleMutex);
-        transition(DeviceState::Closed);
-    }
-    RequestLock lock(requestMutex);
-    reconnectOwed = false;
+    closeForGood();
 }
 
 void LorvexDevice::runReopen()
@@ -218,10 +211,7 @@ void LorvexDevice::runReopen()
     // Opened meanwhile by another path (a restart): the live handle is
     // neither replaced nor opened twice; the camera is simply back.
     if (deviceIsOpen(now)) {
-        qInfo() << "Successfully reopening camera" << settings.cameraIndex;
-        RequestLock lock(requestMutex);
-        untold.append(Told::Reconnected);
-        reconnectOwed = false;
+        reconnected();
         return;
     }
     if (now != DeviceState::Lost)
@@ -244,10 +234,7 @@ void LorvexDevice::runReopen()
         }
         return;
     }
-    qInfo() << "Successfully reopening camera" << settings.cameraIndex;
-    RequestLock lock(requestMutex);
-    untold.append(Told::Reconnected);
-    reconnectOwed = false;
+    reconnected();
 }
 
 void LorvexDevice::runLoss(unsigned int noticeGeneration)
@@ -261,18 +248,41 @@ void LorvexDevice::runLoss(unsigned int noticeGeneration)
 
 void LorvexDevice::runShutDown()
 {
+    closeForGood();
+    RequestLock lock(requestMutex);
+    finished = true;
+    pending.clear();
+}
+
+// ---- shared steps ------------------------------------------------------------------
+
+void LorvexDevice::bringUpOrLose()
+{
+    if (bringUp() || !isOpen())
+        return;
+    qWarning() << "Camera" << settings.cameraIndex << "refused to start grabbing; closed, retried later";
+    closeDevice(DeviceState::Lost);
+}
+
+void LorvexDevice::closeForGood()
+{
     closeDevice(DeviceState::Closed);
+    // A close is final: a lost camera closed by its host is not reopened.
     if (currentState == DeviceState::Lost) {
         lorvex::RankedLocker handle(handleMutex);
         transition(DeviceState::Closed);
     }
     RequestLock lock(requestMutex);
-    finished = true;
     reconnectOwed = false;
-    pending.clear();
 }
 
-// ---- shared steps ------------------------------------------------------------------
+void LorvexDevice::reconnected()
+{
+    qInfo() << "Successfully reopening camera" << settings.cameraIndex;
+    RequestLock lock(requestMutex);
+    untold.append(Told::Reconnected);
+    reconnectOwed = false;
+}
 
 bool LorvexDevice::bringUp()
 {

@@ -155,7 +155,11 @@ private:
     enum class Told { Lost, Reconnected };
 
     // The turn.
+    class RequestLock;
     void request(Request request);
+    // Queues a nested call or a notice (false), or waits for the turn and
+    // takes it with the request queued (true).
+    bool takeTurn(RequestLock& lock, const Request& request);
     void enqueue(Request request);
     void drain();
     void tell(const QVector<Told>& events);
@@ -177,10 +181,12 @@ private:
     void readLimits();
     void choosePixelFormat();
     bool bringUp();                   // read-back and start: Open -> Grabbing
+    void bringUpOrLose();             // a refused start closes the device: -> Lost
+    void closeForGood();              // -> Closed, whatever the state; no reconnect owed
+    void reconnected();               // a CameraReconnect to tell; no reconnect owed
     bool startGrabbing();
     void closeDevice(DeviceState to); // Open or Grabbing -> Closing -> to
     void readBackGeometry();          // expects handleMutex held
-    void lose();                      // -> Lost, and the loss told afterwards
     bool transition(DeviceState to);  // expects handleMutex held
 
     static void pauseWithEvents(int ms);
@@ -208,7 +214,6 @@ private:
     // the thread sanitizer, which cannot see into Qt's own condition waits.
     std::mutex requestMutex;
     std::condition_variable turnFree;
-    class RequestLock;
     Qt::HANDLE runner = nullptr;
     QVector<Request> pending;
     QVector<Told> untold;
