@@ -7,9 +7,10 @@
 // DeviceEvents once the operation has ended, and answers short accesses
 // (a trigger, a feature read or write) only while the state allows them.
 //
-// Files: lorvexdevice.cpp (operations and the turn), devicestate.h/.cpp (the
-// state table), deviceopen.cpp (the open's steps), devicereadback.cpp (the
-// geometry read-back).
+// Files: lorvexdevice.cpp (the turn, the operations, stop, start and close),
+// devicestate.h/.cpp (the state table), deviceopen.cpp (the open's steps),
+// devicereadback.cpp (the geometry read-back), deviceaccess.cpp (the short
+// accesses).
 //
 // ---------------------------------------------------------------------------
 // One operation at a time
