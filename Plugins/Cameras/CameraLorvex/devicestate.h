@@ -18,7 +18,7 @@
 //   from       to         by
 //   Closed     Opening    open, restart
 //   Lost       Opening    restart, reopen
-//   Lost       Closed     close (final)
+//   Lost       Closed     close (final), shut-down
 //   Opening    Open       the open succeeded
 //   Opening    Lost       not found, handle refused, open refused, callbacks
 //                         refused (the loss is told)
