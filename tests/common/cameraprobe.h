@@ -20,6 +20,8 @@ public:
     bool grabbing() const { return state() == DeviceState::Grabbing; }
     // Lost to the host: lost now, or a CameraReconnect still owed.
     bool lost() const { return camera.cameraDevice.lossOutstanding(); }
+    // Lost, and CameraLoss already told: the state changes before the tell.
+    bool lossTold() const { return state() == DeviceState::Lost && camera.cameraDevice.reconnectDue(); }
     bool monoSensor() const { return camera.cameraDevice.monoSensor(); }
     int pixelType() const { return camera.cameraDevice.pixelFormat(); }
     // The device's read-back and start, as the host's restore runs them.

@@ -266,6 +266,9 @@ private slots:
     void syncedTriggersNumberTheNextFrames()
     {
         setTriggerMode(1);
+        // A restart, so that the device grabs in trigger mode whatever an
+        // earlier case left it doing, before anything receives its frames.
+        camera->restartCamera();
         CameraTrigParams params;
         params.triggerType = 2;
         params.syncProductId = 1;
@@ -276,9 +279,6 @@ private slots:
         receiver.onRecord = [&arrived](const ImageProcessData&) { arrived.release(); };
         setRunning(camera.get(), true);
         setCounters(camera.get(), {0, 0, 0});
-        // A restart, so that the device grabs in trigger mode whatever an
-        // earlier case left it doing.
-        camera->restartCamera();
 
         Counters primed{};
         {

@@ -190,7 +190,7 @@ inline bool unplug(CameraLorvex* camera, const std::string& serial, int timeoutM
 {
     if (VCC_DetachDevice(serial.c_str()) != MV_OK)
         return false;
-    return waitUntil([camera] { return probe(camera).lost(); }, timeoutMs);
+    return waitUntil([camera] { return probe(camera).lossTold(); }, timeoutMs);
 }
 
 // A camera created the way the host creates it, owned by the test.
