@@ -75,17 +75,17 @@ private slots:
 
         const unsigned gige = MV_GIGE_DEVICE;
         const unsigned usb = MV_USB_DEVICE;
-        QTest::newRow("Hik") << "Hikari Optics" << "LX-2048" << "SN0000001" << gige << true;
-        QTest::newRow("Hik in the middle") << "The Hik Co" << "LX-2048" << "SN0000001" << gige << true;
+        QTest::newRow("Lvx") << "Lvx Optics" << "LX-2048" << "SN0000001" << gige << true;
+        QTest::newRow("Lvx in the middle") << "The Lvx Co" << "LX-2048" << "SN0000001" << gige << true;
         QTest::newRow("GEV anywhere") << "acmeGEVx" << "LX-2048" << "SN0000001" << gige << true;
         QTest::newRow("ZEQ anywhere") << "made by ZEQ" << "LX-2048" << "SN0000001" << gige << true;
-        QTest::newRow("hik lower case") << "hikari optics" << "LX-2048" << "SN0000001" << gige << false;
-        QTest::newRow("HIK upper case") << "HIKARI OPTICS" << "LX-2048" << "SN0000001" << gige << false;
+        QTest::newRow("lvx lower case") << "lvx optics" << "LX-2048" << "SN0000001" << gige << false;
+        QTest::newRow("LVX upper case") << "LVX OPTICS" << "LX-2048" << "SN0000001" << gige << false;
         QTest::newRow("none of the three") << "Acme" << "LX-2048" << "SN0000001" << gige << false;
-        QTest::newRow("Vir serial") << "Hikari Optics" << "LX-2048" << "Vir000001" << gige << false;
+        QTest::newRow("Vir serial") << "Lvx Optics" << "LX-2048" << "Vir000001" << gige << false;
         QTest::newRow("Vir inside serial") << "ZEQ" << "LX-2048" << "SN0Vir001" << gige << false;
         QTest::newRow("vir lower case serial") << "ZEQ" << "LX-2048" << "vir000001" << gige << true;
-        QTest::newRow("MV-DL model") << "Hikari Optics" << "MV-DL2040" << "SN0000001" << gige << false;
+        QTest::newRow("MV-DL model") << "Lvx Optics" << "MV-DL2040" << "SN0000001" << gige << false;
         QTest::newRow("MV-IDC model") << "ZEQ" << "MV-IDC004" << "SN0000001" << gige << false;
         QTest::newRow("MV-DL inside model") << "GEV" << "X-MV-DLx" << "SN0000001" << gige << false;
         QTest::newRow("mv-dl lower case model") << "ZEQ" << "mv-dl2040" << "SN0000001" << gige << true;
@@ -93,7 +93,7 @@ private slots:
         QTest::newRow("USB3 accepted") << "ZEQ" << "LX-U3" << "SNU000001" << usb << true;
         QTest::newRow("USB3 Vir serial") << "ZEQ" << "LX-U3" << "Vir000001" << usb << false;
         QTest::newRow("USB3 MV-IDC model") << "ZEQ" << "MV-IDC004" << "SNU000001" << usb << false;
-        QTest::newRow("USB3 hik lower case") << "hik" << "LX-U3" << "SNU000001" << usb << false;
+        QTest::newRow("USB3 lvx lower case") << "lvx" << "LX-U3" << "SNU000001" << usb << false;
     }
 
     void filter()

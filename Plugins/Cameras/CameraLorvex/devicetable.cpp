@@ -55,7 +55,7 @@ bool isAcceptedDevice(const DeviceStrings& device)
         return false;
     if (device.model.contains(QLatin1String("MV-DL")) || device.model.contains(QLatin1String("MV-IDC")))
         return false;
-    return device.manufacturer.contains(QLatin1String("Hik"))
+    return device.manufacturer.contains(QLatin1String("Lvx"))
         || device.manufacturer.contains(QLatin1String("GEV"))
         || device.manufacturer.contains(QLatin1String("ZEQ"));
 }
