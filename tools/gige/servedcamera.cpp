@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <set>
+#include <algorithm>
+#include <vector>
 #include <unistd.h>
 
 namespace gige {
@@ -13,7 +14,15 @@ namespace {
 // Bootstrap registers a GigE Vision client reads the camera's names from.
 constexpr guint32 kManufacturerNameAddress = 0x48;
 constexpr guint32 kModelNameAddress = 0x68;
+constexpr guint32 kDeviceVersionAddress = 0x88;
+constexpr guint32 kManufacturerInfoAddress = 0xa8;
 constexpr guint32 kBootstrapNameBytes = 32;
+constexpr guint32 kManufacturerInfoBytes = 48;
+constexpr const char* kManufacturerInfo = "simulated line-scan camera";
+// The first of the URL registers that say where the GenICam description is.
+constexpr guint32 kFirstUrlAddress = 0x200;
+constexpr guint32 kUrlBytes = 512;
+constexpr const char* kDescriptionFileName = "lorvexgige.xml";
 constexpr double kMicrosecondsPerSecond = 1e6;
 // Aravis's simulator checks for a software trigger at this rate in trigger
 // mode; at a few kilohertz a trigger starts its frame within a line-scan
@@ -34,47 +43,64 @@ guint32 readRegister(ArvFakeCamera* camera, guint32 address)
     return v;
 }
 
-void writeName(ArvFakeCamera* camera, guint32 address, const std::string& name)
+void writeName(ArvFakeCamera* camera, guint32 address, const std::string& name, guint32 bytesAvailable)
 {
-    char bytes[kBootstrapNameBytes] = {};
-    std::strncpy(bytes, name.c_str(), kBootstrapNameBytes - 1);
-    arv_fake_camera_write_memory(camera, address, kBootstrapNameBytes, bytes);
+    std::vector<char> bytes(bytesAvailable, '\0');
+    std::strncpy(bytes.data(), name.c_str(), bytesAvailable - 1);
+    arv_fake_camera_write_memory(camera, address, bytesAvailable, bytes.data());
 }
 
-// The pixel formats the simulator's description offers, cut to the device's
-// own list, written to a file the simulator loads: a client then sees the
-// device's formats only.
-std::string describeFormats(const std::vector<unsigned>& formats, std::string* why)
+struct Identity {
+    std::string maker, model;
+};
+
+Identity identityOf(const vcc::Device& device)
+{
+    const MV_CC_DEVICE_INFO info = device.info();
+    const bool usb = info.nTLayerType == MV_USB_DEVICE;
+    const auto* maker = usb ? info.SpecialInfo.stUsb3VInfo.chManufacturerName : info.SpecialInfo.stGigEInfo.chManufacturerName;
+    const auto* model = usb ? info.SpecialInfo.stUsb3VInfo.chModelName : info.SpecialInfo.stGigEInfo.chModelName;
+    return {reinterpret_cast<const char*>(maker), reinterpret_cast<const char*>(model)};
+}
+
+SensorBounds boundsOf(const vcc::Device& device)
+{
+    vcc::Feature widthMax, heightMax, width, height, offsetX, offsetY;
+    device.read("WidthMax", widthMax);
+    device.read("HeightMax", heightMax);
+    device.read("Width", width);
+    device.read("Height", height);
+    device.read("OffsetX", offsetX);
+    device.read("OffsetY", offsetY);
+    auto inc = [](const vcc::Feature& f) { return f.inc > 0 ? f.inc : int64_t(1); };
+    SensorBounds b;
+    b.sensorWidth = widthMax.i;
+    b.sensorHeight = heightMax.i;
+    b.widthMin = std::max<int64_t>(width.imin, 1);
+    b.widthInc = inc(width);
+    b.heightMin = std::max<int64_t>(height.imin, 1);
+    b.heightInc = inc(height);
+    b.offsetXInc = inc(offsetX);
+    b.offsetYInc = inc(offsetY);
+    return b;
+}
+
+// The device's description, written to a file the simulator loads.
+std::string writeDescription(const vcc::Device& device, const SensorBounds& bounds, std::string* why)
 {
     ArvFakeCamera* probe = arv_fake_camera_new("probe");
     size_t size = 0;
     const char* xml = arv_fake_camera_get_genicam_xml(probe, &size);
-    std::string text(xml ? xml : "", xml ? size : 0);
+    const std::string simulatorXml(xml ? xml : "", xml ? size : 0);
     g_object_unref(probe);
-    const std::set<unsigned> wanted(formats.begin(), formats.end());
-    const size_t enumBegin = text.find("<Enumeration Name=\"PixelFormat\"");
-    const size_t enumEnd = text.find("</Enumeration>", enumBegin);
-    if (enumBegin == std::string::npos || enumEnd == std::string::npos) {
-        *why = "the simulator's description has no PixelFormat";
+    const Identity id = identityOf(device);
+    vcc::Feature formats;
+    device.read("PixelFormat", formats);
+    const std::string out = describe(simulatorXml, {id.maker, id.model, formats.supported, bounds}, why);
+    if (out.empty())
         return {};
-    }
-    std::string head = text.substr(0, enumBegin), body = text.substr(enumBegin, enumEnd - enumBegin),
-                tail = text.substr(enumEnd);
-    for (size_t at = body.find("<EnumEntry"); at != std::string::npos; at = body.find("<EnumEntry", at)) {
-        const size_t end = body.find("</EnumEntry>", at);
-        const size_t value = body.find("<Value>", at);
-        if (end == std::string::npos || value == std::string::npos)
-            break;
-        const unsigned code = unsigned(std::strtoul(body.c_str() + value + 7, nullptr, 0));
-        if (wanted.count(code)) {
-            at = end;
-            continue;
-        }
-        body.erase(at, end + std::strlen("</EnumEntry>") - at);
-    }
     char path[] = "/tmp/lorvexgige-XXXXXX";
     const int fd = mkstemp(path);
-    const std::string out = head + body + tail;
     if (fd < 0 || write(fd, out.data(), out.size()) != ssize_t(out.size())) {
         if (fd >= 0)
             close(fd);
@@ -83,6 +109,21 @@ std::string describeFormats(const std::vector<unsigned>& formats, std::string* w
     }
     close(fd);
     return path;
+}
+
+// The first URL register names the description's file; the simulator's own
+// name is replaced, keeping its address and size ("Local:NAME;ADDR;SIZE").
+void renameDescription(ArvFakeCamera* camera)
+{
+    char url[kUrlBytes + 1] = {};
+    arv_fake_camera_read_memory(camera, kFirstUrlAddress, kUrlBytes, url);
+    const char* place = std::strchr(url, ';');
+    if (std::strncmp(url, "Local:", 6) != 0 || !place)
+        return;
+    const std::string renamed = std::string("Local:") + kDescriptionFileName + place;
+    char bytes[kUrlBytes] = {};
+    std::strncpy(bytes, renamed.c_str(), kUrlBytes - 1);
+    arv_fake_camera_write_memory(camera, kFirstUrlAddress, kUrlBytes, bytes);
 }
 
 } // namespace
@@ -96,9 +137,8 @@ std::unique_ptr<ServedCamera> ServedCamera::start(const Served& s, std::string* 
         return nullptr;
     }
     std::unique_ptr<ServedCamera> cam(new ServedCamera(s));
-    vcc::Feature formats;
-    s.device->read("PixelFormat", formats);
-    const std::string xml = describeFormats(formats.supported, why);
+    cam->bounds_ = boundsOf(*s.device);
+    const std::string xml = writeDescription(*s.device, cam->bounds_, why);
     if (xml.empty())
         return nullptr;
     cam->gv_ = arv_gv_fake_camera_new_full(s.address.c_str(), s.device->serial().c_str(), xml.c_str());
@@ -125,17 +165,12 @@ ServedCamera::~ServedCamera()
 
 void ServedCamera::announce()
 {
-    const MV_CC_DEVICE_INFO info = served_.device->info();
-    std::string maker, model;
-    if (info.nTLayerType == MV_USB_DEVICE) {
-        maker = reinterpret_cast<const char*>(info.SpecialInfo.stUsb3VInfo.chManufacturerName);
-        model = reinterpret_cast<const char*>(info.SpecialInfo.stUsb3VInfo.chModelName);
-    } else {
-        maker = reinterpret_cast<const char*>(info.SpecialInfo.stGigEInfo.chManufacturerName);
-        model = reinterpret_cast<const char*>(info.SpecialInfo.stGigEInfo.chModelName);
-    }
-    writeName(camera_, kManufacturerNameAddress, maker);
-    writeName(camera_, kModelNameAddress, model);
+    const Identity id = identityOf(*served_.device);
+    writeName(camera_, kManufacturerNameAddress, id.maker, kBootstrapNameBytes);
+    writeName(camera_, kModelNameAddress, id.model, kBootstrapNameBytes);
+    writeName(camera_, kDeviceVersionAddress, std::string("lorvexgige ") + LORVEXGIGE_VERSION, kBootstrapNameBytes);
+    writeName(camera_, kManufacturerInfoAddress, kManufacturerInfo, kManufacturerInfoBytes);
+    renameDescription(camera_);
 
     vcc::Feature widthMax, heightMax;
     served_.device->read("WidthMax", widthMax);
@@ -145,7 +180,10 @@ void ServedCamera::announce()
     arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_SENSOR_HEIGHT, guint32(heightMax.i));
     arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_WIDTH, g.width);
     arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_HEIGHT, g.height);
+    arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_X_OFFSET, g.offsetX);
+    arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_Y_OFFSET, g.offsetY);
     arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_PIXEL_FORMAT, g.pixelFormat);
+    onSensor_ = {g.width, g.height, g.offsetX, g.offsetY};
     const double period = served_.device->framePeriodSeconds();
     arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_ACQUISITION_FRAME_PERIOD_US,
                                    guint32(period * kMicrosecondsPerSecond));
@@ -161,6 +199,32 @@ void ServedCamera::poll()
 {
     if (arv_fake_camera_get_acquisition_status(camera_) == 0)
         restart_ = true;
+    keepOnSensor();
+}
+
+// A client that checks ranges never writes a region off the sensor; one that
+// writes the registers directly can. Such a region is put back to the last
+// one on the sensor, so nothing streams frames the sensor cannot make.
+void ServedCamera::keepOnSensor()
+{
+    const Region now{readRegister(camera_, ARV_FAKE_CAMERA_REGISTER_WIDTH),
+                     readRegister(camera_, ARV_FAKE_CAMERA_REGISTER_HEIGHT),
+                     readRegister(camera_, ARV_FAKE_CAMERA_REGISTER_X_OFFSET),
+                     readRegister(camera_, ARV_FAKE_CAMERA_REGISTER_Y_OFFSET)};
+    if (bounds_.accepts(now.width, now.height, now.offsetX, now.offsetY)) {
+        onSensor_ = now;
+        return;
+    }
+    std::fprintf(stderr,
+                 "lorvexgige: %s: region %ux%u at (%u, %u) is not on the %lldx%lld sensor in its steps; "
+                 "back to %ux%u at (%u, %u)\n",
+                 served_.device->serial().c_str(), now.width, now.height, now.offsetX, now.offsetY,
+                 static_cast<long long>(bounds_.sensorWidth), static_cast<long long>(bounds_.sensorHeight),
+                 onSensor_.width, onSensor_.height, onSensor_.offsetX, onSensor_.offsetY);
+    arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_WIDTH, onSensor_.width);
+    arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_HEIGHT, onSensor_.height);
+    arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_X_OFFSET, onSensor_.offsetX);
+    arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_Y_OFFSET, onSensor_.offsetY);
 }
 
 void ServedCamera::fill(ArvBuffer* buffer, void* self, guint32, guint32, ArvPixelFormat)

@@ -2,15 +2,18 @@
 //
 // Aravis's simulator answers discovery, the control channel (with its
 // heartbeat and controller privilege) and streams the frames; this class
-// makes it announce the device's maker, model and serial, sets its geometry,
-// pixel format and frame period, and fills each frame with the device's
-// picture (test chart or playback strip) for the frame's number since the
-// acquisition started.
+// makes it describe and announce the device (its maker, model, serial and
+// lorvexgige's version; description.h), sets its geometry, pixel format and
+// frame period, keeps its region on the sensor, and fills each frame with the
+// device's picture (test chart or playback strip) for the frame's number since
+// the acquisition started.
 //
 // Threads: Aravis's simulator thread calls fill(); the owner's thread calls
-// poll(). What they share is atomic or guarded by patternMu_.
+// poll(), and only it touches bounds_ and onSensor_. What the two share is
+// atomic or guarded by patternMu_.
 #pragma once
 
+#include "description.h"
 #include "device.h"
 #include "pattern.h"
 
@@ -39,7 +42,8 @@ public:
     ServedCamera(const ServedCamera&) = delete;
     ServedCamera& operator=(const ServedCamera&) = delete;
 
-    // Notices the end of an acquisition, so the next one numbers from 1.
+    // Notices the end of an acquisition, so the next one numbers from 1, and
+    // puts a region written off the sensor back.
     void poll();
     const Served& served() const { return served_; }
 
@@ -48,11 +52,17 @@ private:
     static void fill(ArvBuffer* buffer, void* self, guint32 exposureUs, guint32 gain, ArvPixelFormat format);
     void fillFrame(ArvBuffer* buffer);
     void announce();
+    void keepOnSensor();
+
+    struct Region {
+        guint32 width = 0, height = 0, offsetX = 0, offsetY = 0;
+    };
 
     Served served_;
     ArvGvFakeCamera* gv_ = nullptr;
     ArvFakeCamera* camera_ = nullptr;
-    std::string genicamFile_;
+    SensorBounds bounds_;
+    Region onSensor_; // the last region on the sensor
 
     std::atomic<bool> restart_{true};
     std::atomic<uint32_t> frameNum_{0};
