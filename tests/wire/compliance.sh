@@ -7,8 +7,8 @@
 # (ctest starts it through scripts/netns).
 #   compliance.sh BIN_DIR CONFIG
 set -uo pipefail
-bin=$1
-config=$2
+bin=$(realpath "$1")
+config=$(realpath "$2")
 if [[ "${LORVEX_NETNS:-}" != 1 ]]; then
   echo "compliance: not inside a private network namespace (run it through scripts/netns); skipped"
   exit 77
