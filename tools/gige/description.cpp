@@ -154,8 +154,9 @@ const char* const kStandardNames = R"(
 bool SensorBounds::accepts(int64_t width, int64_t height, int64_t offsetX, int64_t offsetY) const
 {
     auto stepped = [](int64_t v, int64_t from, int64_t inc) { return v >= from && (v - from) % inc == 0; };
-    return stepped(width, widthMin, widthInc) && stepped(height, heightMin, heightInc) && stepped(offsetX, 0, offsetXInc)
-        && stepped(offsetY, 0, offsetYInc) && width + offsetX <= sensorWidth && height + offsetY <= sensorHeight;
+    return stepped(width, widthMin, widthInc) && stepped(height, heightMin, heightInc)
+        && stepped(offsetX, 0, offsetXInc) && stepped(offsetY, 0, offsetYInc) && width + offsetX <= sensorWidth
+        && height + offsetY <= sensorHeight;
 }
 
 std::string describe(const std::string& simulatorXml, const DescribedDevice& device, std::string* why)

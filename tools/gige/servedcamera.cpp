@@ -1,11 +1,11 @@
 #include "servedcamera.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 namespace gige {
 
@@ -22,6 +22,7 @@ constexpr const char* kManufacturerInfo = "simulated line-scan camera";
 // The first of the URL registers that say where the GenICam description is.
 constexpr guint32 kFirstUrlAddress = 0x200;
 constexpr guint32 kUrlBytes = 512;
+constexpr const char* kLocalUrlScheme = "Local:"; // a description in the camera's memory
 constexpr const char* kDescriptionFileName = "lorvexgige.xml";
 constexpr double kMicrosecondsPerSecond = 1e6;
 // Aravis's simulator checks for a software trigger at this rate in trigger
@@ -58,8 +59,10 @@ Identity identityOf(const vcc::Device& device)
 {
     const MV_CC_DEVICE_INFO info = device.info();
     const bool usb = info.nTLayerType == MV_USB_DEVICE;
-    const auto* maker = usb ? info.SpecialInfo.stUsb3VInfo.chManufacturerName : info.SpecialInfo.stGigEInfo.chManufacturerName;
-    const auto* model = usb ? info.SpecialInfo.stUsb3VInfo.chModelName : info.SpecialInfo.stGigEInfo.chModelName;
+    const auto& u = info.SpecialInfo.stUsb3VInfo;
+    const auto& g = info.SpecialInfo.stGigEInfo;
+    const auto* maker = usb ? u.chManufacturerName : g.chManufacturerName;
+    const auto* model = usb ? u.chModelName : g.chModelName;
     return {reinterpret_cast<const char*>(maker), reinterpret_cast<const char*>(model)};
 }
 
@@ -118,9 +121,9 @@ void renameDescription(ArvFakeCamera* camera)
     char url[kUrlBytes + 1] = {};
     arv_fake_camera_read_memory(camera, kFirstUrlAddress, kUrlBytes, url);
     const char* place = std::strchr(url, ';');
-    if (std::strncmp(url, "Local:", 6) != 0 || !place)
+    if (std::strncmp(url, kLocalUrlScheme, std::strlen(kLocalUrlScheme)) != 0 || !place)
         return;
-    const std::string renamed = std::string("Local:") + kDescriptionFileName + place;
+    const std::string renamed = std::string(kLocalUrlScheme) + kDescriptionFileName + place;
     char bytes[kUrlBytes] = {};
     std::strncpy(bytes, renamed.c_str(), kUrlBytes - 1);
     arv_fake_camera_write_memory(camera, kFirstUrlAddress, kUrlBytes, bytes);
@@ -204,14 +207,17 @@ void ServedCamera::poll()
 
 // A client that checks ranges never writes a region off the sensor; one that
 // writes the registers directly can. Such a region is put back to the last
-// one on the sensor, so nothing streams frames the sensor cannot make.
+// one on the sensor, so nothing streams frames the sensor cannot make. (The
+// device's own starting region is kept as it is, whatever its steps.)
 void ServedCamera::keepOnSensor()
 {
     const Region now{readRegister(camera_, ARV_FAKE_CAMERA_REGISTER_WIDTH),
                      readRegister(camera_, ARV_FAKE_CAMERA_REGISTER_HEIGHT),
                      readRegister(camera_, ARV_FAKE_CAMERA_REGISTER_X_OFFSET),
                      readRegister(camera_, ARV_FAKE_CAMERA_REGISTER_Y_OFFSET)};
-    if (bounds_.accepts(now.width, now.height, now.offsetX, now.offsetY)) {
+    const bool unchanged = now.width == onSensor_.width && now.height == onSensor_.height
+        && now.offsetX == onSensor_.offsetX && now.offsetY == onSensor_.offsetY;
+    if (unchanged || bounds_.accepts(now.width, now.height, now.offsetX, now.offsetY)) {
         onSensor_ = now;
         return;
     }
