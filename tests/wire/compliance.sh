@@ -33,7 +33,7 @@ for _ in $(seq 50); do grep -q "lorvexgige: ready" sim.log && break; sleep 0.1; 
 grep -q "lorvexgige: ready" sim.log || { echo "FAIL: lorvexgige did not start"; cat sim.log; exit 1; }
 
 fail=0
-has() { if grep -q -- "$1" "$2"; then echo "PASS: $1"; else echo "FAIL: no $1 in $2:"; cat "$2"; fail=1; fi; }
+has() { if grep -q -- "$1" "$2"; then echo "PASS: $1"; else echo "FAIL: no $1 in $2:"; head -n 20 "$2"; fail=1; fi; }
 lacks() { if grep -q -- "$1" "$2"; then echo "FAIL: $1 in $2"; fail=1; else echo "PASS: no $1"; fi; }
 tool() { arv-tool-0.8 -n 'ZEQ Vision-LX-LS1024-GM-ZQ1024M0042' "$@" 2>&1; }
 
