@@ -55,6 +55,7 @@ struct Row
     QString camera;
     int product, capture, inCycle, width, height, channels;
     QString file;
+    int pluginProduct;
 };
 
 QVector<Row> readCsv(const QString& path, const QString& camera = QString())
@@ -69,7 +70,8 @@ QVector<Row> readCsv(const QString& path, const QString& camera = QString())
         if (c.size() < 12)
             continue;
         auto unq = [](QString s) { return s.remove('"'); };
-        Row r{unq(c[0]), c[2].toInt(), c[3].toInt(), c[4].toInt(), c[8].toInt(), c[9].toInt(), c[10].toInt(), unq(c[11])};
+        Row r{unq(c[0]), c[2].toInt(), c[3].toInt(), c[4].toInt(), c[8].toInt(), c[9].toInt(), c[10].toInt(), unq(c.last()),
+              c.size() >= 15 ? c[11].toInt() : 0};
         if (camera.isEmpty() || r.camera == camera)
             rows << r;
     }
@@ -334,6 +336,8 @@ private slots:
         const QJsonObject t = readJson(dir.filePath("tight/summary.json"));
         QCOMPARE(tight.exitCode, t["complete"].toBool() ? 0 : 5);
         QCOMPARE(t["imagesWritten"].toInt() + t["notWritten"].toInt(), t["delivered"].toInt());
+        // Images the full queue refused are explained, with the flag to raise.
+        QCOMPARE(tight.err.contains("the writing queue was full (--queue-memory 16 MiB)"), t["notWritten"].toInt() > 0);
         QCOMPARE(QDir(dir.filePath("tight")).entryList({"ZQ*.pgm"}, QDir::Files).size(), t["imagesWritten"].toInt());
     }
 
@@ -536,6 +540,20 @@ private slots:
         QCOMPARE(s["interrupted"].toBool(), true);
         QCOMPARE(s["delivered"].toInt(), rows.size());
         QVERIFY(QFile::exists(out + "/contact-sheet.png"));
+
+        // A camera without triggers asked to number 1000 frames: those it had
+        // not made by Ctrl-C are not dropped.
+        QProcess counted;
+        const QString out2 = dir.filePath("counted");
+        startHost(counted, dir.path(), {"capture", kColour, "--products", "1000", "--no-images", "--out", out2}, "shipped");
+        QVERIFY(counted.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(readCsv(out2 + "/frames.csv").size() >= 3, 30000);
+        ::kill(static_cast<pid_t>(counted.processId()), SIGINT);
+        QVERIFY(counted.waitForFinished(30000));
+        QCOMPARE(counted.exitCode(), 130);
+        const QJsonObject cam = readJson(out2 + "/summary.json")["cameras"].toArray().first().toObject();
+        QCOMPARE(cam["dropped"].toInt(), 0);
+        QCOMPARE(cam["triggered"].toInt(), cam["delivered"].toInt() + cam["lostUpstream"].toInt());
     }
 
     void soakSurvivesUnplugging()
@@ -546,6 +564,8 @@ private slots:
         const QJsonObject s = readJson(out + "/summary.json");
         QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
         QCOMPARE(s["passed"].toBool(), true);
+        QCOMPARE(s["seed"].toInt(), 7); // a failing soak can be replayed
+        QVERIFY2(r.err.contains("seed 7"), qPrintable(r.err));
         QCOMPARE(s["cycles"].toArray().size(), 2);
         for (const QJsonValue& c : s["cycles"].toArray()) {
             QVERIFY(c.toObject()["lossSeen"].toBool());
@@ -660,7 +680,7 @@ private slots:
         QCOMPARE(cam["numberingMismatches"].toInt(), s["triggerWarningsInLog"].toInt());
         QCOMPARE(cam["triggersWithoutFrame"].toInt(), 50 - delivered);
         QCOMPARE(cam["productsWithoutFrame"].toArray().size(), 50 - delivered);
-        QVERIFY2(r.out.contains("no frame for the triggers of: p2,"), qPrintable(r.out));
+        QVERIFY2(r.out.contains(QRegularExpression("no frame for the triggers of: p2[-,]")), qPrintable(r.out)); // p2-p16 as a range
         // The kit reads the warnings as the plug-in writes them.
         int read = 0;
         for (const QString& line : r.err.split('\n')) {
@@ -740,6 +760,50 @@ private slots:
         QVERIFY(!QFileInfo::exists(dir.filePath("o")));
     }
 
+    // Every image under the product whose trigger it answers; the plug-in's
+    // own count stays beside it. The scripted faults make the two differ.
+    void imagesAreNamedAfterTheTriggerTheyAnswer()
+    {
+        QTemporaryDir dir;
+        // The device loses trigger 3: the frame it makes next answers trigger 4.
+        const Run over = run(dir.path(), {"capture", kColour, "--products", "6", "--out", dir.filePath("over")}, "triggered",
+                             120000, QString(), QStringLiteral("%1/overrun:3 %1/packets:2:3").arg(kColour));
+        QCOMPARE(over.exitCode, 5);
+        QVector<Row> rows = readCsv(dir.filePath("over/frames.csv"));
+        QCOMPARE(numbers(rows), QStringLiteral("1.1.1 2.1.1 4.1.1 5.1.1 6.1.1"));
+        QCOMPARE(rows[2].pluginProduct, 3);
+        QCOMPARE(rows[2].file, QStringLiteral("%1_p4_c1.png").arg(kColour));
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("over/%1_p3_c1.png").arg(kColour))));
+        // Every line of the report names its camera.
+        QVERIFY2(over.out.contains(QStringLiteral("%1: no frame for the triggers of: p3\n%1: packets missing in: p2\n").arg(kColour)),
+                 qPrintable(over.out));
+
+        // Two frame numbers skipped while every trigger got its frame: no
+        // product lacks one, and none is reported lost by name.
+        const Run gap = run(dir.path(), {"capture", kColour, "--products", "10", "--rate", "20", "--no-images", "--out",
+                                         dir.filePath("gap")}, "triggered", 120000, QString(), QStringLiteral("%1/gap:4:2").arg(kColour));
+        QCOMPARE(gap.exitCode, 5);
+        const QJsonObject cam = readJson(dir.filePath("gap/summary.json"))["cameras"].toArray().first().toObject();
+        QCOMPARE(numbers(readCsv(dir.filePath("gap/frames.csv"))), QStringLiteral("1.1.1 2.1.1 3.1.1 4.1.1 5.1.1 6.1.1 7.1.1 8.1.1 9.1.1 10.1.1"));
+        QCOMPARE(cam["lostProducts"].toArray().size(), 0);
+        QCOMPARE(cam["lostBetweenTriggers"].toInt(), 2);
+        QVERIFY2(!gap.out.contains("lost upstream: p"), qPrintable(gap.out));
+
+        // Both opens refused: triggers due in the first 6 s get no frame;
+        // the plug-in numbers the later ones from 1 again.
+        const Run late = run(dir.path(), {"capture", kColour, "--products", "70", "--no-images", "--out", dir.filePath("late")},
+                             "triggered", 120000, QString(), QStringLiteral("fail:MV_CC_OpenDevice:2"));
+        QCOMPARE(late.exitCode, 5);
+        rows = readCsv(dir.filePath("late/frames.csv"));
+        QVERIFY(!rows.isEmpty());
+        QVERIFY2(rows.first().product > 40 && rows.first().pluginProduct == 1, qPrintable(QString::number(rows.first().product)));
+        const QJsonObject s = readJson(dir.filePath("late/summary.json"));
+        QCOMPARE(s["cameras"].toArray().first().toObject()["triggersWithoutFrame"].toInt(), rows.first().product - 1);
+        QVERIFY(s["cameras"].toArray().first().toObject()["cameraLosses"].toArray().first().toObject()["start"].isNull());
+        QVERIFY2(late.out.contains(QStringLiteral("%1: camera did not open until").arg(kColour)), qPrintable(late.out));
+        QCOMPARE(s["allowLoss"].toBool(), false);
+    }
+
     void overwriteRemovesOnlyWhatTheRunWrote()
     {
         QTemporaryDir dir;
@@ -755,6 +819,19 @@ private slots:
         QVERIFY(QFile::exists(out + "/mine.png"));
         QVERIFY(QFile::exists(out + "/notes.txt"));
         QCOMPARE(QDir(out).entryList({"ZQ*.png"}).size(), 1);
+
+        // A picture named like a frame that frames.csv does not list is the
+        // user's: the run stops rather than write over it.
+        const QString own = out + "/" + kColour + "_p5_c1.png";
+        QFile f(own);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("the user's");
+        f.close();
+        const Run refused = run(dir.path(), {"capture", kColour, "--products", "1", "--out", out, "--overwrite"});
+        QCOMPARE(refused.exitCode, 3);
+        QVERIFY2(refused.err.contains("does not list"), qPrintable(refused.err));
+        QCOMPARE(QFileInfo(own).size(), 10);
+        QVERIFY(QFile::exists(out + "/frames.csv"));
     }
 
     void secondCtrlCLeavesOnlyWholeFilesListed()
@@ -862,6 +939,19 @@ private slots:
         QVERIFY2(r.err.contains("settings row 3 holds 100"), qPrintable(r.err));
         QVERIFY2(r.out.contains(QRegularExpression("\n +3 D ")), qPrintable(r.out)); // row number, read back from the device
         QVERIFY(r.out.contains(QRegularExpression("\n +14 ")));
+        // Which rows reach the device: the exposure time, when a host selects it; gain and the rest never.
+        QVERIFY2(r.out.contains(QRegularExpression("\n +12 E ")) && r.out.contains("the device never receives them"), qPrintable(r.out));
+
+        // An exposure the camera holds as a float is the stored one, not a refusal.
+        QJsonObject time = items[12].toObject();
+        time["values"] = 0.02;
+        items[12] = time;
+        json["paramsWrap"] = items;
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QJsonDocument(json).toJson());
+        f.close();
+        const Run again = run(dir.path(), {"panel", kColour});
+        QVERIFY2(again.err.contains("settings row 3 holds 100") && !again.err.contains("row 12"), qPrintable(again.err));
     }
 
     void triggeredExampleNumbersFromTheTrigger()

@@ -123,7 +123,7 @@ private slots:
         r.height = 4;
         r.channels = 3;
         r.file = "x.png";
-        QCOMPARE(FrameCsv::row(r), QStringLiteral("\"A,\"\"B\"\"\",0,3,2,1,0,1000,12,8,4,3,\"x.png\""));
+        QCOMPARE(FrameCsv::row(r), QStringLiteral("\"A,\"\"B\"\"\",0,3,2,1,0,1000,12,8,4,3,0,0,plug-in,\"x.png\""));
         QCOMPARE(FrameCsv::header().split(',').size(), FrameCsv::row(FrameRecord()).split(',').size());
     }
 
@@ -261,6 +261,7 @@ private slots:
             a.triggerSent();
         QVERIFY(a.frameReceived({1, 1, 1}));            // trigger 1, no warning
         QVERIFY(a.frameReceived({2, 1, 1}, 0, true, 0, 4)); // "FrameCounter 2 TriggerIndex 4"
+        QCOMPARE(a.lastName().product, 4);                   // named after its trigger, not the plug-in's 2
         QCOMPARE(a.triggersAwaited(), 1);
         QCOMPARE(a.misnumbered(), 1);
         QVERIFY(a.firstMismatch().contains("trigger 4 asked for (4, 1, 1)"));
@@ -295,6 +296,27 @@ private slots:
         QCOMPARE(m.size(), 2);
         QVERIFY2(m[0].startsWith("settings row 0 holds 100, but the camera uses 2048 (read back from the device"), qPrintable(m[0]));
         QVERIFY2(m[1].contains("row 1 holds 500") && !m[1].contains("device"), qPrintable(m[1]));
+        // The camera holds a float: 0.02 reads back as 0.019999999552965164, the same setting.
+        auto times = [](double t) { return QJsonObject{{"paramsWrap", QJsonArray{QJsonObject{{"values", t}}}}}; };
+        QVERIFY(replacedRows(times(0.02), times(double(0.02f)), {}).isEmpty());
+        QCOMPARE(replacedRows(times(0.02), times(double(0.03f)), {}).size(), 1);
+        QCOMPARE(replacedRows(panel(16777217, 0), panel(16777216, 0), {}).size(), 1); // whole numbers stay exact
+    }
+
+    // Lists of products say where they stop and never skip a range in the
+    // middle, whatever order the places were noted in.
+    void productListsHideNoRange()
+    {
+        PlaceRanges r;
+        for (int o : {0, 1, 2, 3, 9, 5, 4, 20, 22})
+            r.add(o);
+        r.add(2);
+        QCOMPARE(r.count(), 9);
+        const ProductSchedule one;
+        QCOMPARE(r.text(one, 10), QStringLiteral("p1-p6, p10, p21, p23"));
+        QCOMPARE(r.text(one, 2), QStringLiteral("p1-p6, p10 and 2 more from p21 on"));
+        QCOMPARE(r.text(ProductSchedule(2), 10), QStringLiteral("p1 c1-p3 c2, p5 c2, p11 c1, p12 c1"));
+        QCOMPARE(r.names(one, 3), (QStringList{"p1 c1", "p2 c1", "p3 c1"}));
     }
 
     // A camera loss closes at the reconnect and estimates the frames it cost.
@@ -314,6 +336,14 @@ private slots:
         QCOMPARE(losses[0].toObject()["reconnected"].toBool(), true);
         QCOMPARE(losses[1].toObject()["reconnected"].toBool(), false);
         QVERIFY(losses[0].toObject()["framesMissed"].isNull()); // no frame before it: the rate is unknown
+
+        // A camera that never opened was never lost at any time.
+        FrameAccounting never;
+        never.cameraNotOpened();
+        never.runEnded(5500);
+        never.writeJson(j);
+        QVERIFY(j["cameraLosses"].toArray()[0].toObject()["start"].isNull());
+        QCOMPARE(never.lossText(), QStringLiteral("camera never opened during the run"));
     }
 
     void writerNeverWaitsForTheDisk()

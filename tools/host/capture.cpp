@@ -163,11 +163,19 @@ private:
         PendingRow p;
         p.slot = static_cast<int>(&c - run_.cameras().data());
         FrameRecord& r = p.record;
+        // Named after the trigger it answers where that is known, so that a
+        // file never holds another product's frame; the plug-in's numbers
+        // stay in their own columns.
+        const FrameNumbers name = c.accounting.lastName();
         r.camera = c.serial;
         r.cameraIndex = c.index;
-        r.product = d.productId;
-        r.capture = d.cycleCapture;
+        r.product = name.product;
+        r.capture = name.capture;
         r.productInCycle = d.cycleProduct;
+        r.pluginProduct = d.productId;
+        r.pluginCapture = d.cycleCapture;
+        if (c.accounting.lastNamedByTrigger())
+            r.namedBy = QStringLiteral("trigger");
         r.deviceTimeMs = d.captureTime.isValid() ? d.captureTime.toMSecsSinceEpoch() : 0;
         r.receiveTimeMs = d.receiveTime;
         r.hostTimeMs = QDateTime::currentMSecsSinceEpoch();
@@ -179,8 +187,10 @@ private:
             r.file = writer_->submit(d.image, key, QStringLiteral("%1 p%2 c%3").arg(c.serial).arg(r.product).arg(r.capture),
                                      QStringLiteral("%1|%2|%3").arg(c.serial).arg(r.product, 10, 10, QChar('0'))
                                          .arg(r.capture, 10, 10, QChar('0')));
-            if (r.file.isEmpty() && !o_.noImages)
+            if (r.file.isEmpty() && !o_.noImages) {
                 c.accounting.imageNotWritten(); // the writing queue's memory was spent
+                ++queueFull_;
+            }
         }
         rows_.push_back(p);
         flushRows();
@@ -278,9 +288,11 @@ private:
 
     void triggerAndWait()
     {
+        // A camera that did not open yet is still the run's: the triggers due
+        // while it is away are counted without a frame, the later ones fire.
         bool anyTriggered = false;
         for (const RunCamera& c : run_.cameras())
-            anyTriggered = anyTriggered || (c.opened && !c.continuous);
+            anyTriggered = anyTriggered || firedBySoftware(c);
         started_ = QDateTime::currentDateTime();
         run_.setRunning(true, perCamera_);
         clock_.start();
@@ -338,6 +350,8 @@ private:
                 c.accounting.lostWithoutFrame(unmatched, false);
             if (freeRun_ && !firedBySoftware(c))
                 c.accounting.addTriggered(c.accounting.delivered() + c.accounting.lostUpstream());
+            else if (interrupted_ && !firedBySoftware(c))
+                c.accounting.askedForWhatCame(); // Ctrl-C ended the asking: what was not made yet is not dropped
             c.accounting.runEnded(now, freeRun_);
         }
     }
@@ -396,6 +410,7 @@ private:
         s["started"] = started_.toString(Qt::ISODateWithMs);
         s["finished"] = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
         s["interrupted"] = interrupted_;
+        s["allowLoss"] = o_.allowLoss;
         s["trigger"] = t;
         if (freeRun_)
             s["freeRunSeconds"] = o_.freeRunSeconds;
@@ -447,6 +462,7 @@ private:
         w["queuePeakImages"] = writer_->peakImages();
         w["queuePeakMiB"] = std::round(writer_->peakBytes() * 10.0 / (1 << 20)) / 10.0;
         w["imagesPerSecond"] = std::round(writer_->writeRate() * 10.0) / 10.0;
+        w["notQueuedQueueFull"] = queueFull_;
         return w;
     }
 
@@ -464,14 +480,20 @@ private:
                       .arg(writer_->written()).arg(writer_->writeRate(), 0, 'f', 1).arg(writer_->peakImages())
                       .arg(writer_->peakBytes() / double(1 << 20), 0, 'f', 1).arg(o_.queueMemoryMiB);
         os.flush();
+        if (queueFull_ > 0)
+            say(QStringLiteral("%1 image(s) not written: the writing queue was full (--queue-memory %2 MiB); the disk or the "
+                               "encoders fell behind the cameras. Raise --queue-memory, or write faster with "
+                               "--image-format pnm or a lower --png-compression")
+                    .arg(queueFull_).arg(o_.queueMemoryMiB));
         if (!sheet_)
             say(QStringLiteral("no contact sheet: %1").arg(sheetError_));
         // The last lines: every camera's counts, then the verdict.
         for (const RunCamera& c : run_.cameras()) {
             os << QStringLiteral("%1: %2\n").arg(c.serial, c.accounting.countsText());
+            // Every line names its camera: with several, none is left to guess.
             const QString where = c.accounting.lossText();
-            if (!where.isEmpty())
-                os << QStringLiteral("%1: %2\n").arg(c.serial, where);
+            for (const QString& line : where.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                os << QStringLiteral("%1: %2\n").arg(c.serial, line);
             if (c.accounting.misnumbered() > 0)
                 os << QStringLiteral("%1: numbering disagrees with the trigger settings: %2\n").arg(c.serial, c.accounting.firstMismatch());
         }
@@ -507,6 +529,7 @@ private:
     std::deque<PendingRow> rows_;
     qint64 received_ = 0;
     qint64 delivered_ = 0;
+    qint64 queueFull_ = 0;     // images refused by the full writing queue
     int nextTrigger_ = 0;
     QElapsedTimer clock_;
     qint64 deadline_ = 0;      // on clock_, in milliseconds

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QTemporaryFile>
 #include <QTextStream>
 
@@ -32,6 +33,14 @@ void printOut(const QString& text)
 // these and the pictures that frames.csv names, never anything else.
 const QStringList kReportFiles{QStringLiteral("frames.csv"), QStringLiteral("summary.json"), QStringLiteral("contact-sheet.png")};
 
+// A name this tool gives a frame's picture: SERIAL_pN_cN.png, .pgm or .ppm.
+bool looksLikeFrame(const QString& name)
+{
+    static const QRegularExpression frame(QStringLiteral("^.+_p\\d+_c\\d+\\.(png|pgm|ppm)$"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    return frame.match(name).hasMatch();
+}
+
 // The picture files a frames.csv names: its last field, quoted. Only plain
 // names of files in the folder itself are taken.
 QStringList picturesListedIn(const QString& csvPath)
@@ -48,7 +57,7 @@ QStringList picturesListedIn(const QString& csvPath)
             continue;
         const QString name = line.mid(open + 2, line.size() - open - 3).replace(QLatin1String("\"\""), QLatin1String("\""));
         if (!name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && name != QLatin1String("..")
-            && name.endsWith(QLatin1String(".png"), Qt::CaseInsensitive))
+            && looksLikeFrame(name))
             names << name;
     }
     return names;
@@ -222,6 +231,18 @@ bool claimOutputFolder(const HostOptions& o, const QString& defaultRoot, QString
             return false;
         }
         const QStringList pictures = picturesListedIn(dir.filePath(QStringLiteral("frames.csv")));
+        // A picture named like a frame that no frames.csv lists is the
+        // user's: this run could write over it, so it stops instead.
+        QStringList foreign;
+        for (const QString& f : dir.entryList(QDir::Files))
+            if (looksLikeFrame(f) && !pictures.contains(f))
+                foreign << f;
+        if (!foreign.isEmpty()) {
+            error = QStringLiteral("output folder %1 holds %2 picture(s) named like frames that its frames.csv does not list "
+                                   "(%3); --overwrite replaces only what a run wrote: move them or choose another folder")
+                        .arg(folder).arg(foreign.size()).arg(foreign.first());
+            return false;
+        }
         for (const QString& f : pictures + kReportFiles)
             dir.remove(f);
     }
@@ -321,7 +342,7 @@ int runPanel(const HostOptions& o)
                      .arg(run.cameras().first().continuous ? QStringLiteral("runs without triggers")
                                                            : QStringLiteral("waits for triggers")));
         const QVector<ParamWrap*>* items = cam->getParamItems();
-        printOut(formatPanel(describePanel(items ? *items : QVector<ParamWrap*>(), deviceOwnedValues(cam))));
+        printOut(formatPanel(describePanel(items ? *items : QVector<ParamWrap*>(), deviceOwnedValues(cam), exposureValues(cam))));
     }
     run.close();
     return kExitOk;

@@ -39,6 +39,8 @@ constexpr int kCaptureBeforeMs = 2000;
 constexpr int kCaptureAfterMs = 1000;
 constexpr int kQuietMs = 300;
 constexpr int kTakeInMs = 500;
+// The largest --seed the command line takes.
+constexpr qint64 kMaxSeed = 0x7fffffff;
 
 struct SoakCamera
 {
@@ -72,6 +74,8 @@ public:
         const int rc = openEverything();
         if (rc != kExitOk)
             return rc;
+        // Printed first, so that a run that fails or hangs can be replayed.
+        say(QStringLiteral("soak: seed %1 (run again with --seed %1 for the same unplug order and times)").arg(seed_));
         receive();
         startNumbering();
         for (int k = 1; k <= o_.cycles && !interrupted_; ++k)
@@ -324,6 +328,7 @@ private:
         QJsonObject s;
         s["cameras"] = cameras_;
         s["cycles"] = cycleReports();
+        s["seed"] = static_cast<qint64>(seed_);
         failed_ = lostTotal_ > 0 || missingReconnects_ > 0 || breaks_ > 0;
         s["lostAfterDelivery"] = lostTotal_;
         s["missingReconnects"] = missingReconnects_;
@@ -367,7 +372,10 @@ private:
     Progress progress_;
     QTimer ticker_;
     QElapsedTimer clock_;
-    QRandomGenerator rng_{o_.seed ? o_.seed : static_cast<quint32>(QDateTime::currentMSecsSinceEpoch())};
+    // Within what --seed takes (1 and up; 0 picks one), so that it replays.
+    const quint32 seed_ = o_.seed ? quint32(o_.seed)
+                                  : quint32(QDateTime::currentMSecsSinceEpoch() % kMaxSeed) + 1;
+    QRandomGenerator rng_{seed_};
     QJsonArray cameras_;
     bool interrupted_ = false;
     bool failed_ = false;

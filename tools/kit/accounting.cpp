@@ -35,10 +35,9 @@ void FrameAccounting::lostWithoutFrame(qint64 count, bool placed)
         return;
     }
     // The frames at the next ordinals of the run are the ones missing.
-    for (qint64 i = 0; i < count && lostList_.size() < kListedLosses; ++i) {
-        const FrameNumbers n = schedule_.at(delivered_ + lost_ + i);
-        lostList_.push_back({n.product, n.capture});
-    }
+    const qint64 first = delivered_ + lost_;
+    for (qint64 i = 0; i < count; ++i)
+        lostPlaces_.add(first + i);
     lost_ += count;
 }
 
@@ -48,7 +47,7 @@ bool FrameAccounting::frameReceived(const FrameNumbers& got, qint64 lostBefore, 
     if (!following_ && byTrigger_) {
         if (!answerTrigger(got, lostBefore, triggerIndex))
             return false;
-        countDamage(got, lostPackets);
+        countDamage(lastName_, lostPackets);
         countProduct(got);
         return true;
     }
@@ -60,6 +59,7 @@ bool FrameAccounting::frameReceived(const FrameNumbers& got, qint64 lostBefore, 
         return false;
     }
     lostWithoutFrame(lostBefore, placed);
+    lastName_ = got;
     countDamage(got, lostPackets);
     if (!following_)
         countProduct(got);
@@ -123,14 +123,26 @@ bool FrameAccounting::answerTrigger(const FrameNumbers& got, qint64 lostBefore, 
         ++outside_; // answers a trigger of no run: before it, or never sent
         return false;
     }
-    lostWithoutFrame(lostBefore, true);
+    // Of the triggers passed over, the last ones lost their frames upstream
+    // (as many as the SDK's count skipped); the device made no frame for the
+    // earlier ones. Frames the count skipped beyond them answered no trigger
+    // of the run: lost, but no product's.
+    const qint64 lostHere = std::min(lostBefore, skip);
     for (qint64 i = 0; i < skip; ++i) {
-        noteWithoutFrame(awaiting_.front());
+        if (i >= skip - lostHere)
+            noteLost(awaiting_.front());
+        else
+            noteWithoutFrame(awaiting_.front());
         awaiting_.pop_front();
     }
-    const FrameNumbers want = awaiting_.front();
+    lost_ += lostBefore - lostHere;
+    lostBetweenTriggers_ += lostBefore - lostHere;
+    const FrameNumbers want = schedule_.at(awaiting_.front());
     awaiting_.pop_front();
     awaitingFirst_ = index + 1;
+    // Where the settings leave the numbers to chance (a product time-out
+    // renumbers late captures), the plug-in's numbers are the names.
+    lastName_ = check_ ? want : got;
     ++delivered_;
     if (check_ && got != want)
         noteMismatch(QStringLiteral("frame %1 numbered %2, its trigger %3 asked for %4")
@@ -138,21 +150,35 @@ bool FrameAccounting::answerTrigger(const FrameNumbers& got, qint64 lostBefore, 
     return true;
 }
 
+void FrameAccounting::noteLost(qint64 ordinal)
+{
+    ++lost_;
+    lostPlaces_.add(ordinal);
+}
+
+QVector<ProductCapture> FrameAccounting::lostFrames() const
+{
+    QVector<ProductCapture> out;
+    for (qint64 o : lostPlaces_.first(kListedLosses)) {
+        const FrameNumbers n = schedule_.at(o);
+        out.push_back({n.product, n.capture});
+    }
+    return out;
+}
+
 void FrameAccounting::triggerSent()
 {
-    awaiting_.push_back(schedule_.at(triggered_++));
+    awaiting_.push_back(triggered_++);
 }
 
 void FrameAccounting::triggerNotSent()
 {
-    noteWithoutFrame(schedule_.at(triggered_++));
+    noteWithoutFrame(triggered_++);
 }
 
-void FrameAccounting::noteWithoutFrame(const FrameNumbers& n)
+void FrameAccounting::noteWithoutFrame(qint64 ordinal)
 {
-    ++withoutFrame_;
-    if (withoutFrameList_.size() < kListedLosses)
-        withoutFrameList_.push_back(n);
+    withoutFrame_.add(ordinal);
 }
 
 void FrameAccounting::deviceReopened()
@@ -172,6 +198,13 @@ void FrameAccounting::cameraLost(qint64 ms)
     l.startMs = ms;
     if (framesTimed_ > 0 && lastFrameMs_ > firstFrameMs_)
         l.framesPerSecond = framesTimed_ * 1000.0 / double(lastFrameMs_ - firstFrameMs_);
+    losses_.push_back(l);
+}
+
+void FrameAccounting::cameraNotOpened()
+{
+    Loss l;
+    l.startMs = -1;
     losses_.push_back(l);
 }
 
@@ -219,7 +252,7 @@ qint64 FrameAccounting::dropped() const
 bool FrameAccounting::clean() const
 {
     return lost_ == 0 && placed_ && damaged_ == 0 && dropped() == 0 && notWritten_ == 0 && misnumbered_ == 0
-           && withoutFrame_ == 0 && losses_.isEmpty() && incomplete_ == 0;
+           && withoutFrame_.isEmpty() && losses_.isEmpty() && incomplete_ == 0;
 }
 
 QString FrameAccounting::countsText() const
@@ -259,35 +292,29 @@ QString FrameAccounting::lossText() const
     if (!placed_)
         lines << QStringLiteral("frames were lost upstream where their number cannot be told (the SDK's frame count "
                                 "restarted); which products are affected is unknown");
-    else if (!lostList_.isEmpty()) {
-        QStringList names;
-        for (const ProductCapture& pc : lostList_)
-            names << pcText(pc.product, pc.capture, captures);
-        QString text = QStringLiteral("lost upstream: %1").arg(names.join(QStringLiteral(", ")));
-        if (lost_ > lostList_.size())
-            text += QStringLiteral(" and %1 more").arg(lost_ - lostList_.size());
-        lines << text;
-    }
-    if (!withoutFrameList_.isEmpty()) {
-        QStringList names;
-        for (const FrameNumbers& n : sortedWithoutFrame())
-            names << pcText(n.product, n.capture, captures);
-        QString text = QStringLiteral("no frame for the triggers of: %1").arg(names.join(QStringLiteral(", ")));
-        if (withoutFrame_ > withoutFrameList_.size())
-            text += QStringLiteral(" and %1 more").arg(withoutFrame_ - withoutFrameList_.size());
-        lines << text;
-    }
+    else if (!lostPlaces_.isEmpty())
+        lines << QStringLiteral("lost upstream: %1").arg(lostPlaces_.text(schedule_, kListedRanges));
+    if (lostBetweenTriggers_ > 0)
+        lines << QStringLiteral("lost upstream: %1 frame(s) the device counted between triggers whose frames all arrived "
+                                "(no product lacks its frame for them)").arg(lostBetweenTriggers_);
+    if (!withoutFrame_.isEmpty())
+        lines << QStringLiteral("no frame for the triggers of: %1").arg(withoutFrame_.text(schedule_, kListedRanges));
     if (!damagedList_.isEmpty()) {
         QStringList names;
         for (const ProductCapture& pc : damagedList_)
             names << pcText(pc.product, pc.capture, captures);
         lines << QStringLiteral("packets missing in: %1%2").arg(names.join(QStringLiteral(", ")),
-                     damaged_ > damagedList_.size() ? QStringLiteral(" and %1 more").arg(damaged_ - damagedList_.size()) : QString());
+                     damaged_ > damagedList_.size() ? QStringLiteral(" and %1 more after them").arg(damaged_ - damagedList_.size()) : QString());
     }
     for (const Loss& l : losses_) {
         const QJsonObject j = lossJson(l);
-        QString text = QStringLiteral("camera lost from %1 to %2").arg(timeText(l.startMs), timeText(l.endMs));
-        text += l.reconnected ? QString() : QStringLiteral(" (the run ended first)");
+        QString text;
+        if (l.startMs < 0)
+            text = l.reconnected ? QStringLiteral("camera did not open until %1").arg(timeText(l.endMs))
+                                 : QStringLiteral("camera never opened during the run");
+        else
+            text = QStringLiteral("camera lost from %1 to %2%3").arg(timeText(l.startMs), timeText(l.endMs),
+                       l.reconnected ? QString() : QStringLiteral(" (the run ended first)"));
         if (l.framesPerSecond > 0)
             text += QStringLiteral(", about %1 frame(s) at the %2 frames/s before it")
                         .arg(j.value(QStringLiteral("framesMissed")).toInt()).arg(l.framesPerSecond, 0, 'f', 1);
@@ -296,19 +323,11 @@ QString FrameAccounting::lossText() const
     return lines.join(QLatin1Char('\n'));
 }
 
-QVector<FrameNumbers> FrameAccounting::sortedWithoutFrame() const
-{
-    QVector<FrameNumbers> sorted = withoutFrameList_;
-    std::sort(sorted.begin(), sorted.end(), [](const FrameNumbers& a, const FrameNumbers& b) {
-        return a.product != b.product ? a.product < b.product : a.capture < b.capture;
-    });
-    return sorted;
-}
-
 QJsonObject FrameAccounting::lossJson(const Loss& l) const
 {
     QJsonObject j;
-    j["start"] = QDateTime::fromMSecsSinceEpoch(l.startMs).toString(Qt::ISODateWithMs);
+    // A camera that never opened before it has no time it was lost at.
+    j["start"] = l.startMs < 0 ? QJsonValue() : QJsonValue(QDateTime::fromMSecsSinceEpoch(l.startMs).toString(Qt::ISODateWithMs));
     j["end"] = QDateTime::fromMSecsSinceEpoch(l.endMs).toString(Qt::ISODateWithMs);
     j["reconnected"] = l.reconnected;
     if (l.framesPerSecond > 0) {
@@ -334,19 +353,14 @@ void FrameAccounting::writeJson(QJsonObject& j) const
         if (misnumbered_)
             j["firstNumberingMismatch"] = firstMismatch_;
     }
-    QJsonArray lost;
-    for (const ProductCapture& pc : lostList_)
-        lost.append(QStringLiteral("p%1 c%2").arg(pc.product).arg(pc.capture));
-    j["lostProducts"] = lost;
+    j["lostProducts"] = QJsonArray::fromStringList(lostPlaces_.names(schedule_, kListedLosses));
+    j["lostBetweenTriggers"] = lostBetweenTriggers_;
     j["framesOutsideRun"] = outside_;
     j["productsIncomplete"] = incomplete_;
     if (byTrigger_) {
         j["numberingCheckedBy"] = "trigger";
-        j["triggersWithoutFrame"] = withoutFrame_;
-        QJsonArray none;
-        for (const FrameNumbers& n : sortedWithoutFrame())
-            none.append(QStringLiteral("p%1 c%2").arg(n.product).arg(n.capture));
-        j["productsWithoutFrame"] = none;
+        j["triggersWithoutFrame"] = withoutFrame_.count();
+        j["productsWithoutFrame"] = QJsonArray::fromStringList(withoutFrame_.names(schedule_, kListedLosses));
     } else if (check_) {
         j["numberingCheckedBy"] = "order";
     }

@@ -4,6 +4,7 @@
 #ifndef LORVEXKIT_ACCOUNTING_H
 #define LORVEXKIT_ACCOUNTING_H
 
+#include "placeranges.h"
 #include "schedule.h"
 
 #include <QJsonObject>
@@ -32,6 +33,9 @@ public:
     // Frames asked for: software triggers sent, or frames a device that runs
     // without triggers was allowed to number.
     void addTriggered(qint64 count = 1) { triggered_ += count; }
+    // An interrupted run of a device not fired by software asked for no more
+    // than what came: the frames not yet made are not dropped.
+    void askedForWhatCame() { triggered_ = delivered_ + lost_; }
     // Frames the run asks for; a frame whose place lies beyond them is not
     // the run's (0: open-ended, a timed run).
     void setExpected(qint64 frames) { expected_ = frames; }
@@ -56,6 +60,9 @@ public:
     // back at `backMs`; the run ended at `ms` (closes a loss still open; a
     // `timed` run may end inside a product, which is not then incomplete).
     void cameraLost(qint64 ms);
+    // The camera did not open when it was created: away from before the run,
+    // with no time it was lost at.
+    void cameraNotOpened();
     void cameraBack(qint64 backMs);
     void runEnded(qint64 ms, bool timed = false);
     int losses() const { return int(losses_.size()); }
@@ -75,6 +82,12 @@ public:
     // trigger of it): it is counted apart, never as delivered.
     bool frameReceived(const FrameNumbers& got, qint64 lostBefore = 0, bool placed = true, qint64 lostPackets = 0,
                        qint64 triggerIndex = -1);
+    // The product and capture the latest frame taken for the run stands
+    // for: the numbers of the trigger it answers where frames are checked by
+    // trigger and the settings fix the numbers, else the plug-in's own. Files, report rows and the lists of
+    // lost or damaged frames all use this one name.
+    FrameNumbers lastName() const { return lastName_; }
+    bool lastNamedByTrigger() const { return byTrigger_ && !following_ && check_; }
     // Losses upstream that no received frame accounts for.
     void lostWithoutFrame(qint64 count, bool placed);
     // A received frame's image that was not written (queue full, write error).
@@ -95,14 +108,14 @@ public:
     // lost): counted when the next product starts, or at the run's end.
     qint64 incompleteProducts() const { return incomplete_; }
     // Triggers of the run whose product got no frame (checked by trigger).
-    qint64 withoutFrame() const { return withoutFrame_; }
+    qint64 withoutFrame() const { return withoutFrame_.count(); }
     bool numbersChecked() const { return check_; }
     QString firstMismatch() const { return firstMismatch_; }
     // Whether every upstream loss could be tied to its place in the run.
     bool lossesPlaced() const { return placed_; }
     // The products (with their captures) whose frames were lost upstream,
-    // oldest first, at most kListedLosses of them.
-    const QVector<ProductCapture>& lostFrames() const { return lostList_; }
+    // in run order, at most kListedLosses of them.
+    QVector<ProductCapture> lostFrames() const;
 
     // Nothing lost, damaged, dropped, left unwritten or misnumbered.
     bool clean() const;
@@ -113,6 +126,8 @@ public:
     void writeJson(QJsonObject& json) const;
 
     static constexpr int kListedLosses = 50;
+    // Ranges of products a console line lists before it says where it stops.
+    static constexpr int kListedRanges = 20;
 
 private:
     // Checks a numbered frame against the one before it (following only).
@@ -128,7 +143,7 @@ private:
     qint64 misnumbered_ = 0;
     bool placed_ = true;
     QString firstMismatch_;
-    QVector<ProductCapture> lostList_;
+    PlaceRanges lostPlaces_;     // places of frames lost upstream
     bool following_ = false;
     bool haveLast_ = false;
     ProductCapture last_;
@@ -136,29 +151,27 @@ private:
     // A loss of the camera: when, and the frame rate seen before it.
     struct Loss
     {
-        qint64 startMs = 0;
+        qint64 startMs = 0;       // -1: never open before it
         qint64 endMs = -1;        // -1: not back yet
         bool reconnected = false;
         double framesPerSecond = -1; // -1: too few frames before it to tell
     };
     // Checks a frame against the trigger it answers.
     bool answerTrigger(const FrameNumbers& got, qint64 lostBefore, qint64 triggerIndex);
-    void noteWithoutFrame(const FrameNumbers& n);
+    void noteWithoutFrame(qint64 ordinal);
+    void noteLost(qint64 ordinal);
     // Times the frame for the rate before a loss, and counts lost packets.
     void countDamage(const FrameNumbers& got, qint64 lostPackets);
     void countProduct(const FrameNumbers& got);
     void noteMismatch(const QString& text);
     QJsonObject lossJson(const Loss& l) const;
-    // The listed products without a frame, in product order.
-    QVector<FrameNumbers> sortedWithoutFrame() const;
 
     qint64 expected_ = 0;
     qint64 outside_ = 0;
     bool byTrigger_ = false;
-    std::deque<FrameNumbers> awaiting_; // sent triggers from the next unanswered one on
+    std::deque<qint64> awaiting_;       // run places of the sent triggers from the next unanswered one on
     qint64 awaitingFirst_ = 1;          // the device's trigger index of awaiting_.front()
-    qint64 withoutFrame_ = 0;
-    QVector<FrameNumbers> withoutFrameList_;
+    PlaceRanges withoutFrame_;          // places of triggers whose product got no frame
     QVector<ProductCapture> damagedList_;
     QVector<Loss> losses_;
     // Receive times of the first and the latest frame, and the frames
@@ -166,6 +179,10 @@ private:
     qint64 firstFrameMs_ = -1, lastFrameMs_ = -1, firstPlace_ = 0, framesTimed_ = 0;
     qint64 deliveryMs_ = -1;
     qint64 incomplete_ = 0;
+    // Frames the device's count skipped although every trigger before the
+    // next frame was answered: lost upstream, yet no product's frame.
+    qint64 lostBetweenTriggers_ = 0;
+    FrameNumbers lastName_;
     ProductCapture lastNumbers_;  // the run's latest numbered frame
 };
 

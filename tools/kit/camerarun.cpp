@@ -10,6 +10,7 @@
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -22,6 +23,30 @@ QString jsonText(const QJsonValue& v)
     return v.toVariant().toString();
 }
 
+// The camera holds numbers as float: a stored 0.02 reads back as
+// 0.019999999552965164, which is the same setting, not a refusal.
+bool sameSetting(const QJsonValue& a, const QJsonValue& b)
+{
+    if (a.isDouble() && b.isDouble()) {
+        const double x = a.toDouble(), y = b.toDouble();
+        // Whole numbers (integer rows) compare exactly: a float would blur
+        // them beyond 2^24.
+        if (std::trunc(x) == x && std::trunc(y) == y)
+            return x == y;
+        return static_cast<float>(x) == static_cast<float>(y);
+    }
+    if (a.isArray() && b.isArray()) {
+        const QJsonArray x = a.toArray(), y = b.toArray();
+        if (x.size() != y.size())
+            return false;
+        for (int i = 0; i < x.size(); ++i)
+            if (!sameSetting(x[i], y[i]))
+                return false;
+        return true;
+    }
+    return a == b;
+}
+
 } // namespace
 
 QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used, const QSet<int>& deviceRows)
@@ -32,7 +57,7 @@ QStringList replacedRows(const QJsonObject& stored, const QJsonObject& used, con
     for (int i = 0; i < std::min(a.size(), b.size()); ++i) {
         const QJsonValue was = a[i].toObject().value(QStringLiteral("values"));
         const QJsonValue now = b[i].toObject().value(QStringLiteral("values"));
-        if (was == now || was.isUndefined())
+        if (was.isUndefined() || sameSetting(was, now))
             continue;
         // Only the device's rows are read back; any other row the plug-in
         // set itself (a value outside its limits or options, for instance).
@@ -136,7 +161,7 @@ void CameraRun::open(const PluginScan& scan, const QStringList& serials, const Q
         c.opened = !rc.cam->getImageSize().isEmpty();
         if (!c.opened) { // its loss report came from createCamera, before anyone listened
             host->markLost();
-            c.accounting.cameraLost(QDateTime::currentMSecsSinceEpoch());
+            c.accounting.cameraNotOpened();
         }
         c.continuous = rc.cam->isContinuousMode();
         if (!c.opened)

@@ -73,7 +73,23 @@ QSet<const void*> deviceOwnedValues(CameraInterface* camera)
     return {&b->offsetX, &b->offsetY, &b->width, &b->height, &b->mirrorX, &b->mirrorY};
 }
 
-QVector<PanelRow> describePanel(const QVector<ParamWrap*>& items, const QSet<const void*>& deviceValues)
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((no_sanitize("vptr")))
+#endif
+QSet<const void*> exposureValues(CameraInterface* camera)
+{
+    void* base = camera ? camera->qt_metacast("CameraBase") : nullptr;
+    if (!base)
+        return {};
+    const CameraBase* b = static_cast<const CameraBase*>(base);
+    QSet<const void*> out;
+    for (int i = 0; i < b->exposureTimes.size(); ++i)
+        out.insert(b->exposureTimes.constData() + i);
+    return out;
+}
+
+QVector<PanelRow> describePanel(const QVector<ParamWrap*>& items, const QSet<const void*>& deviceValues,
+                                const QSet<const void*>& exposureValues)
 {
     QVector<PanelRow> rows;
     QString heading;
@@ -100,6 +116,7 @@ QVector<PanelRow> describePanel(const QVector<ParamWrap*>& items, const QSet<con
                            .arg(valueText(p->valueType, p->minimum), valueText(p->valueType, p->maximum),
                                 valueText(p->valueType, p->step));
             r.deviceOwned = deviceValues.contains(p->value);
+            r.exposure = exposureValues.contains(p->value);
             r.outOfLimits = outside(*p);
         } else if (r.kind == QLatin1String("RadioBoxParam") || r.kind == QLatin1String("CheckBoxParam")) {
             auto* p = static_cast<RadioBoxParam*>(item);
@@ -135,9 +152,10 @@ QString formatPanel(const QVector<PanelRow>& rows)
     auto pad = [&](const QString& s, int w) { return s + QString(std::max(0, w - cells(s)), ' '); };
     const QStringList head{QStringLiteral("label"), QStringLiteral("kind"), QStringLiteral("value"), QStringLiteral("limits"), QStringLiteral("options")};
     int w[4] = {cells(head[0]), cells(head[1]), cells(head[2]), cells(head[3])};
-    bool anyDevice = false, anyOutside = false;
+    bool anyDevice = false, anyOutside = false, anyExposure = false;
     for (const PanelRow& r : rows) {
         anyDevice = anyDevice || r.deviceOwned;
+        anyExposure = anyExposure || r.exposure;
         anyOutside = anyOutside || r.outOfLimits;
         if (r.kind == QLatin1String("SeparateParam"))
             continue;
@@ -148,7 +166,8 @@ QString formatPanel(const QVector<PanelRow>& rows)
     }
     // The row number is the position in a settings file's "paramsWrap" array.
     auto lead = [](const PanelRow& r) {
-        const QString mark = QStringLiteral("%1%2").arg(r.deviceOwned ? 'D' : ' ').arg(r.outOfLimits ? '!' : ' ');
+        const QChar reach = r.deviceOwned ? 'D' : r.exposure ? 'E' : ' ';
+        const QString mark = QStringLiteral("%1%2").arg(reach).arg(r.outOfLimits ? '!' : ' ');
         return QStringLiteral("%1 %2 ").arg(r.index, 3).arg(mark);
     };
     QString out = QStringLiteral("row    ") + pad(head[0], w[0]) + "  " + pad(head[1], w[1]) + "  " + pad(head[2], w[2]) + "  " +
@@ -164,7 +183,14 @@ QString formatPanel(const QVector<PanelRow>& rows)
     if (anyDevice)
         out += QStringLiteral("D: read back from the device at every open; a value in a settings file is replaced "
                               "(change the device's feature file instead)\n");
+    if (anyExposure)
+        out += QStringLiteral("E: an exposure time; it reaches the device only when a host selects its configuration "
+                              "(lorvexviewer's exposure bar does; lorvexhost does not, so its runs use the feature file's "
+                              "exposure)\n");
     if (anyOutside)
         out += QStringLiteral("!: the value lies outside its own limits\n");
+    if (!rows.isEmpty())
+        out += QStringLiteral("rows without D or E (gain, gamma, sharpness and the rest) stay in the panel and the settings "
+                              "file: the device never receives them; its feature file sets them\n");
     return out;
 }

@@ -15,6 +15,7 @@ struct PanelRow
     int index = -1;   // position in the stored form's "paramsWrap" array
     bool deviceOwned = false;  // read back from the device; a stored value is replaced
     bool outOfLimits = false;  // the value lies outside the row's own limits
+    bool exposure = false;     // an exposure time: the one row a host can send to the device
     QString heading;  // the group heading the row is under
     QString label;
     QString kind;     // the item's type name
@@ -25,12 +26,17 @@ struct PanelRow
 
 // `deviceValues`: the addresses of values the camera reads back from its
 // device (see deviceOwnedValues); rows bound to them are marked.
-QVector<PanelRow> describePanel(const QVector<ParamWrap*>& items, const QSet<const void*>& deviceValues = {});
+// `exposureValues`: the addresses of the exposure times (see exposureValues).
+QVector<PanelRow> describePanel(const QVector<ParamWrap*>& items, const QSet<const void*>& deviceValues = {},
+                                const QSet<const void*>& exposureValues = {});
 QString formatPanel(const QVector<PanelRow>& rows);
 
 // The values of a camera's settings record that come from the device
 // (geometry and mirroring), found through the record's layout, which hosts
 // share with the plug-in. Empty when the camera has no such record.
 QSet<const void*> deviceOwnedValues(CameraInterface* camera);
+// The exposure times of the record: of all panel values only these ever
+// reach the device, and only when a host selects their configuration.
+QSet<const void*> exposureValues(CameraInterface* camera);
 
 #endif

@@ -12,7 +12,7 @@
 QString FrameCsv::header()
 {
     return QStringLiteral("camera,camera_index,product,capture,product_in_cycle,device_time_ms,receive_time_ms,"
-                          "latency_ms,width,height,channels,file");
+                          "latency_ms,width,height,channels,plugin_product,plugin_capture,named_by,file");
 }
 
 QString FrameCsv::row(const FrameRecord& r)
@@ -20,10 +20,11 @@ QString FrameCsv::row(const FrameRecord& r)
     // Serial numbers and file names never hold commas or quotes in practice,
     // but a device could report one: quote every text field.
     auto quoted = [](QString s) { return QStringLiteral("\"%1\"").arg(s.replace('"', QStringLiteral("\"\""))); };
-    return QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9,%10,%11,%12")
+    return QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9,%10,%11,%12,%13,%14,%15")
         .arg(quoted(r.camera)).arg(r.cameraIndex).arg(r.product).arg(r.capture).arg(r.productInCycle)
         .arg(r.deviceTimeMs).arg(r.receiveTimeMs).arg(r.hostTimeMs - r.receiveTimeMs)
-        .arg(r.width).arg(r.height).arg(r.channels).arg(quoted(r.file));
+        .arg(r.width).arg(r.height).arg(r.channels).arg(r.pluginProduct).arg(r.pluginCapture).arg(r.namedBy)
+        .arg(quoted(r.file));
 }
 
 bool FrameCsv::open(const QString& path, QString& error)

@@ -14,9 +14,14 @@ struct FrameRecord
 {
     QString camera;        // serial number
     int cameraIndex = 0;
-    int product = 0;
+    int product = 0;           // the product the frame stands for (see namedBy)
     int capture = 0;
-    int productInCycle = 0;
+    int productInCycle = 0;    // the plug-in's
+    int pluginProduct = 0;     // the numbers the plug-in gave the frame
+    int pluginCapture = 0;
+    // "trigger": named after the software trigger it answers; "plug-in":
+    // the host knows no trigger, so the plug-in's numbers name it.
+    QString namedBy = QStringLiteral("plug-in");
     qint64 deviceTimeMs = 0;   // device clock, from the image's capture time
     qint64 receiveTimeMs = 0;  // PC clock when the plug-in delivered it
     qint64 hostTimeMs = 0;     // PC clock when the host received it
