@@ -11,6 +11,9 @@ if [[ "${LORVEX_NETNS:-}" != 1 ]]; then
   echo "hosts_over_wire: not inside a private network namespace (run it through scripts/netns); skipped"
   exit 77
 fi
+for tool in arv-camera-test-0.8 arv-fake-gv-camera-0.8 arv-tool-0.8; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/setup installs aravis-tools)"; exit 1; }
+done
 work=$(mktemp -d)
 holder= fake=
 trap 'kill -INT $sim $holder $fake 2>/dev/null; wait $sim $holder $fake 2>/dev/null; rm -rf "$work"' EXIT

@@ -149,7 +149,11 @@ public:
             args << QStringLiteral("-s") << serial_;
         process_.setProcessChannelMode(QProcess::ForwardedChannels);
         process_.start(QStringLiteral("arv-fake-gv-camera-0.8"), args);
-        return process_.waitForStarted(kStartTimeoutMs);
+        if (process_.waitForStarted(kStartTimeoutMs))
+            return true;
+        qWarning() << "arv-fake-gv-camera-0.8 did not start (scripts/setup installs it, package aravis-tools):"
+                   << process_.errorString();
+        return false;
     }
 
     void kill()
