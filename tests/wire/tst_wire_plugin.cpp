@@ -231,9 +231,15 @@ private slots:
         f.close();
         const QByteArray shared = qgetenv("VCC_FEATURE_DIR");
         qputenv("VCC_FEATURE_DIR", foreignFeatures.path().toLocal8Bit());
+        // The loss heard sooner than by the SDK's default, to keep the test short.
+        qputenv("LORVEX_LOSS_TIMEOUT_MS", "2000");
         struct Restore {
             QByteArray dir;
-            ~Restore() { qputenv("VCC_FEATURE_DIR", dir); }
+            ~Restore()
+            {
+                qputenv("VCC_FEATURE_DIR", dir);
+                qunsetenv("LORVEX_LOSS_TIMEOUT_MS");
+            }
         } restore{shared};
 
         const QString serial = QString::fromLatin1(kForeignSerial);
