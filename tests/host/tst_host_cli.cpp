@@ -488,6 +488,36 @@ private slots:
         QCOMPARE(panel.exitCode, 2);
     }
 
+    // A camera the plug-in lists but never opens (a serial number of 8
+    // characters or fewer): marked in the list, left out of a run with the
+    // reason, and never counted as a loss.
+    void shortSerialIsMarkedAndLeftOut()
+    {
+        QTemporaryDir dir;
+        QFile f(dir.filePath("short.json"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        const QByteArray device = R"({"manufacturer": "ZEQ Vision", "model": "LX-256-M", "serial": "%1", "widthMax": 256, )"
+                                  R"("heightMax": 64, "pixelFormats": ["Mono8"]})";
+        f.write("{\"devices\": [" + QByteArray(device).replace("%1", "ZQ123456") + ","
+                + QByteArray(device).replace("%1", "ZQ1234567") + "]}");
+        f.close();
+        const QString devices = dir.filePath("short.json");
+        const Run list = run(dir.path(), {"list"}, "triggered", 120000, devices);
+        QCOMPARE(list.exitCode, 0);
+        QVERIFY2(list.out.contains(QRegularExpression("ZQ123456 .*8 characters or fewer")), qPrintable(list.out));
+        QVERIFY2(!list.out.contains(QRegularExpression("ZQ1234567 .*cannot be opened")), qPrintable(list.out));
+
+        const Run only = run(dir.path(), {"capture", "ZQ123456", "--out", dir.filePath("a")}, "triggered", 120000, devices);
+        QCOMPARE(only.exitCode, 2); // no camera to capture from
+        QVERIFY2(only.err.contains("8 characters or fewer") && !only.err.contains("lost"), qPrintable(only.err));
+
+        const Run all = run(dir.path(), {"capture", "--products", "1", "--out", dir.filePath("b")}, "triggered", 120000, devices);
+        QVERIFY2(all.exitCode == 0 && all.err.contains("ZQ123456: left out"), qPrintable(all.err));
+        const QJsonObject s = readJson(dir.filePath("b/summary.json"));
+        QCOMPARE(s["cameras"].toArray().size(), 1);
+        QCOMPARE(s["cameraLosses"].toInt(), 0);
+    }
+
     void unwritableOutputFailsBeforeCapture()
     {
         QTemporaryDir dir;

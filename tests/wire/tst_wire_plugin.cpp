@@ -1,7 +1,8 @@
 // The unchanged plug-in over the SDK for real cameras, against lorvexgige on
 // loopback addresses: it lists the cameras its maker filter accepts, captures
 // on software triggers with the products numbered right, and a pulled cable
-// gives CameraLoss, then CameraReconnect once the camera is back.
+// gives CameraLoss, then CameraReconnect once the camera is back; the same
+// for Aravis's own simulator, a camera nobody here wrote.
 #include "wirechart.h"
 
 #include "../common/cameraprobe.h"
@@ -34,6 +35,11 @@ const WireDevice kSimulatorEntry{QStringLiteral("VirWIRE0012"), QStringLiteral("
 // The colour camera of the stored demo settings (colour on), at their geometry.
 const WireDevice kColour{QStringLiteral("WIRE2048C21"), QStringLiteral("LX-LS2048-GC"), 2048, 1000,
                          {QStringLiteral("BayerRG8"), QStringLiteral("Mono8")}, 50000, QStringLiteral("127.0.0.1")};
+
+// Aravis's simulator as the plug-in takes it: a serial number long enough
+// to open, and a maker its filter accepts written in before the test.
+const char* const kForeignSerial = "ARVFAKE0001";
+const QByteArray kForeignMaker = QByteArrayLiteral("GEV");
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs)
 {
@@ -210,6 +216,106 @@ private slots:
         QVERIFY(probe(camera).opened());
         QVERIFY(!probe(camera).lost());
         QCOMPARE(losses.load(), 1);
+    }
+
+    // Aravis's own simulator through the plug-in: listed, opened, a frame of
+    // its ramp for each software trigger, and killed and restarted it is a
+    // loss and then a reconnect, with frames again.
+    void foreignSimulatorStreamsAndReconnects()
+    {
+        // Its trigger source is a line until its feature file says otherwise.
+        QTemporaryDir foreignFeatures;
+        QFile f(QDir(foreignFeatures.path()).filePath(QStringLiteral("Lorvex.mfs")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("TriggerMode = On\nTriggerSource = Software\n");
+        f.close();
+        const QByteArray shared = qgetenv("VCC_FEATURE_DIR");
+        qputenv("VCC_FEATURE_DIR", foreignFeatures.path().toLocal8Bit());
+        // The loss heard sooner than by the SDK's default, to keep the test short.
+        qputenv("LORVEX_LOSS_TIMEOUT_MS", "2000");
+        struct Restore {
+            QByteArray dir;
+            ~Restore()
+            {
+                qputenv("VCC_FEATURE_DIR", dir);
+                qunsetenv("LORVEX_LOSS_TIMEOUT_MS");
+            }
+        } restore{shared};
+
+        const QString serial = QString::fromLatin1(kForeignSerial);
+        ForeignCamera fake(QStringLiteral("127.0.0.1"), serial);
+        QVERIFY(fake.start());
+        QVERIFY(fake.nameMaker(kForeignMaker));
+        QVERIFY(findDevice(serial));
+        CameraLorvex root;
+        int count = 0;
+        const QStringList listed = root.getCameraList(count).toList();
+        QVERIFY2(listed.contains(serial), qPrintable(listed.join(QLatin1Char(' '))));
+        std::unique_ptr<CameraLorvex> camera(
+            static_cast<CameraLorvex*>(root.createCamera(4, serial, listed.indexOf(serial))));
+        QVERIFY(probe(camera).opened());
+        QJsonObject json;
+        camera->serialize(json);
+        camera->deserialize(json); // the host's restore starts the reconnect timer
+        std::mutex mu;
+        std::vector<cv::Mat> images;
+        std::atomic<int> losses{0}, reconnects{0};
+        QObject::connect(
+            camera.get(), &CameraInterface::captureCompleted, camera.get(),
+            [&](ImageProcessData data) {
+                std::lock_guard<std::mutex> lk(mu);
+                images.push_back(data.image.clone());
+            },
+            Qt::DirectConnection);
+        QObject::connect(camera.get(), &CameraInterface::CameraLoss, camera.get(), [&] { ++losses; },
+                         Qt::DirectConnection);
+        QObject::connect(camera.get(), &CameraInterface::CameraReconnect, camera.get(), [&] { ++reconnects; },
+                         Qt::DirectConnection);
+        CameraTrigParams trigger;
+        trigger.triggerType = lorvex::trigger::kSoftware;
+        {
+            lorvex::HostLocker frames(camera->getMutex());
+            camera->setTrigParams(&trigger);
+            camera->isRunning = true;
+        }
+        const auto triggerAndWait = [&](int product) {
+            {
+                lorvex::HostLocker frames(camera->getMutex());
+                camera->softTrigger(product, 1, [] {});
+            }
+            return waitUntil([&] { std::lock_guard<std::mutex> lk(mu); return images.size() >= size_t(product); },
+                             kFrameTimeoutMs);
+        };
+        // The ramp in the first channel (a colour image repeats it in each).
+        const auto rampProblem = [](const cv::Mat& image) {
+            if (image.cols != ForeignCamera::kWidth || image.rows != ForeignCamera::kHeight)
+                return QStringLiteral("size %1 x %2").arg(image.cols).arg(image.rows);
+            cv::Mat grey;
+            cv::extractChannel(image, grey, 0);
+            return rampMismatch(grey.ptr(), grey.cols, grey.rows, grey.at<unsigned char>(0, 0));
+        };
+        constexpr int kBefore = 3;
+        for (int product = 1; product <= kBefore; ++product)
+            QVERIFY2(triggerAndWait(product), qPrintable(QStringLiteral("product %1").arg(product)));
+        {
+            std::lock_guard<std::mutex> lk(mu);
+            for (const cv::Mat& image : images)
+                QVERIFY2(rampProblem(image).isEmpty(), qPrintable(rampProblem(image)));
+            QCOMPARE(images[1].at<unsigned char>(0, 0), uchar((images[0].at<unsigned char>(0, 0) + 1) % ForeignCamera::kRampPeriod));
+        }
+
+        fake.kill();
+        QVERIFY(waitUntil([&] { return losses.load() >= 1; }, kLossTimeoutMs));
+        QCOMPARE(reconnects.load(), 0);
+        QVERIFY(fake.start()); // as it starts again: the maker is its own until written
+        QVERIFY(fake.nameMaker(kForeignMaker));
+        QVERIFY(waitUntil([&] { return reconnects.load() == 1; }, kReconnectTimeoutMs));
+        QVERIFY(waitUntil([&] { return !probe(camera).reconnectRunning(); }, kFrameTimeoutMs));
+        QVERIFY(probe(camera).opened());
+        QVERIFY(!probe(camera).lost());
+        QVERIFY2(triggerAndWait(kBefore + 1), "no frame after the reconnect");
+        std::lock_guard<std::mutex> lk(mu);
+        QVERIFY2(rampProblem(images.back()).isEmpty(), qPrintable(rampProblem(images.back())));
     }
 };
 

@@ -1,7 +1,7 @@
 // The SDK over Aravis against simulated GigE Vision cameras on loopback
 // addresses: listing and opening, triggered frames numbered right and equal to
 // the chart, lost packets, a camera held by another client, a pulled cable,
-// two cameras at once.
+// two cameras at once, and Aravis's own simulator as a camera nobody here wrote.
 // Aravis (GLib) first: Qt's "signals" keyword would break GLib's headers.
 #include <arv.h>
 
@@ -22,6 +22,11 @@ constexpr unsigned kExclusive = 1;
 
 const WireDevice kColour{QStringLiteral("WIRE2048C01"), QStringLiteral("LX-LS2048-GC"), 2048, 100,
                          {QStringLiteral("BayerRG8"), QStringLiteral("Mono8")}, 20000, QStringLiteral("127.0.0.1")};
+// Aravis's simulator as it starts: its own serial number, maker and model.
+const char* const kForeignSerial = "GV01";
+const char* const kForeignMaker = "Aravis";
+const char* const kForeignModel = "Fake";
+
 const WireDevice kMono{QStringLiteral("WIRE1024M02"), QStringLiteral("LX-LS1024-GM"), 1024, 64,
                        {QStringLiteral("Mono8")}, 12800, QStringLiteral("127.0.0.2")};
 
@@ -213,6 +218,54 @@ private slots:
         QCOMPARE(MV_CC_StartGrabbing(again.handle), MV_OK);
         QVERIFY(again.sink.waitFrames(2, kFrameTimeoutMs));
         QCOMPARE(again.sink.taken().front().info.nFrameNum, 1u);
+    }
+
+    // Aravis's own simulator, as it starts: listed with its own names,
+    // opened, and each software trigger gives one frame of its ramp, the
+    // frames consecutive.
+    void foreignSimulatorGivesItsRampOnTriggers()
+    {
+        ForeignCamera fake(QStringLiteral("127.0.0.1"));
+        QVERIFY(fake.start());
+        const MV_CC_DEVICE_INFO* info = findDevice(QString::fromLatin1(kForeignSerial));
+        QVERIFY(info);
+        const MV_GIGE_DEVICE_INFO& g = info->SpecialInfo.stGigEInfo;
+        QCOMPARE(reinterpret_cast<const char*>(g.chManufacturerName), kForeignMaker);
+        QCOMPARE(reinterpret_cast<const char*>(g.chModelName), kForeignModel);
+        Opened cam;
+        QCOMPARE(cam.open(info), MV_OK);
+        // Its trigger source is a line until told otherwise.
+        QTemporaryDir dir;
+        const QString features = dir.filePath(QStringLiteral("software-trigger.mfs"));
+        QFile f(features);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("TriggerMode = On\nTriggerSource = Software\n");
+        f.close();
+        QCOMPARE(MV_CC_FeatureLoad(cam.handle, features.toLocal8Bit().constData()), MV_OK);
+        QCOMPARE(MV_CC_StartGrabbing(cam.handle), MV_OK);
+        constexpr unsigned kTriggers = 4;
+        for (unsigned n = 1; n <= kTriggers; ++n) {
+            QCOMPARE(MV_CC_TriggerSoftwareExecute(cam.handle), MV_OK);
+            QVERIFY2(cam.sink.waitFrames(n, kFrameTimeoutMs), qPrintable(QStringLiteral("trigger %1").arg(n)));
+        }
+        QThread::msleep(200);
+        QCOMPARE(MV_CC_StopGrabbing(cam.handle), MV_OK);
+        const auto frames = cam.sink.taken();
+        QCOMPARE(frames.size(), size_t(kTriggers)); // one frame per trigger, no more
+        int previous = -1;
+        for (const Frame& frame : frames) {
+            QCOMPARE(int(frame.info.nWidth), ForeignCamera::kWidth);
+            QCOMPARE(int(frame.info.nHeight), ForeignCamera::kHeight);
+            QCOMPARE(frame.info.enPixelType, unsigned(PixelType_Gvsp_Mono8));
+            QCOMPARE(frame.info.nLostPacket, 0u);
+            QCOMPARE(frame.data.size(), size_t(ForeignCamera::kWidth) * ForeignCamera::kHeight);
+            const int offset = frame.data[0];
+            if (previous >= 0)
+                QCOMPARE(offset, (previous + 1) % ForeignCamera::kRampPeriod);
+            previous = offset;
+            const QString mismatch = rampMismatch(frame.data.data(), ForeignCamera::kWidth, ForeignCamera::kHeight, offset);
+            QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+        }
     }
 };
 

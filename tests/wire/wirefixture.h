@@ -126,6 +126,90 @@ private:
     QProcess process;
 };
 
+// Aravis's own GigE Vision simulator, a camera nobody here wrote, on one
+// loopback address; killed (the cable pulled, no goodbye) on demand.
+class ForeignCamera {
+public:
+    // The simulator's geometry, pixel format and exposure as it starts.
+    static constexpr int kWidth = 512;
+    static constexpr int kHeight = 512;
+    // Its ramp: pixel (x, y) of frame f is (x + y + f) % kRampPeriod at the
+    // exposure it starts with and no gain.
+    static constexpr int kRampPeriod = 255;
+
+    // An empty `serial` keeps the simulator's own.
+    explicit ForeignCamera(QString address, QString serial = QString())
+        : address_(std::move(address)), serial_(std::move(serial)) {}
+    ~ForeignCamera() { kill(); }
+
+    bool start()
+    {
+        QStringList args{QStringLiteral("-i"), address_};
+        if (!serial_.isEmpty())
+            args << QStringLiteral("-s") << serial_;
+        process_.setProcessChannelMode(QProcess::ForwardedChannels);
+        process_.start(QStringLiteral("arv-fake-gv-camera-0.8"), args);
+        if (process_.waitForStarted(kStartTimeoutMs))
+            return true;
+        qWarning() << "arv-fake-gv-camera-0.8 did not start (scripts/setup installs it, package aravis-tools):"
+                   << process_.errorString();
+        return false;
+    }
+
+    void kill()
+    {
+        if (process_.state() == QProcess::NotRunning)
+            return;
+        process_.kill();
+        process_.waitForFinished(kStopTimeoutMs);
+    }
+
+    // Writes the maker's name into the simulator's bootstrap register, as
+    // Aravis's own tool can, so that discovery names that maker. At most
+    // three characters (one 32-bit register with its terminating zero).
+    bool nameMaker(const QByteArray& maker)
+    {
+        quint32 word = 0;
+        for (int i = 0; i < 4; ++i)
+            word = (word << 8) | quint32(i < maker.size() && i < 3 ? uchar(maker[i]) : 0);
+        const QString write = QStringLiteral("R[0x%1]=0x%2").arg(kManufacturerRegister, 0, 16).arg(word, 8, 16, QLatin1Char('0'));
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < kStartTimeoutMs) { // the simulator may still be starting
+            QProcess tool;
+            tool.start(QStringLiteral("arv-tool-0.8"), {QStringLiteral("-a"), address_, QStringLiteral("control"), write});
+            tool.waitForFinished(kStopTimeoutMs);
+            if (tool.readAllStandardOutput().contains(QStringLiteral("= 0x%1").arg(word, 8, 16, QLatin1Char('0')).toLatin1()))
+                return true;
+            QThread::msleep(200);
+        }
+        return false;
+    }
+
+private:
+    // The bootstrap register where a GigE Vision device keeps its maker's name.
+    static constexpr int kManufacturerRegister = 0x48;
+    static constexpr int kStartTimeoutMs = 10000;
+    static constexpr int kStopTimeoutMs = 5000;
+    QString address_;
+    QString serial_;
+    QProcess process_;
+};
+
+// The simulator's ramp at `offset`, compared with a Mono8 frame: the first
+// pixel that differs as "x,y: got g, want w", empty when all are equal.
+inline QString rampMismatch(const unsigned char* pixels, int width, int height, int offset)
+{
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int want = (x + y + offset) % ForeignCamera::kRampPeriod;
+            const int got = pixels[size_t(y) * size_t(width) + size_t(x)];
+            if (got != want)
+                return QStringLiteral("%1,%2: got %3, want %4").arg(x).arg(y).arg(got).arg(want);
+        }
+    return QString();
+}
+
 // The listed record of a serial number, after up to `timeoutMs` of discovery.
 inline const MV_CC_DEVICE_INFO* findDevice(const QString& serial, int timeoutMs = 5000)
 {

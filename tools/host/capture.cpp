@@ -439,6 +439,7 @@ private:
         s["cycleTimeoutsInLog"] = logs.cycleTimeouts;
         s["warningsInLog"] = logs.warnings;
         s["criticalsInLog"] = logs.criticals;
+        s["featureFileFailuresInLog"] = logs.featureFileFailures;
         s["imagesWritten"] = writer_->written();
         s["writing"] = writingJson();
         s["writeErrors"] = QJsonArray::fromStringList(writer_->errors());

@@ -3,6 +3,7 @@
 
 #include "camerarun.h"
 #include "panelprint.h"
+#include "pluginwarnings.h"
 #include "settingsstore.h"
 
 #include <QDateTime>
@@ -109,15 +110,19 @@ QStringList chooseCameras(const HostOptions& o, const PluginScan& scan, int& unk
 {
     unknown = 0;
     const QStringList attached = allSerials(scan);
-    if (o.serials.isEmpty())
-        return attached;
     QStringList chosen;
-    for (const QString& s : o.serials) {
+    for (const QString& s : o.serials.isEmpty() ? attached : o.serials) {
         if (chosen.contains(s))
             continue;
         if (findCamera(scan, s).plugin < 0) {
             ++unknown;
             say(QStringLiteral("error: %1").arg(unknownSerialText(s, attached)));
+            continue;
+        }
+        // Listed, but the plug-in would never open it: left out, and no loss.
+        const QString refusal = pluginwarnings::serialRefusal(s);
+        if (!refusal.isEmpty()) {
+            say(QStringLiteral("%1: left out: %2").arg(s, refusal));
             continue;
         }
         chosen << s;
@@ -302,8 +307,11 @@ int runList(const HostOptions& o)
     for (const LoadedPlugin& p : scan.plugins) {
         printOut(QStringLiteral("plug-in %1\n  name    %2\n  version %3\n  IID     %4\n  cameras %5\n")
                      .arg(p.file, p.name, p.version, p.iid).arg(p.serials.size()));
-        for (const QString& s : p.serials)
-            printOut(QStringLiteral("    %1\n").arg(s));
+        for (const QString& s : p.serials) {
+            const QString refusal = pluginwarnings::serialRefusal(s);
+            printOut(refusal.isEmpty() ? QStringLiteral("    %1\n").arg(s)
+                                       : QStringLiteral("    %1  (cannot be opened: %2)\n").arg(s, refusal));
+        }
     }
     return kExitOk;
 }

@@ -337,6 +337,7 @@ private:
         s["passed"] = !failed_ && !interrupted_;
         s["seconds"] = clock_.elapsed() / 1000.0;
         s["criticalsInLog"] = logs.criticals;
+        s["featureFileFailuresInLog"] = logs.featureFileFailures;
         summaryPath_ = QDir(out_).filePath(QStringLiteral("summary.json"));
         QString error;
         if (!writeJsonFile(summaryPath_, s, error))

@@ -2,6 +2,8 @@
 #include "camerarun.h"
 
 #include "firstsettings.h"
+#include "logwatch.h"
+#include "notopened.h"
 #include "panelprint.h"
 
 #include <QDateTime>
@@ -125,6 +127,7 @@ void CameraRun::open(const PluginScan& scan, const QStringList& serials, const Q
         RunCamera rc;
         rc.serial = serials[i];
         rc.index = cams_.size();
+        logwatch::takeOpenRefusal(rc.index); // an earlier camera's of this number
         rc.cam = scan.plugins[at.plugin].root->createCamera(rc.index, rc.serial, at.device);
         if (!rc.cam) {
             messages << QStringLiteral("%1: the plug-in made no camera object").arg(rc.serial);
@@ -158,14 +161,20 @@ void CameraRun::open(const PluginScan& scan, const QStringList& serials, const Q
         restoreCameraSettings(rc.cam, rc.serial, settings.value(i), store, messages);
         host->setTrigParams(trig);
         RunCamera& c = cams_[slot];
-        c.opened = !rc.cam->getImageSize().isEmpty();
-        if (!c.opened) { // its loss report came from createCamera, before anyone listened
-            host->markLost();
-            c.accounting.cameraNotOpened();
-        }
+        // A refused open leaves the stored image size in place: the plug-in's
+        // record of the refusal tells.
+        const quint32 refusal = logwatch::takeOpenRefusal(rc.index);
+        c.opened = !rc.cam->getImageSize().isEmpty() && refusal == 0;
         c.continuous = rc.cam->isContinuousMode();
-        if (!c.opened)
-            messages << QStringLiteral("%1: the camera did not open (it reports no image size); it will be retried every 3 s").arg(rc.serial);
+        if (!c.opened) {
+            const NotOpened why = whyNotOpened(rc.serial, refusal);
+            messages << why.text;
+            if (why.retried) { // its loss report came from createCamera, before anyone listened
+                host->markLost();
+                ++c.losses;
+                c.accounting.cameraNotOpened(); // a loss with no "from": it never ran
+            }
+        }
     }
 }
 

@@ -2,6 +2,7 @@
 #include "logwatch.h"
 
 #include "pluginwarnings.h"
+#include "sdkstatus.h"
 
 #include <QMutex>
 
@@ -28,10 +29,24 @@ constexpr size_t kMaxPendingEvents = 4096;
 // reported it did not pass on.
 QMap<int, qint64> g_triggerOfFrame;
 QMap<int, int> g_triggersDropped;
+// Per camera index: the status of its latest refused open.
+QMap<int, quint32> g_openRefusals;
+
+// The feature-file failure in words, for its one appearance.
+QString featureFileText(qint32 status)
+{
+    const QString folder = qEnvironmentVariable("VCC_FEATURE_DIR");
+    return QStringLiteral("note: a camera's feature file Lorvex.mfs failed at its open (%1; looked for in the working "
+                          "folder%2): what it did not set stays as the camera had it; said once, later opens are "
+                          "counted in the summary (featureFileFailuresInLog)")
+        .arg(sdkStatusText(status), folder.isEmpty() ? QString() : QStringLiteral(" and in %1").arg(folder));
+}
 
 void handler(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
     std::function<void()> before;
+    QString reworded;
+    bool quiet = false;
     {
         QMutexLocker lock(&g_mutex);
         before = g_before;
@@ -57,18 +72,32 @@ void handler(QtMsgType type, const QMessageLogContext& context, const QString& t
                 ++g_triggersDropped[d.camera];
             } else if (pluginwarnings::isCycleTimeout(text)) {
                 ++g_counts.cycleTimeouts;
+            } else {
+                pluginwarnings::OpenRefused o;
+                if (pluginwarnings::parseOpenRefused(text, o))
+                    g_openRefusals[o.camera] = o.status;
             }
-        } else if (type == QtCriticalMsg || type == QtFatalMsg) {
+        } else if (type == QtCriticalMsg) {
+            qint32 status = 0;
+            if (pluginwarnings::parseFeatureFileFailed(text, status)) {
+                quiet = g_counts.featureFileFailures++ > 0;
+                reworded = featureFileText(status);
+            } else {
+                ++g_counts.criticals;
+            }
+        } else if (type == QtFatalMsg) {
             ++g_counts.criticals;
         }
     }
+    if (quiet)
+        return;
     // The plug-in's info and debug records are for whoever asked for them.
     if ((type == QtDebugMsg || type == QtInfoMsg) && !g_verbose)
         return;
     if (before)
         before();
     if (g_previous)
-        g_previous(type, context, text);
+        g_previous(type, context, reworded.isEmpty() ? text : reworded);
 }
 
 } // namespace
@@ -123,6 +152,7 @@ void reset()
     g_events.clear();
     g_triggerOfFrame.clear();
     g_triggersDropped.clear();
+    g_openRefusals.clear();
 }
 
 LossBefore takeLossBefore(int cameraIndex, int product, int capture)
@@ -175,6 +205,12 @@ int triggersDropped(int cameraIndex)
 {
     QMutexLocker lock(&g_mutex);
     return g_triggersDropped.value(cameraIndex);
+}
+
+quint32 takeOpenRefusal(int cameraIndex)
+{
+    QMutexLocker lock(&g_mutex);
+    return g_openRefusals.take(cameraIndex);
 }
 
 } // namespace logwatch

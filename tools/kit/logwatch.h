@@ -20,7 +20,8 @@ struct ContinuityCounts
 struct LogCounts
 {
     int warnings = 0;
-    int criticals = 0;
+    int criticals = 0;         // besides the feature-file failures
+    int featureFileFailures = 0; // opens whose feature file the device did not take
     int cycleTimeouts = 0;
     int triggerWarnings = 0;   // frames that answered another trigger than their count says
     QMap<int, ContinuityCounts> continuity;
@@ -47,7 +48,9 @@ namespace logwatch {
 
 // Installs the handler (records from any thread). Debug and info records are
 // forwarded only when `verbose`; warnings and criticals always go to the
-// previous handler, and are counted.
+// previous handler, and are counted. A feature file that fails is no failed
+// run (the camera keeps the settings it had, and every reopen would say it
+// again): the first such record is forwarded in words, later ones counted.
 void install(bool verbose);
 // Called before a record is forwarded, on the thread that logged it (the
 // progress bar clears its line). Set once, before capture starts.
@@ -80,6 +83,11 @@ qint64 takeTriggerOfFrame(int cameraIndex);
 // Software triggers of the camera that the plug-in reported it did not
 // pass to the device, since the last reset.
 int triggersDropped(int cameraIndex);
+// The SDK's status of the camera's latest refused open (or refused handle),
+// or 0 when the plug-in reported none since the last take, and forgets it.
+// Take it before a camera is made, then after: a camera whose open was
+// refused may still report a stored image size.
+quint32 takeOpenRefusal(int cameraIndex);
 
 } // namespace logwatch
 

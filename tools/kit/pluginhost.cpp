@@ -15,6 +15,14 @@
 
 const char* const kCameraInterfaceIid = CameraInterface_iid;
 
+namespace {
+#ifdef LORVEX_REAL_CAMERA_SDK
+constexpr bool kVirtualCameraSdk = false;
+#else
+constexpr bool kVirtualCameraSdk = true;
+#endif
+} // namespace
+
 QString defaultPluginFolder()
 {
     return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../Plugins/Cameras"));
@@ -35,7 +43,10 @@ bool chooseFeatureFolder(const QString& chosen, QString& error)
         }
     }
     QString folder = chosen;
-    if (folder.isEmpty() && qEnvironmentVariableIsEmpty("VCC_FEATURE_DIR")) {
+    // The folder beside the program holds the virtual cameras' feature file:
+    // over an SDK for real cameras it would set another maker's camera up as
+    // a virtual one (or fail on its features), so there is no default there.
+    if (folder.isEmpty() && kVirtualCameraSdk && qEnvironmentVariableIsEmpty("VCC_FEATURE_DIR")) {
         const QString beside = QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/virtual"));
         if (QFileInfo::exists(beside))
             folder = beside;

@@ -45,7 +45,8 @@ QString defaultPluginFolder();
 // The virtual SDK reads its feature file from VCC_FEATURE_DIR; without one
 // every open would fail to find it. Sets the variable to `chosen` when given,
 // else, when the variable is unset, to the folder the build writes beside
-// the program (<program dir>/../share/virtual). A real SDK ignores it. Call
+// the program (<program dir>/../share/virtual), only in a build over the
+// virtual SDK: a build over an SDK for real cameras sets no default. Call
 // before the plug-ins are loaded. False, with the reason in `error`, when
 // `chosen` is not a folder holding Lorvex.mfs.
 bool chooseFeatureFolder(const QString& chosen, QString& error);

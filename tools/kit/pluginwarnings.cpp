@@ -9,14 +9,19 @@ namespace pluginwarnings {
 namespace {
 
 // The fixed words of each record; numbers go between them.
-enum Record { kContinuity, kTriggerAccount, kTriggerDropped, kCycleTimeout, kRecords };
+enum Record { kContinuity, kTriggerAccount, kTriggerDropped, kCycleTimeout, kOpenRefused, kFeatureFileFailed, kRecords };
 const char* const kPatterns[kRecords] = {
     "^Camera (-?\\d+) SDK with product (-?\\d+) cycle (-?\\d+) last frame (\\d+) current frame (\\d+) "
     "width \\d+ height \\d+ lost packets (\\d+)$",
     "^Camera (-?\\d+) SDK with FrameCounter (\\d+) TriggerIndex (\\d+)$",
     "^Camera (-?\\d+) software trigger for product (-?\\d+) capture (-?\\d+) dropped: the device is busy$",
     "^Camera -?\\d+ cycle (capture|product) timeout with product -?\\d+ cycle -?\\d+$",
+    "^(?:Open camera (-?\\d+) failed|Camera (-?\\d+) create handle failed): ([0-9a-f]+)$",
+    "^Load configuration file\\(Lorvex\\.mfs\\) failed: (-?\\d+)$",
 };
+
+// The longest serial number the plug-in refuses.
+constexpr int kRefusedSerialLength = 8;
 
 QRegularExpressionMatch match(Record record, const QString& text)
 {
@@ -74,6 +79,33 @@ bool parseTriggerDropped(const QString& text, TriggerDropped& out)
 bool isCycleTimeout(const QString& text)
 {
     return match(kCycleTimeout, text).hasMatch();
+}
+
+bool parseOpenRefused(const QString& text, OpenRefused& out)
+{
+    const QRegularExpressionMatch m = match(kOpenRefused, text);
+    if (!m.hasMatch())
+        return false;
+    out.camera = (m.captured(1).isEmpty() ? m.captured(2) : m.captured(1)).toInt();
+    // Written as a sign-extended 64-bit number: the low 32 bits are the status.
+    out.status = static_cast<quint32>(m.captured(3).toULongLong(nullptr, 16));
+    return true;
+}
+
+bool parseFeatureFileFailed(const QString& text, qint32& status)
+{
+    const QRegularExpressionMatch m = match(kFeatureFileFailed, text);
+    if (!m.hasMatch())
+        return false;
+    status = static_cast<qint32>(m.captured(1).toLongLong());
+    return true;
+}
+
+QString serialRefusal(const QString& serial)
+{
+    if (serial.size() > kRefusedSerialLength)
+        return QString();
+    return QStringLiteral("the plug-in opens no camera whose serial number has %1 characters or fewer").arg(kRefusedSerialLength);
 }
 
 } // namespace pluginwarnings

@@ -9,6 +9,9 @@
 //   Camera N software trigger for product P capture C dropped: the device is busy
 //   Camera N cycle capture timeout with product P cycle C
 //   Camera N cycle product timeout with product P cycle C
+//   Open camera N failed: S                      (S: the status in hexadecimal)
+//   Camera N create handle failed: S
+//   Load configuration file(Lorvex.mfs) failed: S (a critical record; S in decimal)
 #ifndef LORVEXKIT_PLUGINWARNINGS_H
 #define LORVEXKIT_PLUGINWARNINGS_H
 
@@ -45,11 +48,30 @@ struct TriggerDropped
     int capture = 0;
 };
 
+// The SDK refused to open the device (another client may hold it) or to
+// make its handle.
+struct OpenRefused
+{
+    int camera = 0;
+    quint32 status = 0;
+};
+
+// The status of a device that another application controls.
+constexpr quint32 kAccessDenied = 0x80000203u;
+
 bool parseContinuity(const QString& text, Continuity& out);
 bool parseTriggerAccount(const QString& text, TriggerAccount& out);
 bool parseTriggerDropped(const QString& text, TriggerDropped& out);
 // A late capture or late product renumbered by the cycle time-out.
 bool isCycleTimeout(const QString& text);
+bool parseOpenRefused(const QString& text, OpenRefused& out);
+// The device's feature file was not applied at an open; `status` is the SDK's.
+bool parseFeatureFileFailed(const QString& text, qint32& status);
+
+// Why the plug-in will never open a camera of this serial number (it takes
+// one of 8 characters or fewer for a configuration left blank or cut, and
+// never retries it), or empty when it may.
+QString serialRefusal(const QString& serial);
 
 } // namespace pluginwarnings
 

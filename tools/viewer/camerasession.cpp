@@ -3,6 +3,7 @@
 
 #include "camerarun.h"
 #include "logwatch.h"
+#include "notopened.h"
 #include "viewerhost.h"
 
 #include <QCoreApplication>
@@ -48,6 +49,8 @@ CameraSession::CameraSession(const ViewerHost* host, const QString& serial, int 
     qRegisterMetaType<ImageProcessData>("ImageProcessData");
     params_.triggerType = triggertypes::kSoftwareDefault;
     followTrigParams();
+    if (!camera)
+        logwatch::takeOpenRefusal(cameraIndex); // an earlier camera's of this number
     CameraInterface* cam = camera ? camera : (host_ ? host_->createCamera(serial, cameraIndex) : nullptr);
     if (!cam) {
         messages_ << tr("%1: no plug-in lists this camera").arg(serial);
@@ -63,12 +66,17 @@ CameraSession::CameraSession(const ViewerHost* host, const QString& serial, int 
     camera_->setTrigParams(params_);
     if (!camera)
         restoreSettings();
-    if (cam->getImageSize().isEmpty()) {
-        // Shown as lost; triggers still go to the plug-in, which ignores
-        // them until the device is open.
-        lost_ = true;
-        lostFor_.start();
-        messages_ << tr("%1: the camera did not open; it is retried every 3 s").arg(serial);
+    // A refused open may leave a stored image size: the plug-in's record of
+    // the refusal tells.
+    const quint32 refusal = camera ? 0 : logwatch::takeOpenRefusal(cameraIndex);
+    if (cam->getImageSize().isEmpty() || refusal != 0) {
+        // Shown as lost while the plug-in retries it; triggers still go to
+        // the plug-in, which ignores them until the device is open.
+        const NotOpened why = whyNotOpened(serial, refusal);
+        lost_ = why.retried;
+        if (lost_)
+            lostFor_.start();
+        messages_ << why.text;
     }
     tick_.setInterval(screenIntervalMs());
     connect(&tick_, &QTimer::timeout, this, [this] {
