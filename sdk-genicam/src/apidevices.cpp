@@ -36,12 +36,17 @@ int closeHandle(Handle& h)
     stopHandle(h);
     h.loss->disarm();
     ArvDevice* device = nullptr;
+    bool lost = false;
     {
         std::lock_guard<std::mutex> lk(h.mu);
         std::swap(device, h.device);
+        lost = h.counters && h.counters->lost;
     }
     if (device) {
-        g_object_unref(device); // leaves control of the camera
+        if (lost)
+            unrefAside(device);
+        else
+            g_object_unref(device); // leaves control of the camera
         releaseDevice(h.deviceId);
     }
     return MV_OK;

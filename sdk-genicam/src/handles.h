@@ -61,4 +61,10 @@ std::shared_ptr<Handle> takeHandle(void* token);
 bool claimDevice(const std::string& id);
 void releaseDevice(const std::string& id);
 
+// Drops a reference to a lost camera's device or stream on a thread of its
+// own: Aravis's finalisation still talks to the camera and waits out its
+// control time-outs (seconds), which would hold up the close that tells the
+// loss.
+void unrefAside(gpointer object);
+
 } // namespace gcc

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <utility>
 
 namespace gcc {
 
@@ -253,6 +254,10 @@ void StreamPump::finish()
     {
         std::lock_guard<std::mutex> lk(mu_);
         std::swap(stream, stream_);
+    }
+    if (counters_->lost) {
+        unrefAside(std::exchange(stream, nullptr));
+        unrefAside(std::exchange(device_, nullptr));
     }
     g_clear_object(&stream);
     g_clear_object(&device_);

@@ -20,7 +20,7 @@ using namespace wire;
 namespace {
 
 constexpr int kFrameTimeoutMs = 5000;
-// Heartbeat time-out and retries (about 5.5 s here), with a margin for load.
+// The SDK's silence limit (5 s) and the close, with a margin for load.
 constexpr int kLossTimeoutMs = 15000;
 // One reconnect interval of the plug-in (3 s), the open, and a margin.
 constexpr int kReconnectTimeoutMs = 15000;
@@ -34,6 +34,18 @@ const WireDevice kSimulatorEntry{QStringLiteral("VirWIRE0012"), QStringLiteral("
 // The colour camera of the stored demo settings (colour on), at their geometry.
 const WireDevice kColour{QStringLiteral("WIRE2048C21"), QStringLiteral("LX-LS2048-GC"), 2048, 1000,
                          {QStringLiteral("BayerRG8"), QStringLiteral("Mono8")}, 50000, QStringLiteral("127.0.0.1")};
+
+// The plug-in's warnings that a frame's counters disagree (the device made
+// a frame no trigger asked for), counted from the plug-in's threads.
+std::atomic<int> gCounterWarnings{0};
+QtMessageHandler gPreviousHandler = nullptr;
+
+void countCounterWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (text.contains(QLatin1String("SDK with FrameCounter")))
+        ++gCounterWarnings;
+    gPreviousHandler(type, context, text);
+}
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs)
 {
@@ -210,6 +222,34 @@ private slots:
         QVERIFY(probe(camera).opened());
         QVERIFY(!probe(camera).lost());
         QCOMPARE(losses.load(), 1);
+
+        // Back in trigger mode: one frame per trigger, and the device's
+        // counters agree from the first frame on.
+        std::atomic<int> frames{0};
+        QObject::connect(camera.get(), &CameraInterface::captureCompleted, camera.get(),
+                         [&](ImageProcessData) { ++frames; }, Qt::DirectConnection);
+        CameraTrigParams trigger;
+        trigger.triggerType = lorvex::trigger::kSoftware;
+        {
+            lorvex::HostLocker hold(camera->getMutex());
+            camera->setTrigParams(&trigger);
+            camera->isRunning = true;
+        }
+        QTest::qWait(300); // an untriggered frame would come now
+        gCounterWarnings = 0;
+        gPreviousHandler = qInstallMessageHandler(countCounterWarnings);
+        constexpr int kProducts = 3;
+        for (int product = 1; product <= kProducts; ++product) {
+            {
+                lorvex::HostLocker hold(camera->getMutex());
+                camera->softTrigger(product, 1, [] {});
+            }
+            QVERIFY(waitUntil([&] { return frames.load() >= product; }, kFrameTimeoutMs));
+        }
+        QTest::qWait(300);
+        qInstallMessageHandler(gPreviousHandler);
+        QCOMPARE(frames.load(), kProducts);
+        QCOMPARE(gCounterWarnings.load(), 0);
     }
 };
 

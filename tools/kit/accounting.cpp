@@ -168,8 +168,15 @@ void FrameAccounting::cameraLost(qint64 ms)
 {
     if (!losses_.isEmpty() && losses_.last().endMs < 0)
         return; // still lost: a failed reopen reports the loss again
+    // The camera went silent at its last frame; the loss is only heard a
+    // heartbeat time-out later. Not before the previous loss ended, though.
     Loss l;
+    l.heardMs = ms;
     l.startMs = ms;
+    if (lastFrameMs_ >= 0 && lastFrameMs_ < ms)
+        l.startMs = lastFrameMs_;
+    if (!losses_.isEmpty())
+        l.startMs = std::max(l.startMs, std::min(losses_.last().endMs, ms));
     if (framesTimed_ > 0 && lastFrameMs_ > firstFrameMs_)
         l.framesPerSecond = framesTimed_ * 1000.0 / double(lastFrameMs_ - firstFrameMs_);
     losses_.push_back(l);
@@ -310,6 +317,7 @@ QJsonObject FrameAccounting::lossJson(const Loss& l) const
     QJsonObject j;
     j["start"] = QDateTime::fromMSecsSinceEpoch(l.startMs).toString(Qt::ISODateWithMs);
     j["end"] = QDateTime::fromMSecsSinceEpoch(l.endMs).toString(Qt::ISODateWithMs);
+    j["heard"] = QDateTime::fromMSecsSinceEpoch(l.heardMs).toString(Qt::ISODateWithMs);
     j["reconnected"] = l.reconnected;
     if (l.framesPerSecond > 0) {
         j["framesPerSecondBefore"] = std::round(l.framesPerSecond * 10) / 10;
