@@ -166,20 +166,17 @@ void FrameAccounting::deviceReopened()
 
 void FrameAccounting::cameraLost(qint64 ms)
 {
-    if (!losses_.isEmpty() && losses_.last().endMs < 0)
+    const qint64 previousEnd = losses_.isEmpty() ? -1 : losses_.constLast().endMs;
+    if (!losses_.isEmpty() && previousEnd < 0)
         return; // still lost: a failed reopen reports the loss again
     // The camera went silent at its last frame; the loss is only heard a
-    // heartbeat time-out later. Not before the previous loss ended, though.
-    Loss l;
+    // silence limit later. Not before the previous loss ended, though.
+    losses_.resize(losses_.size() + 1);
+    Loss& l = losses_.last();
     l.heardMs = ms;
-    l.startMs = ms;
-    if (lastFrameMs_ >= 0 && lastFrameMs_ < ms)
-        l.startMs = lastFrameMs_;
-    if (!losses_.isEmpty())
-        l.startMs = std::max(l.startMs, std::min(losses_.last().endMs, ms));
+    l.startMs = std::max(lastFrameMs_ >= 0 ? std::min(lastFrameMs_, ms) : ms, std::min(previousEnd, ms));
     if (framesTimed_ > 0 && lastFrameMs_ > firstFrameMs_)
         l.framesPerSecond = framesTimed_ * 1000.0 / double(lastFrameMs_ - firstFrameMs_);
-    losses_.push_back(l);
 }
 
 void FrameAccounting::cameraBack(qint64 backMs)
