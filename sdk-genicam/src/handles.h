@@ -33,6 +33,7 @@ struct Counters {
     std::atomic<uint64_t> framesMade{0}; // frames the device sent, by their block ids
     std::atomic<uint64_t> triggers{0};   // software triggers, plus frames the device gave itself in free run
     std::atomic<bool> freeRun{true};
+    std::atomic<bool> softwareTrigger{false}; // triggered, and from software only (at the start)
     std::atomic<bool> lost{false};       // the control channel is gone
 };
 

@@ -147,6 +147,12 @@ void StreamPump::deliver(ArvBuffer* buffer)
     }
     started_ = started_ || blockId != 0;
     lastBlockId_ = blockId;
+    // A camera triggered from software that sends a frame before any trigger
+    // of this open answers one that an earlier, lost session sent (the camera
+    // kept it while it was cut off): not this open's frame, neither counted
+    // nor delivered, so that the counters agree from the first frame on.
+    if (counters_->softwareTrigger && counters_->triggers == 0)
+        return;
     frameNum_ += made;
     counters_->framesMade += made;
     if (counters_->freeRun)

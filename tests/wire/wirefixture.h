@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include <net/if.h>
+#include <signal.h>
 
 #include <condition_variable>
 #include <cstring>
@@ -124,6 +125,11 @@ public:
         qWarning() << "lorvexgige did not start:" << out;
         return false;
     }
+
+    // A camera that stalls (stops answering, then goes on where it was), as
+    // against one that is switched off.
+    void pause() { ::kill(pid_t(process.processId()), SIGSTOP); }
+    void resume() { ::kill(pid_t(process.processId()), SIGCONT); }
 
     void stop()
     {
