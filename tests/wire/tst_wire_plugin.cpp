@@ -224,34 +224,6 @@ private slots:
         QVERIFY(probe(camera).opened());
         QVERIFY(!probe(camera).lost());
         QCOMPARE(losses.load(), 1);
-
-        // Back in trigger mode: one frame per trigger, and the device's
-        // counters agree from the first frame on.
-        std::atomic<int> frames{0};
-        QObject::connect(camera.get(), &CameraInterface::captureCompleted, camera.get(),
-                         [&](ImageProcessData) { ++frames; }, Qt::DirectConnection);
-        CameraTrigParams trigger;
-        trigger.triggerType = lorvex::trigger::kSoftware;
-        {
-            lorvex::HostLocker hold(camera->getMutex());
-            camera->setTrigParams(&trigger);
-            camera->isRunning = true;
-        }
-        QTest::qWait(300); // an untriggered frame would come now
-        gCounterWarnings = 0;
-        gPreviousHandler = qInstallMessageHandler(countCounterWarnings);
-        constexpr int kProducts = 3;
-        for (int product = 1; product <= kProducts; ++product) {
-            {
-                lorvex::HostLocker hold(camera->getMutex());
-                camera->softTrigger(product, 1, [] {});
-            }
-            QVERIFY(waitUntil([&] { return frames.load() >= product; }, kFrameTimeoutMs));
-        }
-        QTest::qWait(300);
-        qInstallMessageHandler(gPreviousHandler);
-        QCOMPARE(frames.load(), kProducts);
-        QCOMPARE(gCounterWarnings.load(), 0);
     }
 
     // A camera that stalls while a trigger is on its way: the loss is heard,
