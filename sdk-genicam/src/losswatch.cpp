@@ -45,10 +45,8 @@ void LossWatch::arm(ArvDevice* device, std::shared_ptr<Counters> counters)
         return; // a USB camera's loss is its unplugging, which Aravis hears at once
     watching_ = true;
     lastAnswer_ = Clock::now();
-    std::thread([self = shared_from_this(), d = ARV_DEVICE(g_object_ref(device))] {
-        self->watchSilence(d);
-        g_object_unref(d);
-    }).detach();
+    std::thread([self = shared_from_this(), d = ARV_DEVICE(g_object_ref(device))] { self->watchSilence(d); })
+        .detach();
 }
 
 void LossWatch::watchSilence(ArvDevice* device)
@@ -60,9 +58,10 @@ void LossWatch::watchSilence(ArvDevice* device)
             probing_ = true;
             std::thread([self = shared_from_this(), d = ARV_DEVICE(g_object_ref(device))] {
                 self->probe(d);
-                g_object_unref(d);
+                g_object_unref(d); // before disarm() may return, so that a close leaves control at once
                 std::lock_guard<std::mutex> lk(self->mu_);
                 self->probing_ = false;
+                self->idle_.notify_all();
             }).detach();
         }
         if (Clock::now() - lastAnswer_ > limit) {
@@ -73,6 +72,9 @@ void LossWatch::watchSilence(ArvDevice* device)
         }
         wake_.wait_for(lk, kProbePeriod);
     }
+    lk.unlock();
+    g_object_unref(device); // takes device (referenced in arm())
+    lk.lock();
     watching_ = false;
     idle_.notify_all();
 }
@@ -100,8 +102,12 @@ void LossWatch::disarm()
         std::swap(id, signalId_);
         wake_.notify_all();
         const bool inCallback = runner_ == std::this_thread::get_id();
-        // A read in flight holds its own references and may outlive us.
-        idle_.wait(lk, [this, inCallback] { return (inCallback || !running_) && !watching_; });
+        // A read of a camera that still answers ends at once; one of a lost
+        // camera may wait out Aravis's time-outs, and ends on its own.
+        const bool lost = counters_ && counters_->lost;
+        idle_.wait(lk, [this, inCallback, lost] {
+            return (inCallback || !running_) && !watching_ && (!probing_ || lost);
+        });
     }
     // Outside our lock: a signal being emitted right now finds us disarmed.
     if (device && id)

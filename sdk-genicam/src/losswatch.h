@@ -39,15 +39,17 @@ public:
     void setCallback(ExceptionCallback cb, void* user);
     // Watches `device` for a loss, marking `counters` lost when it comes.
     void arm(ArvDevice* device, std::shared_ptr<Counters> counters);
-    // Stops watching and waits for a running callback (not for itself) and
-    // for the check's clock thread; a read in flight, which may wait out
-    // Aravis's time-outs, ends on its own.
+    // Stops watching and waits for a running callback (not for itself), for
+    // the check's clock thread and, unless the camera is lost (a read may
+    // then wait out Aravis's time-outs, and ends on its own), for a read in
+    // flight: their references on the device are gone when it returns.
     void disarm();
 
 private:
     static void onControlLost(ArvDevice* device, gpointer self);
     void fire();
-    // The check's clock thread; it starts each read on a thread of its own.
+    // The check's clock thread (it takes over a reference on device); it
+    // starts each read on a thread of its own.
     void watchSilence(ArvDevice* device);
     void probe(ArvDevice* device);
 
@@ -62,8 +64,8 @@ private:
     bool running_ = false;
     std::thread::id runner_;
     // The silence check, under mu_: whether its clock thread and a read are
-    // running, when the camera last answered; idle_ is told when the clock
-    // thread ends, wake_ when the watch is disarmed.
+    // running, when the camera last answered; idle_ is told when either
+    // ends, wake_ when the watch is disarmed.
     bool watching_ = false;
     bool probing_ = false;
     Clock::time_point lastAnswer_;
