@@ -36,12 +36,17 @@ int closeHandle(Handle& h)
     stopHandle(h);
     h.loss->disarm();
     ArvDevice* device = nullptr;
+    bool lost = false;
     {
         std::lock_guard<std::mutex> lk(h.mu);
         std::swap(device, h.device);
+        lost = h.counters && h.counters->lost;
     }
     if (device) {
-        g_object_unref(device); // leaves control of the camera
+        if (lost)
+            unrefAside(device);
+        else
+            g_object_unref(device); // leaves control of the camera
         releaseDevice(h.deviceId);
     }
     return MV_OK;
@@ -109,6 +114,12 @@ MV_CC_API int MV_CC_CALL MV_CC_OpenDevice(void* handle, unsigned int nAccessMode
         releaseDevice(h->deviceId);
         return err(MV_E_ACCESS_DENIED);
     }
+    // A camera that an earlier session lost left acquiring would stream as
+    // soon as it is controlled again, before the feature file's settings and
+    // the start: it stays silent until the start.
+    GError* stopError = nullptr;
+    arv_device_execute_command(device, "AcquisitionStop", &stopError);
+    g_clear_error(&stopError);
     h->device = device;
     h->counters = std::make_shared<Counters>();
     h->loss->arm(device, h->counters);

@@ -4,12 +4,15 @@
 #include "features.h"
 #include "streampump.h"
 
+#include <string>
+
 using namespace gcc;
 
 namespace {
 
 constexpr unsigned kMinNodes = 1, kMaxNodes = 1024;
 constexpr unsigned kTriggerOff = 0;
+constexpr const char* kSoftware = "Software"; // the TriggerSource entry of software triggers
 
 } // namespace
 
@@ -48,6 +51,10 @@ MV_CC_API int MV_CC_CALL MV_CC_StartGrabbing(void* handle)
             return err(MV_E_CALLORDER);
         MVCC_ENUMVALUE mode{};
         h.counters->freeRun = getEnum(h.device, "TriggerMode", mode) != MV_OK || mode.nCurValue == kTriggerOff;
+        GError* error = nullptr;
+        const char* source = arv_device_get_string_feature_value(h.device, "TriggerSource", &error);
+        h.counters->softwareTrigger = !h.counters->freeRun && !error && source && std::string(source) == kSoftware;
+        g_clear_error(&error);
         int status = MV_OK;
         h.pump = StreamPump::start(h.device, h.nodeCount, h.counters, h.imageCb, h.imageUser, &status);
         return status;

@@ -1,5 +1,7 @@
 #include "handles.h"
 
+#include <thread>
+
 #include <map>
 #include <set>
 
@@ -49,6 +51,12 @@ void releaseDevice(const std::string& id)
 {
     std::lock_guard<std::mutex> lk(gRegistryMu);
     gOpenDevices.erase(id);
+}
+
+void unrefAside(gpointer object)
+{
+    if (object)
+        std::thread([object] { g_object_unref(object); }).detach();
 }
 
 } // namespace gcc

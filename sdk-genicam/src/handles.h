@@ -33,6 +33,7 @@ struct Counters {
     std::atomic<uint64_t> framesMade{0}; // frames the device sent, by their block ids
     std::atomic<uint64_t> triggers{0};   // software triggers, plus frames the device gave itself in free run
     std::atomic<bool> freeRun{true};
+    std::atomic<bool> softwareTrigger{false}; // triggered, and from software only (at the start)
     std::atomic<bool> lost{false};       // the control channel is gone
 };
 
@@ -60,5 +61,11 @@ std::shared_ptr<Handle> takeHandle(void* token);
 // Device ids open in this process (another handle's open is refused at once).
 bool claimDevice(const std::string& id);
 void releaseDevice(const std::string& id);
+
+// Drops a reference to a lost camera's device or stream on a thread of its
+// own: Aravis's finalisation still talks to the camera and waits out its
+// control time-outs (seconds), which would hold up the close that tells the
+// loss.
+void unrefAside(gpointer object);
 
 } // namespace gcc

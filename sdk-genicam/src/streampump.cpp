@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <random>
+#include <utility>
 
 namespace gcc {
 
@@ -15,6 +17,11 @@ namespace {
 constexpr guint64 kPopTimeoutUs = 50000;  // how soon the thread notices a stop
 constexpr uint64_t kBlockIdWrap = 65535;  // 16-bit block ids run 1..65535; 0 is never used
 constexpr uint64_t kNsPerTick = 10;       // device ticks are 100 MHz
+// What a stream packet carries besides image data: IPv4, UDP and GVSP headers
+// (the extended-id header is 8 bytes longer).
+constexpr size_t kPacketOverhead = 20 + 8 + 8;
+constexpr size_t kExtendedIdExtra = 8;
+constexpr size_t kMarkBytes = sizeof(uint64_t);
 
 bool resendWanted()
 {
@@ -55,8 +62,11 @@ std::shared_ptr<StreamPump> StreamPump::start(ArvDevice* device, unsigned nodes,
     }
     if (ARV_IS_GV_STREAM(pump->stream_) && !resendWanted())
         g_object_set(pump->stream_, "packet-resend", ARV_GV_STREAM_PACKET_RESEND_NEVER, nullptr);
+    if (ARV_IS_GV_DEVICE(device))
+        pump->packetData_ = packetDataBytes(device);
+    pump->mark_ = std::random_device{}() | uint64_t(std::random_device{}()) << 32;
     for (unsigned i = 0; i < nodes; ++i)
-        arv_stream_push_buffer(pump->stream_, arv_buffer_new(size_t(payload), nullptr));
+        pump->requeue(arv_buffer_new(size_t(payload), nullptr));
     pump->device_ = ARV_DEVICE(g_object_ref(device));
     arv_device_set_string_feature_value(device, "AcquisitionMode", "Continuous", &error);
     g_clear_error(&error); // a camera without the feature acquires continuously
@@ -89,7 +99,7 @@ void StreamPump::clear()
     if (!stream_)
         return;
     while (ArvBuffer* b = arv_stream_try_pop_buffer(stream_))
-        arv_stream_push_buffer(stream_, b);
+        requeue(b);
 }
 
 void StreamPump::run()
@@ -108,7 +118,7 @@ void StreamPump::run()
         if (!buffer)
             continue;
         deliver(buffer);
-        arv_stream_push_buffer(stream_, buffer);
+        requeue(buffer);
     }
     finish();
 }
@@ -121,7 +131,11 @@ void StreamPump::deliver(ArvBuffer* buffer)
     if (status != ARV_BUFFER_STATUS_SUCCESS && status != ARV_BUFFER_STATUS_MISSING_PACKETS
         && status != ARV_BUFFER_STATUS_TIMEOUT)
         return;
-    const uint64_t blockId = arv_buffer_get_frame_id(buffer);
+    // A block id of 0 is never sent: the leader of this buffer never came (it
+    // sets the id), so the frame is taken as the one after the last.
+    uint64_t blockId = arv_buffer_get_frame_id(buffer);
+    if (blockId == 0 && started_)
+        blockId = lastBlockId_ % kBlockIdWrap + 1;
     uint64_t made = 1;
     if (started_) {
         if (blockId > lastBlockId_)
@@ -131,8 +145,14 @@ void StreamPump::deliver(ArvBuffer* buffer)
         else
             return; // an old block arriving late: already counted as lost
     }
-    started_ = true;
+    started_ = started_ || blockId != 0;
     lastBlockId_ = blockId;
+    // A camera triggered from software that sends a frame before any trigger
+    // of this open answers one that an earlier, lost session sent (the camera
+    // kept it while it was cut off): not this open's frame, neither counted
+    // nor delivered, so that the counters agree from the first frame on.
+    if (counters_->softwareTrigger && counters_->triggers == 0)
+        return;
     frameNum_ += made;
     counters_->framesMade += made;
     if (counters_->freeRun)
@@ -142,18 +162,23 @@ void StreamPump::deliver(ArvBuffer* buffer)
     std::memset(&info, 0, sizeof info);
     size_t size = 0;
     const void* data = nullptr;
-    if (arv_buffer_get_n_parts(buffer) >= 1
-        && arv_buffer_get_part_data_type(buffer, 0) == ARV_BUFFER_PART_DATA_TYPE_2D_IMAGE) {
-        info.nWidth = static_cast<unsigned short>(arv_buffer_get_image_width(buffer));
-        info.nHeight = static_cast<unsigned short>(arv_buffer_get_image_height(buffer));
-        info.enPixelType = arv_buffer_get_image_pixel_format(buffer);
-        data = arv_buffer_get_image_data(buffer, &size);
-    }
-    if (info.nWidth == 0 || info.nHeight == 0) {
-        // A broken buffer may lack its leader: the session's geometry, over
-        // the whole buffer (what its missing packets held is not this frame's).
+    // Only a whole buffer may be asked for its image parts (Aravis refuses,
+    // loudly, for any other); a broken one carries the session's geometry over
+    // the whole buffer, since its leader may be missing or belong to the
+    // buffer's earlier use.
+    if (status == ARV_BUFFER_STATUS_SUCCESS) {
+        if (arv_buffer_get_n_parts(buffer) >= 1
+            && arv_buffer_get_part_data_type(buffer, 0) == ARV_BUFFER_PART_DATA_TYPE_2D_IMAGE) {
+            info.nWidth = static_cast<unsigned short>(arv_buffer_get_image_width(buffer));
+            info.nHeight = static_cast<unsigned short>(arv_buffer_get_image_height(buffer));
+            info.enPixelType = arv_buffer_get_image_pixel_format(buffer);
+            data = arv_buffer_get_image_data(buffer, &size);
+        }
+        if (info.nWidth == 0 || info.nHeight == 0)
+            return;
+    } else {
         const size_t frameLen = size_t(width_) * height_ * vcc::bytesPerPixel(pixelFormat_);
-        if (status == ARV_BUFFER_STATUS_SUCCESS || frameLen == 0 || frameLen > payload_)
+        if (frameLen == 0 || frameLen > payload_)
             return;
         info.nWidth = static_cast<unsigned short>(width_);
         info.nHeight = static_cast<unsigned short>(height_);
@@ -169,7 +194,7 @@ void StreamPump::deliver(ArvBuffer* buffer)
     info.nFrameLen = static_cast<unsigned>(size);
     info.nFrameCounter = static_cast<unsigned>(counters_->framesMade.load());
     info.nTriggerIndex = static_cast<unsigned>(counters_->triggers.load());
-    info.nLostPacket = status == ARV_BUFFER_STATUS_SUCCESS ? 0 : takeLostPackets(buffer);
+    info.nLostPacket = status == ARV_BUFFER_STATUS_SUCCESS ? 0 : lostPackets(buffer);
     if (!data || !cb_)
         return;
     {
@@ -180,16 +205,48 @@ void StreamPump::deliver(ArvBuffer* buffer)
     cb_(static_cast<unsigned char*>(const_cast<void*>(data)), &info, user_);
 }
 
-// Aravis counts missing packets per stream, not per buffer: a buffer that is
-// not whole takes the packets counted since the last such buffer, at least one.
-unsigned StreamPump::takeLostPackets(ArvBuffer*)
+size_t StreamPump::packetDataBytes(ArvDevice* device)
 {
-    guint64 resent = 0, missing = 0;
-    if (ARV_IS_GV_STREAM(stream_))
-        arv_gv_stream_get_statistics(ARV_GV_STREAM(stream_), &resent, &missing);
-    const uint64_t fresh = missing > missingAccounted_ ? missing - missingAccounted_ : 0;
-    missingAccounted_ = std::max<uint64_t>(missingAccounted_, missing);
-    return static_cast<unsigned>(std::max<uint64_t>(1, fresh));
+    GError* error = nullptr;
+    const guint packet = arv_gv_device_get_packet_size(ARV_GV_DEVICE(device), &error);
+    if (error) {
+        g_clear_error(&error);
+        return 0;
+    }
+    size_t overhead = kPacketOverhead;
+    MVCC_ENUMVALUE extended{};
+    if (getEnum(device, "GevGVSPExtendedIDMode", extended) == MV_OK && extended.nCurValue != 0)
+        overhead += kExtendedIdExtra;
+    return packet > overhead ? packet - overhead : 0;
+}
+
+void StreamPump::requeue(ArvBuffer* buffer)
+{
+    arv_buffer_set_frame_id(buffer, 0);
+    if (packetData_ > 0) {
+        size_t size = 0;
+        auto* data = static_cast<unsigned char*>(const_cast<void*>(arv_buffer_get_data(buffer, &size)));
+        for (size_t at = 0; data && at < payload_; at += packetData_)
+            std::memcpy(data + at, &mark_, std::min(kMarkBytes, payload_ - at));
+    }
+    arv_stream_push_buffer(stream_, buffer);
+}
+
+// Aravis keeps no count of a buffer's missing packets (its stream statistic
+// counts from the first gap to the end of each broken frame), so the buffer
+// tells: a leader that never came leaves the block id at 0, and a data packet
+// that never came leaves the mark at the start of its place. The trailer
+// leaves no trace: it is the missing packet when nothing else is, and goes
+// uncounted when others of the same frame are lost too.
+unsigned StreamPump::lostPackets(ArvBuffer* buffer)
+{
+    unsigned lost = arv_buffer_get_frame_id(buffer) == 0 ? 1 : 0;
+    size_t size = 0;
+    const auto* data = static_cast<const unsigned char*>(arv_buffer_get_data(buffer, &size));
+    if (packetData_ > 0 && data)
+        for (size_t at = 0; at < payload_; at += packetData_)
+            lost += std::memcmp(data + at, &mark_, std::min(kMarkBytes, payload_ - at)) == 0;
+    return std::max(1u, lost);
 }
 
 void StreamPump::finish()
@@ -203,6 +260,10 @@ void StreamPump::finish()
     {
         std::lock_guard<std::mutex> lk(mu_);
         std::swap(stream, stream_);
+    }
+    if (counters_->lost) {
+        unrefAside(std::exchange(stream, nullptr));
+        unrefAside(std::exchange(device_, nullptr));
     }
     g_clear_object(&stream);
     g_clear_object(&device_);

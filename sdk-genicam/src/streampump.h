@@ -5,7 +5,8 @@
 // The frame record means what it means from the virtual SDK: nFrameNum counts
 // from 1 after each start and keeps gaps (the stream's block ids, unwrapped);
 // time stamps are 100 MHz ticks; nLostPacket is the packets the buffer
-// misses; nFrameCounter and nTriggerIndex come from the handle's Counters.
+// misses (marks written into each buffer before it is queued tell them:
+// lostPackets()); nFrameCounter and nTriggerIndex come from the handle's Counters.
 //
 // The pump holds its own references on the device and the stream, so a close
 // from inside the image callback leaves the session to end on its thread.
@@ -40,7 +41,11 @@ public:
 private:
     void run();
     void deliver(ArvBuffer* buffer);
-    unsigned takeLostPackets(ArvBuffer* buffer);
+    // Marks a buffer as holding nothing received yet, and queues it.
+    void requeue(ArvBuffer* buffer);
+    unsigned lostPackets(ArvBuffer* buffer);
+    // The image bytes one stream packet carries (0 when not GigE Vision).
+    static size_t packetDataBytes(ArvDevice* device);
     void finish();
 
     ArvDevice* device_ = nullptr;
@@ -53,12 +58,15 @@ private:
     // leader carries none of its own.
     unsigned width_ = 0, height_ = 0, pixelFormat_ = 0;
     size_t payload_ = 0;
+    // Set at the start: the image bytes per stream packet (0: no marks), and
+    // this session's mark, random so that no image is likely to hold it.
+    size_t packetData_ = 0;
+    uint64_t mark_ = 0;
 
     // Pump thread only.
     bool started_ = false;
     uint64_t lastBlockId_ = 0;
     uint64_t frameNum_ = 0;
-    uint64_t missingAccounted_ = 0;
 
     std::mutex mu_;
     std::condition_variable done_;

@@ -346,6 +346,32 @@ private slots:
         QCOMPARE(never.lossText(), QStringLiteral("camera never opened during the run"));
     }
 
+    // A loss is heard a heartbeat time-out after the camera went silent: it
+    // counts from the last frame, and a second one not from before the first
+    // ended.
+    void lossCountsFromTheLastFrame()
+    {
+        FrameAccounting a;
+        for (int i = 0; i < 11; ++i) { // 10 frames/s from 1000 to 2000 ms
+            a.setDeliveryTime(1000 + 100 * i);
+            a.frameReceived({1, i + 1, 0});
+        }
+        a.cameraLost(7500);
+        a.cameraBack(12000);
+        a.cameraLost(20000);
+        a.runEnded(21000);
+        QJsonObject j;
+        a.writeJson(j);
+        const QJsonArray losses = j["cameraLosses"].toArray();
+        QCOMPARE(losses.size(), 2);
+        const QJsonObject first = losses[0].toObject();
+        QCOMPARE(first["start"].toString(), QDateTime::fromMSecsSinceEpoch(2000).toString(Qt::ISODateWithMs));
+        QCOMPARE(first["heard"].toString(), QDateTime::fromMSecsSinceEpoch(7500).toString(Qt::ISODateWithMs));
+        QCOMPARE(first["framesMissed"].toInt(), 100); // 10 s at 10 frames/s, not the 4.5 s after it was heard
+        QCOMPARE(losses[1].toObject()["start"].toString(),
+                 QDateTime::fromMSecsSinceEpoch(12000).toString(Qt::ISODateWithMs));
+    }
+
     void writerNeverWaitsForTheDisk()
     {
         QTemporaryDir dir;

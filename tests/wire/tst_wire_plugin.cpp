@@ -21,8 +21,10 @@ using namespace wire;
 namespace {
 
 constexpr int kFrameTimeoutMs = 5000;
-// Heartbeat time-out and retries (about 5.5 s here), with a margin for load.
+// The SDK's silence limit (5 s) and the close, with a margin for load.
 constexpr int kLossTimeoutMs = 15000;
+// How long the simulator keeps a silent controller (its heartbeat time-out).
+constexpr int kCameraHeartbeatMs = 3500;
 // One reconnect interval of the plug-in (3 s), the open, and a margin.
 constexpr int kReconnectTimeoutMs = 15000;
 
@@ -40,6 +42,18 @@ const WireDevice kColour{QStringLiteral("WIRE2048C21"), QStringLiteral("LX-LS204
 // to open, and a maker its filter accepts written in before the test.
 const char* const kForeignSerial = "ARVFAKE0001";
 const QByteArray kForeignMaker = QByteArrayLiteral("GEV");
+
+// The plug-in's warnings that a frame's counters disagree (the device made
+// a frame no trigger asked for), counted from the plug-in's threads.
+std::atomic<int> gCounterWarnings{0};
+QtMessageHandler gPreviousHandler = nullptr;
+
+void countCounterWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (text.contains(QLatin1String("SDK with FrameCounter")))
+        ++gCounterWarnings;
+    gPreviousHandler(type, context, text);
+}
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs)
 {
@@ -316,6 +330,66 @@ private slots:
         QVERIFY2(triggerAndWait(kBefore + 1), "no frame after the reconnect");
         std::lock_guard<std::mutex> lk(mu);
         QVERIFY2(rampProblem(images.back()).isEmpty(), qPrintable(rampProblem(images.back())));
+    }
+
+    // A camera that stalls while a trigger is on its way: the loss is heard,
+    // the trigger the camera takes in late must not make a frame of the
+    // next session, and after the reconnect each trigger gives one frame
+    // whose counters agree.
+    void stalledCameraGivesOnlyTriggeredFramesAfterTheReconnect()
+    {
+        qputenv("LORVEX_LOSS_TIMEOUT_MS", "1500"); // read at each open
+        Simulator sim({kCamera});
+        QVERIFY(sim.start());
+        QVERIFY(findDevice(kCamera.serial));
+        auto camera = createListed(4, kCamera.serial);
+        QVERIFY(probe(camera).opened());
+        QJsonObject json;
+        camera->serialize(json);
+        camera->deserialize(json);
+        std::atomic<int> losses{0}, reconnects{0}, frames{0};
+        QObject::connect(camera.get(), &CameraInterface::CameraLoss, camera.get(), [&] { ++losses; },
+                         Qt::DirectConnection);
+        QObject::connect(camera.get(), &CameraInterface::CameraReconnect, camera.get(), [&] { ++reconnects; },
+                         Qt::DirectConnection);
+        QObject::connect(camera.get(), &CameraInterface::captureCompleted, camera.get(),
+                         [&](ImageProcessData) { ++frames; }, Qt::DirectConnection);
+        CameraTrigParams trigger;
+        trigger.triggerType = lorvex::trigger::kSoftware;
+        {
+            lorvex::HostLocker hold(camera->getMutex());
+            camera->setTrigParams(&trigger);
+            camera->isRunning = true;
+        }
+        const auto triggerProduct = [&](int product) {
+            lorvex::HostLocker hold(camera->getMutex());
+            camera->softTrigger(product, 1, [] {});
+        };
+        triggerProduct(1);
+        QVERIFY(waitUntil([&] { return frames.load() == 1; }, kFrameTimeoutMs));
+
+        sim.pause();
+        triggerProduct(2); // waits in the camera's socket until it goes on
+        QVERIFY(waitUntil([&] { return losses.load() == 1; }, kLossTimeoutMs));
+        QTest::qWait(kCameraHeartbeatMs); // the camera gives up its controller as soon as it goes on
+        sim.resume();
+        QVERIFY(waitUntil([&] { return reconnects.load() == 1; }, kReconnectTimeoutMs));
+        QVERIFY(waitUntil([&] { return !probe(camera).reconnectRunning(); }, kFrameTimeoutMs));
+        QTest::qWait(500); // an untriggered frame would come now
+        const int before = frames.load();
+        gCounterWarnings = 0;
+        gPreviousHandler = qInstallMessageHandler(countCounterWarnings);
+        constexpr int kProducts = 3;
+        for (int product = 3; product < 3 + kProducts; ++product) {
+            triggerProduct(product);
+            QVERIFY(waitUntil([&] { return frames.load() >= before + product - 2; }, kFrameTimeoutMs));
+        }
+        QTest::qWait(300);
+        qInstallMessageHandler(gPreviousHandler);
+        qunsetenv("LORVEX_LOSS_TIMEOUT_MS");
+        QCOMPARE(before, 1);
+        QCOMPARE(frames.load(), 1 + kProducts);
+        QCOMPARE(gCounterWarnings.load(), 0);
     }
 };
 

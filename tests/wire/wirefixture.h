@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include <net/if.h>
+#include <signal.h>
 
 #include <condition_variable>
 #include <cstring>
@@ -91,10 +92,26 @@ public:
     }
     ~Simulator() { stop(); }
 
+    // Aravis's debug output of the simulator (ARV_DEBUG categories, e.g.
+    // "stream-thread:2" for the packets it drops), kept for log().
+    void traceAravis(const QString& categories) { trace = categories; }
+    QByteArray log() const
+    {
+        QFile f(dir.filePath(QStringLiteral("trace.log")));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
     bool start()
     {
         const QString bin = qEnvironmentVariable("LORVEX_BIN_DIR") + QStringLiteral("/lorvexgige");
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        if (!trace.isEmpty()) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("ARV_DEBUG"), trace);
+            process.setProcessEnvironment(env);
+            process.setProcessChannelMode(QProcess::SeparateChannels);
+            process.setStandardErrorFile(dir.filePath(QStringLiteral("trace.log"))); // a file never blocks it
+        }
         process.start(bin, {QStringLiteral("--devices"), dir.filePath(QStringLiteral("devices.json"))});
         QElapsedTimer t;
         t.start();
@@ -108,6 +125,11 @@ public:
         qWarning() << "lorvexgige did not start:" << out;
         return false;
     }
+
+    // A camera that stalls (stops answering, then goes on where it was), as
+    // against one that is switched off.
+    void pause() { ::kill(pid_t(process.processId()), SIGSTOP); }
+    void resume() { ::kill(pid_t(process.processId()), SIGCONT); }
 
     void stop()
     {
@@ -124,6 +146,7 @@ private:
     static constexpr int kStopTimeoutMs = 5000;
     QTemporaryDir dir;
     QProcess process;
+    QString trace;
 };
 
 // Aravis's own GigE Vision simulator, a camera nobody here wrote, on one

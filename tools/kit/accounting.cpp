@@ -192,20 +192,24 @@ void FrameAccounting::deviceReopened()
 
 void FrameAccounting::cameraLost(qint64 ms)
 {
-    if (!losses_.isEmpty() && losses_.last().endMs < 0)
+    const qint64 previousEnd = losses_.isEmpty() ? -1 : losses_.constLast().endMs;
+    if (!losses_.isEmpty() && previousEnd < 0)
         return; // still lost: a failed reopen reports the loss again
-    Loss l;
-    l.startMs = ms;
+    // The camera went silent at its last frame; the loss is only heard a
+    // silence limit later. Not before the previous loss ended, though.
+    losses_.resize(losses_.size() + 1);
+    Loss& l = losses_.last();
+    l.heardMs = ms;
+    l.startMs = std::max(lastFrameMs_ >= 0 ? std::min(lastFrameMs_, ms) : ms, std::min(previousEnd, ms));
     if (framesTimed_ > 0 && lastFrameMs_ > firstFrameMs_)
         l.framesPerSecond = framesTimed_ * 1000.0 / double(lastFrameMs_ - firstFrameMs_);
-    losses_.push_back(l);
 }
 
 void FrameAccounting::cameraNotOpened()
 {
-    Loss l;
-    l.startMs = -1;
-    losses_.push_back(l);
+    losses_.resize(losses_.size() + 1); // made in place, as in cameraLost
+    losses_.last().startMs = -1;
+    losses_.last().heardMs = -1;
 }
 
 void FrameAccounting::cameraBack(qint64 backMs)
@@ -329,6 +333,7 @@ QJsonObject FrameAccounting::lossJson(const Loss& l) const
     // A camera that never opened before it has no time it was lost at.
     j["start"] = l.startMs < 0 ? QJsonValue() : QJsonValue(QDateTime::fromMSecsSinceEpoch(l.startMs).toString(Qt::ISODateWithMs));
     j["end"] = QDateTime::fromMSecsSinceEpoch(l.endMs).toString(Qt::ISODateWithMs);
+    j["heard"] = l.heardMs < 0 ? QJsonValue() : QJsonValue(QDateTime::fromMSecsSinceEpoch(l.heardMs).toString(Qt::ISODateWithMs));
     j["reconnected"] = l.reconnected;
     if (l.framesPerSecond > 0) {
         j["framesPerSecondBefore"] = std::round(l.framesPerSecond * 10) / 10;

@@ -56,8 +56,8 @@ public:
     // Triggers sent after the last one a frame answered.
     qint64 triggersAwaited() const { return qint64(awaiting_.size()); }
 
-    // The camera was lost at `ms` (milliseconds since the epoch) and came
-    // back at `backMs`; the run ended at `ms` (closes a loss still open; a
+    // The camera's loss was heard at `ms` (milliseconds since the epoch); it
+    // counts from the last frame received before it. It came back at `backMs`; the run ended at `ms` (closes a loss still open; a
     // `timed` run may end inside a product, which is not then incomplete).
     void cameraLost(qint64 ms);
     // The camera did not open when it was created: away from before the run,
@@ -151,7 +151,8 @@ private:
     // A loss of the camera: when, and the frame rate seen before it.
     struct Loss
     {
-        qint64 startMs = 0;       // -1: never open before it
+        qint64 startMs = 0;       // the last frame before it; -1: never open before it
+        qint64 heardMs = 0;       // when the SDK reported it; -1: never open before it
         qint64 endMs = -1;        // -1: not back yet
         bool reconnected = false;
         double framesPerSecond = -1; // -1: too few frames before it to tell
