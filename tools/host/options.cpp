@@ -54,6 +54,7 @@ FlagTable flagsOf(HostOptions& o, unsigned bit)
         {kCapture, {"image-format", "FORMAT", "png, or pnm: uncompressed .pgm/.ppm for sustained rates (png)", &o.imageFormat}},
         {kCapture, {"png-compression", "N", "PNG effort (1)", &o.pngCompression, 0, 9}},
         {kCapture, {"queue-memory", "MIB", "memory for images waiting to be written; holds 200 products of the demo cameras (2048)", &o.queueMemoryMiB, 16, 1048576}},
+        {kCapture, {"min-free", "MIB", "stop before the images leave less free on the output disk, 0 = no check (512)", &o.minFreeMiB, 0, 1048576}},
         {kCapture, {"sheet-limit", "N", "thumbnails on the contact sheet (48)", &o.sheetLimit, 0, 1000}},
         {kCapture, {"allow-loss", "", "exit 0 even when frames were lost, dropped, left unwritten or misnumbered", &o.allowLoss}},
         {kSoak, {"cycles", "N", "unplug cycles (3)", &o.cycles, 1, 100000}},

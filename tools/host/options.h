@@ -41,6 +41,9 @@ struct HostOptions
     // Memory the images waiting to be written may take, in MiB. The default
     // holds 200 products of the two demo cameras (4 MB mono, 6 MB colour).
     int queueMemoryMiB = 2048;
+    // Free space the images must leave on the output folder's disk, in MiB;
+    // 0: not checked. A run that would go below it stops.
+    int minFreeMiB = 512;
     int sheetLimit = 48;        // thumbnails on the contact sheet
     bool allowLoss = false;     // exit 0 although frames are not all accounted for
 
