@@ -159,8 +159,9 @@ void FrameWriter::settle(const QString& name, State state)
         thumbs_.push_back(q.placeholder);
 }
 
-// PNG is encoded whole first; an uncompressed image goes to the disk from
-// its own buffer, behind its header, with no copy.
+// PNG is encoded whole first, from blue-green-red; an uncompressed image goes
+// to the disk from its own buffer, as delivered (PPM's order is red-green-blue),
+// behind its header, with no copy.
 bool FrameWriter::encodeAndSave(const QString& path, const cv::Mat& image, QString& error)
 {
     QByteArray head;
@@ -201,10 +202,13 @@ void FrameWriter::work(cv::Mat image, QString path, QString name, QString label,
     QString error;
     Thumbnail t;
     try {
-        const cv::Mat out = toWritable(image);
+        // PNM keeps the delivered red-green-blue order: it needs no conversion.
+        const bool raw = options_.format == ImageFormat::Pnm;
+        const bool thumb = order < options_.thumbnailLimit;
+        const cv::Mat out = !raw || thumb ? toWritable(image) : cv::Mat();
         if (options_.saveImages)
-            encodeAndSave(path, out, error);
-        if (order < options_.thumbnailLimit && !out.empty()) {
+            encodeAndSave(path, raw ? image : out, error);
+        if (thumb && !out.empty()) {
             t.order = order;
             t.label = label;
             t.sortKey = sortKey;
