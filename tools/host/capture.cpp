@@ -105,7 +105,9 @@ private:
         FrameWriterOptions w;
         w.folder = out_;
         w.saveImages = !o_.noImages;
-        w.format = o_.imageFormat == QLatin1String("pnm") ? ImageFormat::Pnm : ImageFormat::Png;
+        w.format = o_.imageFormat == QLatin1String("pnm")    ? ImageFormat::Pnm
+                   : o_.imageFormat == QLatin1String("tiff") ? ImageFormat::Tiff
+                                                             : ImageFormat::Png;
         w.pngCompression = o_.pngCompression;
         w.thumbnailLimit = o_.sheetLimit;
         w.budgetBytes = static_cast<qint64>(o_.queueMemoryMiB) << 20;
@@ -308,7 +310,7 @@ private:
                            "written%7")
                 .arg(deliveredRate_ / kMB, 0, 'f', 0).arg(o_.imageFormat).arg(writtenRate_ / kMB, 0, 'f', 0)
                 .arg(kAssessMs / 1000).arg(o_.queueMemoryMiB).arg(fills, 0, 'f', 1)
-                .arg(o_.imageFormat == QLatin1String("png") ? QStringLiteral(" (--image-format pnm costs no encoding)")
+                .arg(o_.imageFormat != QLatin1String("pnm") ? QStringLiteral(" (--image-format pnm costs no encoding)")
                                                             : QString()));
     }
 

@@ -36,7 +36,7 @@ struct HostOptions
     double freeRunSeconds = 0;  // > 0: capture for this long instead of P x C
     double timeoutSeconds = 10; // wait for missing frames after the last trigger
     bool noImages = false;      // write no image files
-    QString imageFormat = QStringLiteral("png"); // png, or pnm: uncompressed PGM/PPM
+    QString imageFormat = QStringLiteral("png"); // png, tiff (LZW), or pnm: uncompressed PGM/PPM
     int pngCompression = 1;     // 0..9; fast by default, line-scan images are big
     // Memory the images waiting to be written may take, in MiB. The default
     // holds 200 products of the two demo cameras (4 MB mono, 6 MB colour).

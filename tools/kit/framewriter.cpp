@@ -26,6 +26,9 @@ cv::Mat toWritable(const cv::Mat& delivered)
 
 namespace {
 
+// TIFF's code for LZW compression.
+constexpr int kTiffLzw = 5;
+
 // Image bytes this process wrote: what a pretended free space has lost.
 std::atomic<qint64> imageBytesWritten{0};
 
@@ -76,6 +79,8 @@ FrameWriter::~FrameWriter()
 
 QString FrameWriter::extension(ImageFormat format, int channels)
 {
+    if (format == ImageFormat::Tiff)
+        return QStringLiteral(".tif");
     if (format == ImageFormat::Pnm)
         return channels == 1 ? QStringLiteral(".pgm") : QStringLiteral(".ppm");
     return QStringLiteral(".png");
@@ -172,9 +177,11 @@ bool FrameWriter::encodeAndSave(const QString& path, const cv::Mat& image, QStri
         head = QStringLiteral("P%1\n%2 %3\n255\n").arg(image.channels() == 1 ? 5 : 6).arg(image.cols).arg(image.rows)
                    .toLatin1();
     } else {
-        const std::vector<int> params = {cv::IMWRITE_PNG_COMPRESSION, options_.pngCompression, cv::IMWRITE_PNG_STRATEGY,
-                                         cv::IMWRITE_PNG_STRATEGY_RLE};
-        if (!cv::imencode(".png", image, encoded, params)) {
+        const bool tiff = options_.format == ImageFormat::Tiff;
+        const std::vector<int> params = tiff ? std::vector<int>{cv::IMWRITE_TIFF_COMPRESSION, kTiffLzw}
+                                             : std::vector<int>{cv::IMWRITE_PNG_COMPRESSION, options_.pngCompression,
+                                                                cv::IMWRITE_PNG_STRATEGY, cv::IMWRITE_PNG_STRATEGY_RLE};
+        if (!cv::imencode(tiff ? ".tif" : ".png", image, encoded, params)) {
             error = QStringLiteral("%1: could not be encoded").arg(path);
             return false;
         }

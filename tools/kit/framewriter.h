@@ -31,6 +31,8 @@ enum class ImageFormat {
     Png, // compressed, `pngCompression` sets the effort; run-length matching,
          // which is faster than the general one and smaller on noisy pictures
     Pnm, // uncompressed PGM (mono) or PPM (colour): the pixels behind a short header
+    Tiff, // LZW-compressed TIFF: about twice PNG's speed on noisy pictures, files a
+          // quarter larger
 };
 
 struct FrameWriterOptions
