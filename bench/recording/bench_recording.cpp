@@ -42,7 +42,7 @@
 
 namespace {
 
-const char* const kFormats[] = {"png", "pnm"};
+const char* const kFormats[] = {"png", "tiff", "pnm"};
 constexpr int kDefaultProducts = 200;
 constexpr double kDefaultNoise = 3.0; // grey levels: a line-scan sensor at moderate gain
 constexpr int kReceiveColumn = 6;     // receive_time_ms in frames.csv
@@ -273,7 +273,7 @@ int main(int argc, char** argv)
     if (seconds() > 0)
         benchmark::RegisterBenchmark("BM_SequentialWrite", BM_SequentialWrite)->Iterations(1)->UseManualTime()
             ->Unit(benchmark::kSecond);
-    benchmark::RegisterBenchmark("BM_Recording", BM_Recording)->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()
+    benchmark::RegisterBenchmark("BM_Recording", BM_Recording)->DenseRange(0, int(std::size(kFormats)) - 1)->Iterations(1)->UseManualTime()
         ->Unit(benchmark::kSecond);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
