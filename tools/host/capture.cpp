@@ -40,6 +40,7 @@ constexpr qint64 kAssessMs = 2000;
 // Below this share of the delivered rate the writing does not keep up.
 constexpr double kKeepsUp = 0.95;
 constexpr double kMB = 1e6;
+constexpr int kRawWriters = 2;
 
 // A received frame's report row, held until its image is on disk (or known
 // not to be), so that frames.csv never names a file that does not exist.
@@ -97,6 +98,8 @@ private:
 
     // Encoders take the cores the cameras leave (each camera's delivery
     // keeps one busy), at least one; the queue rides out the difference.
+    // Raw images cost no encoding: their writers mostly wait for the disk,
+    // so there are at least two, one writing while the other waits.
     FrameWriterOptions writerOptions() const
     {
         int cameras = 0;
@@ -111,7 +114,7 @@ private:
         w.pngCompression = o_.pngCompression;
         w.thumbnailLimit = o_.sheetLimit;
         w.budgetBytes = static_cast<qint64>(o_.queueMemoryMiB) << 20;
-        w.encoders = std::max(1, QThread::idealThreadCount() - cameras);
+        w.encoders = std::max(w.format == ImageFormat::Pnm ? kRawWriters : 1, QThread::idealThreadCount() - cameras);
         w.minFreeBytes = qint64(o_.minFreeMiB) << 20;
         return w;
     }
