@@ -98,6 +98,9 @@ public:
     // Playback images, set while the device is loaded and never changed after;
     // null for the test chart.
     std::shared_ptr<const Strip> playback;
+    // Standard deviation of the sensor noise added to every pixel, in grey
+    // levels (0: none); set while the device is loaded and never changed after.
+    double noise = 0.0;
 
     // The last pattern built for this device, reused while the geometry stays.
     // Built outside patternMu, which only guards the exchange, so the frame

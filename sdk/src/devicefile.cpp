@@ -41,6 +41,9 @@ namespace {
 
 using Json = nlohmann::ordered_json; // keeps the file's order, in which features are applied
 
+// Noise beyond a quarter of the range hides the scene; more is a typing mistake.
+constexpr double kMaxNoise = 64.0;
+
 std::string str(const Json& o, const char* key, const std::string& dflt = {})
 {
     auto v = o.find(key);
@@ -124,7 +127,8 @@ int loadImages(const Json& o, const std::string& baseDir, const std::vector<unsi
 // Every key a device may have; any other is a mistake the user must hear of.
 const char* const kDeviceKeys[] = {"manufacturer", "model", "serial", "transport", "widthMax", "heightMax",
                                    "width", "height", "pixelFormats", "pixelFormat", "deviceModelName",
-                                   "lineRate", "openDelayMs", "attached", "features", "images", "strip", "faults",
+                                   "lineRate", "openDelayMs", "attached", "features", "images", "strip", "noise",
+                                   "faults",
                                    // the GigE Vision simulator's own keys, which the SDK leaves alone
                                    "address", "lostPacketRatio"};
 
@@ -141,7 +145,7 @@ std::string badKey(const Json& o)
         const bool text = k == "manufacturer" || k == "model" || k == "serial" || k == "transport" || k == "deviceModelName"
                           || k == "address";
         const bool numeric = k == "widthMax" || k == "heightMax" || k == "width" || k == "height" || k == "lineRate"
-                             || k == "openDelayMs" || k == "lostPacketRatio";
+                             || k == "openDelayMs" || k == "lostPacketRatio" || k == "noise";
         if ((text && !v.is_string()) || (numeric && !v.is_number()) || (k == "attached" && !v.is_boolean())
             || (k == "features" && !v.is_object()) || ((k == "pixelFormats" || k == "faults") && !v.is_array()))
             return k + " has the wrong type";
@@ -162,7 +166,7 @@ int parseOne(const Json& o, const std::string& where, const std::string& baseDir
     std::string manufacturer = str(o, "manufacturer"), model = str(o, "model"), serial = str(o, "serial");
     std::string transport = str(o, "transport", "gige");
     std::string modelName = str(o, "deviceModelName", model);
-    double widthMax = 0, heightMax = 0, width = 0, height = 0, lineRate = 0, delay = 0;
+    double widthMax = 0, heightMax = 0, width = 0, height = 0, lineRate = 0, delay = 0, noise = 0;
     if (!num(o, "widthMax", widthMax) || !num(o, "heightMax", heightMax))
         return fail("widthMax and heightMax are required");
     if (!num(o, "width", width))
@@ -221,6 +225,9 @@ int parseOne(const Json& o, const std::string& where, const std::string& baseDir
             if (applyFeature(*out, m.key(), m.value()) != MV_OK)
                 return fail("feature " + m.key() + " cannot take that value");
     }
+    if (num(o, "noise", noise) && !(noise >= 0 && noise <= kMaxNoise))
+        return fail("noise must lie between 0 and 64 grey levels");
+    out->noise = noise;
     std::string why;
     if (loadImages(o, baseDir, formats, *out, &why) != MV_OK)
         return fail(why);

@@ -15,6 +15,11 @@ namespace {
 const cv::Scalar kRed(230, 20, 20), kGreen(20, 200, 20), kBlue(20, 20, 230);
 const cv::Scalar kWhite(255, 255, 255), kTrack(255, 160, 0);
 constexpr int kFrameLabelMargin = 8; // columns left free for the stamped first bytes
+// A noisy scene spans at least this many frames, so that no frame repeats the
+// noise of the one before it and no compressor finds a frame's rows twice.
+constexpr int kNoiseFrames = 4;
+// The noise is the same on every run: a recording of it can be compared.
+constexpr uint64_t kNoiseSeed = 0x5eed;
 
 // Draws `text` as large as fits in `box`, centred.
 void fitText(cv::Mat& img, const std::string& text, const cv::Rect& box, const cv::Scalar& colour, int lineType)
@@ -60,6 +65,25 @@ cv::Mat mosaic(const cv::Mat& rgb, unsigned fmt, unsigned rowShift)
     return out;
 }
 
+// Sensor noise: Gaussian, of `sigma` grey levels, in every channel of every
+// pixel, clipped at black and white. The scene is repeated first until it
+// holds kNoiseFrames frames, so that the noise does not loop with the chart.
+cv::Mat withNoise(const cv::Mat& scene, double sigma, unsigned height)
+{
+    cv::Mat tiled = scene;
+    const int minRows = kNoiseFrames * int(std::max(1u, height));
+    if (tiled.rows < minRows)
+        cv::repeat(scene, (minRows + scene.rows - 1) / scene.rows, 1, tiled);
+    cv::Mat noise(tiled.size(), CV_16SC(tiled.channels()));
+    cv::RNG rng(kNoiseSeed);
+    rng.fill(noise, cv::RNG::NORMAL, 0.0, sigma);
+    cv::Mat sum;
+    cv::add(tiled, noise, sum, cv::noArray(), CV_16S);
+    cv::Mat out;
+    sum.convertTo(out, CV_8U); // saturates
+    return out;
+}
+
 // The scene at the device's width, in one channel for Mono8 and three otherwise.
 cv::Mat sceneFor(const Geometry& g, const Device& d, bool* chart)
 {
@@ -83,6 +107,8 @@ cv::Mat sceneFor(const Geometry& g, const Device& d, bool* chart)
         cv::cvtColor(scene, scene, cv::COLOR_RGB2GRAY);
     else if (!mono && scene.channels() == 1)
         cv::cvtColor(scene, scene, cv::COLOR_GRAY2RGB);
+    if (d.noise > 0)
+        scene = withNoise(scene, d.noise, g.height);
     // A Bayer strip must loop on an even row, or the layout would shift at the seam.
     if (isBayer(g.pixelFormat) && scene.rows % 2)
         cv::vconcat(scene, scene, scene);

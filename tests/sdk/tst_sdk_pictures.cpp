@@ -202,6 +202,30 @@ private slots:
         QCOMPARE(VCC_DeviceCount(), 1);
     }
 
+    void noiseLooksLikeASensorsAndIsOffByDefault()
+    {
+        // Below the frame label, a noisy device shows the plain device's chart
+        // plus noise of about the standard deviation asked for, different in
+        // consecutive frames; a bad value rejects the file.
+        QTemporaryDir dir;
+        const QByteArray dev = R"({"manufacturer": "m", "model": "S", "widthMax": 256, "heightMax": 256, "height": 200, )";
+        QCOMPARE_STATUS(loadDevices(dir, dev + R"("serial": "PLAIN-000001"}, )" + dev
+                                             + R"("serial": "NOISY-000001", "noise": 3})"), MV_OK);
+        const std::vector<cv::Mat> plain = grab("PLAIN-000001", 2), noisy = grab("NOISY-000001", 2);
+        QCOMPARE(noisy.size(), size_t(2));
+        const cv::Rect below(0, 40, 256, 160);
+        for (size_t i = 0; i < 2; ++i) {
+            cv::Mat diff;
+            cv::subtract(noisy[i](below), plain[i](below), diff, cv::noArray(), CV_32F);
+            cv::Scalar mean, sd;
+            cv::meanStdDev(diff, mean, sd);
+            QVERIFY2(std::abs(mean[0]) < 0.5 && sd[0] > 2.5 && sd[0] < 3.5, qPrintable(QString::number(sd[0])));
+        }
+        QVERIFY(cv::norm(noisy[0](below), noisy[1](below), cv::NORM_INF) > 0);
+        for (const QByteArray bad : {R"("noise": -1)", R"("noise": 65)", R"("noise": "low")"})
+            QVERIFY(loadDevices(dir, dev + R"("serial": "BAD-00000001", )" + bad + "}") != MV_OK);
+    }
+
     void chartAnswersExposureAndGain()
     {
         // 16 lines at 16000 lines/s: a line period of 62.5 µs. The chart is

@@ -34,6 +34,13 @@ constexpr int kEndBudgetMs = 300;
 // A timed run of triggered cameras waits this long at most (and no longer
 // than --timeout) for the frames of the triggers sent before its clock ran out.
 constexpr qint64 kLastFramesMs = 1000;
+// When the run compares the rate images are written at with the cameras':
+// long enough that the page cache no longer flatters the disk.
+constexpr qint64 kAssessMs = 2000;
+// Below this share of the delivered rate the writing does not keep up.
+constexpr double kKeepsUp = 0.95;
+constexpr double kMB = 1e6;
+constexpr int kRawWriters = 2;
 
 // A received frame's report row, held until its image is on disk (or known
 // not to be), so that frames.csv never names a file that does not exist.
@@ -69,6 +76,13 @@ private:
         int rc = prepareRun(o_, QStringLiteral("capture-out"), QStringLiteral("nothing was captured"), out_, scan_);
         if (rc != kExitOk)
             return rc;
+        const qint64 free = o_.noImages ? -1 : diskFreeBytes(out_);
+        if (o_.minFreeMiB > 0 && free >= 0 && free < (qint64(o_.minFreeMiB) << 20)) {
+            say(QStringLiteral("error: %1 has %2 MiB free, less than the --min-free reserve of %3 MiB; nothing was captured")
+                    .arg(QDir(out_).absolutePath()).arg(free >> 20).arg(o_.minFreeMiB));
+            releaseOutputFolder(o_, QStringLiteral("capture-out"), out_);
+            return kExitOutput;
+        }
         if ((rc = openCameras(o_, scan_, QStringLiteral("error: no camera to capture from"), run_, unknown_)) != kExitOk) {
             releaseOutputFolder(o_, QStringLiteral("capture-out"), out_);
             return rc;
@@ -84,6 +98,8 @@ private:
 
     // Encoders take the cores the cameras leave (each camera's delivery
     // keeps one busy), at least one; the queue rides out the difference.
+    // Raw images cost no encoding: their writers mostly wait for the disk,
+    // so there are at least two, one writing while the other waits.
     FrameWriterOptions writerOptions() const
     {
         int cameras = 0;
@@ -92,11 +108,14 @@ private:
         FrameWriterOptions w;
         w.folder = out_;
         w.saveImages = !o_.noImages;
-        w.format = o_.imageFormat == QLatin1String("pnm") ? ImageFormat::Pnm : ImageFormat::Png;
+        w.format = o_.imageFormat == QLatin1String("pnm")    ? ImageFormat::Pnm
+                   : o_.imageFormat == QLatin1String("tiff") ? ImageFormat::Tiff
+                                                             : ImageFormat::Png;
         w.pngCompression = o_.pngCompression;
         w.thumbnailLimit = o_.sheetLimit;
         w.budgetBytes = static_cast<qint64>(o_.queueMemoryMiB) << 20;
-        w.encoders = std::max(1, QThread::idealThreadCount() - cameras);
+        w.encoders = std::max(w.format == ImageFormat::Pnm ? kRawWriters : 1, QThread::idealThreadCount() - cameras);
+        w.minFreeBytes = qint64(o_.minFreeMiB) << 20;
         return w;
     }
 
@@ -159,6 +178,7 @@ private:
             return; // not the run's frame: counted apart, not written
         ++c.received;
         ++received_;
+        receivedBytes_ += static_cast<qint64>(d.image.total() * d.image.elemSize());
 
         PendingRow p;
         p.slot = static_cast<int>(&c - run_.cameras().data());
@@ -265,8 +285,16 @@ private:
             interrupted_ = true;
             return false;
         }
+        if (writer_->outOfSpace()) {
+            say(QStringLiteral("error: %1 had %2 MiB free, the --min-free reserve is %3 MiB: recording stopped after %4 "
+                               "frame(s) received; the images queued are still written")
+                    .arg(QDir(out_).absolutePath()).arg(writer_->freeAtStop() >> 20).arg(o_.minFreeMiB).arg(received_));
+            return false;
+        }
         if (complete())
             return false;
+        if (!assessed_ && clock_.elapsed() >= kAssessMs)
+            assessWriting();
         if (clock_.elapsed() >= deadline_) {
             // A timed run takes in the frames of the triggers it sent in time.
             if (!freeRun_ || awaitedFrames() == 0
@@ -276,6 +304,27 @@ private:
         progress_.update(received_, freeRun_ ? 0 : perCamera_ * run_.cameras().size(),
                          freeRun_ ? QStringLiteral("%1 s").arg(clock_.elapsed() / 1000) : QString());
         return true;
+    }
+
+    // Said once, early in the run: when the images are written slower than
+    // the cameras deliver them, how long the queue can make up the difference.
+    void assessWriting()
+    {
+        assessed_ = true;
+        deliveredRate_ = receivedBytes_ * 1000.0 / double(clock_.elapsed());
+        writtenRate_ = writer_->byteRate();
+        if (o_.noImages || writer_->queuedImages() == 0 || writtenRate_ >= kKeepsUp * deliveredRate_)
+            return;
+        // A queue that has not written anything yet is not measured: it holds for less than it took so far.
+        const double fills = writtenRate_ > 0 ? writer_->budgetBytes() / (deliveredRate_ - writtenRate_) : 0.0;
+        progress_.clearLine();
+        say(QStringLiteral("warning: the cameras deliver %1 MB/s; %2 images are written at about %3 MB/s here (over the "
+                           "first %4 s): the %5 MiB writing queue fills after about %6 s, and frames after that are not "
+                           "written%7")
+                .arg(deliveredRate_ / kMB, 0, 'f', 0).arg(o_.imageFormat).arg(writtenRate_ / kMB, 0, 'f', 0)
+                .arg(kAssessMs / 1000).arg(o_.queueMemoryMiB).arg(fills, 0, 'f', 1)
+                .arg(o_.imageFormat != QLatin1String("pnm") ? QStringLiteral(" (--image-format pnm costs no encoding)")
+                                                            : QString()));
     }
 
     qint64 awaitedFrames() const
@@ -464,6 +513,13 @@ private:
         w["queuePeakMiB"] = std::round(writer_->peakBytes() * 10.0 / (1 << 20)) / 10.0;
         w["imagesPerSecond"] = std::round(writer_->writeRate() * 10.0) / 10.0;
         w["notQueuedQueueFull"] = queueFull_;
+        w["megabytesPerSecond"] = std::round(writer_->byteRate() / kMB * 10.0) / 10.0;
+        w["minFreeMiB"] = o_.minFreeMiB;
+        w["stoppedForDiskSpace"] = writer_->outOfSpace();
+        if (assessed_) { // the rates the run measured early on
+            w["earlyDeliveredMBPerSecond"] = std::round(deliveredRate_ / kMB * 10.0) / 10.0;
+            w["earlyWrittenMBPerSecond"] = std::round(writtenRate_ / kMB * 10.0) / 10.0;
+        }
         return w;
     }
 
@@ -504,7 +560,7 @@ private:
         os.flush();
         if (interrupted_)
             return kExitInterrupted;
-        if (!writer_->errors().isEmpty())
+        if (!writer_->errors().isEmpty() || writer_->outOfSpace())
             return kExitOutput;
         if (unknown_ > 0)
             say(QStringLiteral("note: %1 requested serial number(s) were not attached").arg(unknown_));
@@ -529,6 +585,10 @@ private:
     Progress progress_;
     std::deque<PendingRow> rows_;
     qint64 received_ = 0;
+    qint64 receivedBytes_ = 0;
+    bool assessed_ = false;
+    double deliveredRate_ = 0; // bytes a second, at the assessment
+    double writtenRate_ = 0;
     qint64 delivered_ = 0;
     qint64 queueFull_ = 0;     // images refused by the full writing queue
     int nextTrigger_ = 0;

@@ -51,9 +51,10 @@ FlagTable flagsOf(HostOptions& o, unsigned bit)
         {kCapture, {"free-run", "SECONDS", "capture for this long instead of P x C", &o.freeRunSeconds, 0.1, 86400}},
         {kRun, {"timeout", "SECONDS", "wait for missing frames after the last trigger (10)", &o.timeoutSeconds, 0.1, 3600}},
         {kCapture, {"no-images", "", "write no image files (reports and contact sheet still)", &o.noImages}},
-        {kCapture, {"image-format", "FORMAT", "png, or pnm: uncompressed .pgm/.ppm for sustained rates (png)", &o.imageFormat}},
+        {kCapture, {"image-format", "FORMAT", "png; tiff: LZW, faster than png; or pnm: uncompressed .pgm/.ppm for sustained rates (png)", &o.imageFormat}},
         {kCapture, {"png-compression", "N", "PNG effort (1)", &o.pngCompression, 0, 9}},
         {kCapture, {"queue-memory", "MIB", "memory for images waiting to be written; holds 200 products of the demo cameras (2048)", &o.queueMemoryMiB, 16, 1048576}},
+        {kCapture, {"min-free", "MIB", "stop before the images leave less free on the output disk, 0 = no check (512)", &o.minFreeMiB, 0, 1048576}},
         {kCapture, {"sheet-limit", "N", "thumbnails on the contact sheet (48)", &o.sheetLimit, 0, 1000}},
         {kCapture, {"allow-loss", "", "exit 0 even when frames were lost, dropped, left unwritten or misnumbered", &o.allowLoss}},
         {kSoak, {"cycles", "N", "unplug cycles (3)", &o.cycles, 1, 100000}},
@@ -100,8 +101,8 @@ QString badCombination(const HostOptions& o, const QString& sub)
             return QStringLiteral("'%1' is not a serial number or a flag of %2").arg(s, sub);
     if (!triggertypes::isType(o.triggerType))
         return QStringLiteral("--trigger-type is one of %1, not %2").arg(triggertypes::codesText()).arg(o.triggerType);
-    if (o.imageFormat != QLatin1String("png") && o.imageFormat != QLatin1String("pnm"))
-        return QStringLiteral("--image-format is png or pnm, not '%1'").arg(o.imageFormat);
+    if (o.imageFormat != QLatin1String("png") && o.imageFormat != QLatin1String("pnm") && o.imageFormat != QLatin1String("tiff"))
+        return QStringLiteral("--image-format is png, tiff or pnm, not '%1'").arg(o.imageFormat);
     if (o.command == Command::List && !o.serials.isEmpty())
         return QStringLiteral("list takes no serial number");
     if (o.command == Command::Panel && o.serials.size() != 1)

@@ -36,11 +36,14 @@ struct HostOptions
     double freeRunSeconds = 0;  // > 0: capture for this long instead of P x C
     double timeoutSeconds = 10; // wait for missing frames after the last trigger
     bool noImages = false;      // write no image files
-    QString imageFormat = QStringLiteral("png"); // png, or pnm: uncompressed PGM/PPM
+    QString imageFormat = QStringLiteral("png"); // png, tiff (LZW), or pnm: uncompressed PGM/PPM
     int pngCompression = 1;     // 0..9; fast by default, line-scan images are big
     // Memory the images waiting to be written may take, in MiB. The default
     // holds 200 products of the two demo cameras (4 MB mono, 6 MB colour).
     int queueMemoryMiB = 2048;
+    // Free space the images must leave on the output folder's disk, in MiB;
+    // 0: not checked. A run that would go below it stops.
+    int minFreeMiB = 512;
     int sheetLimit = 48;        // thumbnails on the contact sheet
     bool allowLoss = false;     // exit 0 although frames are not all accounted for
 

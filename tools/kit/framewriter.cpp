@@ -2,14 +2,17 @@
 #include "framewriter.h"
 
 #include <QDir>
-#include <QSaveFile>
+#include <QFile>
 #include <QThread>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
+
+#include <sys/statvfs.h>
 
 cv::Mat toWritable(const cv::Mat& delivered)
 {
@@ -22,6 +25,12 @@ cv::Mat toWritable(const cv::Mat& delivered)
 }
 
 namespace {
+
+// TIFF's code for LZW compression.
+constexpr int kTiffLzw = 5;
+
+// Image bytes this process wrote: what a pretended free space has lost.
+std::atomic<qint64> imageBytesWritten{0};
 
 FrameWriterOptions pngOptions(const QString& folder, bool savePng, int pngCompression, int thumbnailLimit)
 {
@@ -39,6 +48,18 @@ int thumbnailRows(int rows, int cols)
 }
 
 } // namespace
+
+qint64 diskFreeBytes(const QString& folder)
+{
+    bool pretended = false;
+    const qint64 pretendMiB = qEnvironmentVariable("LORVEX_FREE_SPACE_MIB").toLongLong(&pretended);
+    if (pretended)
+        return (pretendMiB << 20) - imageBytesWritten.load();
+    struct statvfs st;
+    if (::statvfs(QFile::encodeName(folder).constData(), &st) != 0)
+        return -1;
+    return static_cast<qint64>(st.f_bavail) * static_cast<qint64>(st.f_frsize);
+}
 
 FrameWriter::FrameWriter(const FrameWriterOptions& options) : options_(options)
 {
@@ -58,6 +79,8 @@ FrameWriter::~FrameWriter()
 
 QString FrameWriter::extension(ImageFormat format, int channels)
 {
+    if (format == ImageFormat::Tiff)
+        return QStringLiteral(".tif");
     if (format == ImageFormat::Pnm)
         return channels == 1 ? QStringLiteral(".pgm") : QStringLiteral(".ppm");
     return QStringLiteral(".png");
@@ -73,7 +96,7 @@ QString FrameWriter::submit(const cv::Mat& image, const QString& baseName, const
     QString name = baseName + ext;
     {
         QMutexLocker lock(&mutex_);
-        if (bytesInQueue_ + bytes > options_.budgetBytes) {
+        if (!spaceFor(bytes) || bytesInQueue_ + bytes > options_.budgetBytes) {
             ++refused_;
             if (order < options_.thumbnailLimit)
                 thumbs_.push_back(placeholder(image, label, sortKey, order));
@@ -92,6 +115,23 @@ QString FrameWriter::submit(const cv::Mat& image, const QString& baseName, const
     // into it any more, so the worker may read it without a copy.
     pool_.start([this, image, path, name, label, sortKey, order] { work(image, path, name, label, sortKey, order); });
     return name;
+}
+
+// Whether the disk keeps the reserve free once this image and those queued
+// before it are written. Once it does not, no image is taken any more: a run
+// that writes on would only lose frames one by one.
+bool FrameWriter::spaceFor(qint64 bytes)
+{
+    if (!options_.saveImages || options_.minFreeBytes <= 0)
+        return true;
+    if (outOfSpace_)
+        return false;
+    const qint64 free = diskFreeBytes(options_.folder);
+    if (free < 0 || free - bytesInQueue_ - bytes >= options_.minFreeBytes)
+        return true;
+    outOfSpace_ = true;
+    freeAtStop_ = free;
+    return false;
 }
 
 FrameWriter::State FrameWriter::state(const QString& name) const
@@ -124,27 +164,39 @@ void FrameWriter::settle(const QString& name, State state)
         thumbs_.push_back(q.placeholder);
 }
 
-// Encodes the whole image first, then writes it under a temporary name that
-// is renamed only once every byte is on disk.
-bool FrameWriter::encodeAndSave(const QString& path, const cv::Mat& image, QString& error) const
+// PNG is encoded whole first, from blue-green-red; an uncompressed image goes
+// to the disk from its own buffer, as delivered (PPM's order is red-green-blue),
+// behind its header, with no copy.
+bool FrameWriter::encodeAndSave(const QString& path, const cv::Mat& image, QString& error)
 {
-    std::vector<uchar> bytes;
-    std::vector<int> params;
-    if (options_.format == ImageFormat::Png)
-        params = {cv::IMWRITE_PNG_COMPRESSION, options_.pngCompression};
-    const QString ext = extension(options_.format, image.channels());
-    if (!cv::imencode(ext.toStdString(), image, bytes, params)) {
-        error = QStringLiteral("%1: could not be encoded").arg(path);
-        return false;
+    QByteArray head;
+    std::vector<uchar> encoded;
+    cv::Mat pixels;
+    if (options_.format == ImageFormat::Pnm) {
+        pixels = image.isContinuous() ? image : image.clone();
+        head = QStringLiteral("P%1\n%2 %3\n255\n").arg(image.channels() == 1 ? 5 : 6).arg(image.cols).arg(image.rows)
+                   .toLatin1();
+    } else {
+        const bool tiff = options_.format == ImageFormat::Tiff;
+        const std::vector<int> params = tiff ? std::vector<int>{cv::IMWRITE_TIFF_COMPRESSION, kTiffLzw}
+                                             : std::vector<int>{cv::IMWRITE_PNG_COMPRESSION, options_.pngCompression,
+                                                                cv::IMWRITE_PNG_STRATEGY, cv::IMWRITE_PNG_STRATEGY_RLE};
+        if (!cv::imencode(tiff ? ".tif" : ".png", image, encoded, params)) {
+            error = QStringLiteral("%1: could not be encoded").arg(path);
+            return false;
+        }
     }
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly)
-        || f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())
-        || !f.commit()) {
-        error = QStringLiteral("%1: could not be written: %2").arg(path, f.errorString());
-        return false;
+    const void* data = pixels.empty() ? static_cast<const void*>(encoded.data()) : pixels.data;
+    const size_t len = pixels.empty() ? encoded.size() : pixels.total() * pixels.elemSize();
+    QStringList late;
+    const bool ok = files_.write(path, head, data, len, error, late);
+    if (ok)
+        imageBytesWritten += static_cast<qint64>(head.size() + len);
+    if (!late.isEmpty()) {
+        QMutexLocker lock(&mutex_);
+        errors_ << late;
     }
-    return true;
+    return ok;
 }
 
 void FrameWriter::work(cv::Mat image, QString path, QString name, QString label, QString sortKey, int order)
@@ -153,13 +205,17 @@ void FrameWriter::work(cv::Mat image, QString path, QString name, QString label,
         QMutexLocker lock(&mutex_);
         states_[name] = State::Started;
     }
+    const qint64 imageBytes = static_cast<qint64>(image.total() * image.elemSize());
     QString error;
     Thumbnail t;
     try {
-        const cv::Mat out = toWritable(image);
+        // PNM keeps the delivered red-green-blue order: it needs no conversion.
+        const bool raw = options_.format == ImageFormat::Pnm;
+        const bool thumb = order < options_.thumbnailLimit;
+        const cv::Mat out = !raw || thumb ? toWritable(image) : cv::Mat();
         if (options_.saveImages)
-            encodeAndSave(path, out, error);
-        if (order < options_.thumbnailLimit && !out.empty()) {
+            encodeAndSave(path, raw ? image : out, error);
+        if (thumb && !out.empty()) {
             t.order = order;
             t.label = label;
             t.sortKey = sortKey;
@@ -178,8 +234,10 @@ void FrameWriter::work(cv::Mat image, QString path, QString name, QString label,
     if (error.isEmpty()) {
         if (!t.image.empty())
             thumbs_.push_back(t);
-        if (options_.saveImages)
+        if (options_.saveImages) {
             ++written_;
+            bytesWritten_ += imageBytes;
+        }
         lastWrittenMs_ = clock_.elapsed();
         settle(name, State::Written);
     } else {
@@ -194,13 +252,17 @@ void FrameWriter::finish(int withinMs)
         // The cameras are done: their cores are free for the rest of the queue.
         pool_.setMaxThreadCount(std::max(pool_.maxThreadCount(), QThread::idealThreadCount()));
         pool_.waitForDone();
+        drain();
         return;
     }
     // A timed end starts nothing more than it had running.
-    if (pool_.waitForDone(withinMs))
+    if (pool_.waitForDone(withinMs)) {
+        drain();
         return;
+    }
     pool_.clear(); // drops the tasks not started; the running ones end
     pool_.waitForDone();
+    drain();
     QMutexLocker lock(&mutex_);
     const QStringList names = states_.keys();
     for (const QString& name : names)
@@ -208,6 +270,18 @@ void FrameWriter::finish(int withinMs)
             ++abandoned_;
             settle(name, State::Abandoned);
         }
+}
+
+// The images written are on the disk only once their write-back is done:
+// the write rate counts the wait for it.
+void FrameWriter::drain()
+{
+    QStringList late;
+    const int synced = files_.drain(late);
+    QMutexLocker lock(&mutex_);
+    errors_ << late;
+    if (synced > 0)
+        lastWrittenMs_ = clock_.elapsed();
 }
 
 int FrameWriter::queuedImages() const
@@ -244,6 +318,14 @@ qint64 FrameWriter::peakBytes() const
 {
     QMutexLocker lock(&mutex_);
     return peakBytes_;
+}
+
+double FrameWriter::byteRate() const
+{
+    QMutexLocker lock(&mutex_);
+    if (written_ == 0)
+        return 0.0;
+    return bytesWritten_ * 1000.0 / static_cast<double>(std::max<qint64>(1, lastWrittenMs_));
 }
 
 double FrameWriter::writeRate() const

@@ -12,6 +12,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "writebehind.h"
+
 // A small copy of one image for the contact sheet, with its label. An image
 // that was not written has a placeholder: an empty `image` and the height its
 // thumbnail would have had.
@@ -26,8 +28,11 @@ struct Thumbnail
 
 // How the images of a run are written.
 enum class ImageFormat {
-    Png, // compressed, `pngCompression` sets the effort
-    Pnm, // uncompressed PGM (mono) or PPM (colour): no encoding cost at all
+    Png, // compressed, `pngCompression` sets the effort; run-length matching,
+         // which is faster than the general one and smaller on noisy pictures
+    Pnm, // uncompressed PGM (mono) or PPM (colour): the pixels behind a short header
+    Tiff, // LZW-compressed TIFF: about twice PNG's speed on noisy pictures, files a
+          // quarter larger
 };
 
 struct FrameWriterOptions
@@ -41,7 +46,15 @@ struct FrameWriterOptions
     qint64 budgetBytes = qint64(2048) << 20;
     // Encoding threads while the cameras run; finish() uses every core.
     int encoders = 2;
+    // Free space the images must leave on the folder's disk; 0: not checked.
+    qint64 minFreeBytes = 0;
 };
+
+// Bytes free for this user on the disk that holds `folder`, or -1 when it
+// cannot be told. LORVEX_FREE_SPACE_MIB set to N pretends the disk had N MiB
+// free before this process wrote any image (for tests of a nearly full
+// disk); the images written use it up.
+qint64 diskFreeBytes(const QString& folder);
 
 // The images of a run go through a pool of its own (Qt's global pool serves
 // the plug-in's reconnect tasks and must not be crowded). Queued images may
@@ -49,8 +62,12 @@ struct FrameWriterOptions
 // faster than the encoders reach the disk whole. submit() never waits: when
 // the budget is spent, the image is left unwritten and counted, so reception
 // and the run's clock never depend on the disk.
-// Each file is written under a temporary name and renamed when whole, so a
-// file with the final name is always complete.
+// Files are written as WriteBehind says: whole under their final name, and
+// at the disk's sustained pace.
+// With a free-space reserve, an image that would leave less than it free
+// (counting the images queued before it) is not queued; from then on the
+// writer takes no more (outOfSpace()), so that a run stops rather than fill
+// the disk.
 //
 // Threads: submit(), finish() and the readers run on the receiving thread;
 // work() on the pool's threads. mutex_ guards the state the two share.
@@ -94,6 +111,13 @@ public:
     qint64 peakBytes() const;
     qint64 budgetBytes() const { return options_.budgetBytes; }
     int encoders() const { return options_.encoders; }
+    // True once an image was refused for the free-space reserve; the free
+    // space then seen.
+    bool outOfSpace() const { return outOfSpace_; }
+    qint64 freeAtStop() const { return freeAtStop_; }
+    // Image bytes (as delivered) written a second, from the first submission
+    // to the last image written.
+    double byteRate() const;
     // Images written per second, from the first submission to the last image
     // written; 0 before any is written.
     double writeRate() const;
@@ -108,12 +132,16 @@ private:
     void work(cv::Mat image, QString path, QString name, QString label, QString sortKey, int order);
     Thumbnail placeholder(const cv::Mat& image, const QString& label, const QString& sortKey, int order) const;
     void settle(const QString& name, State state); // mutex_ held
-    bool encodeAndSave(const QString& path, const cv::Mat& image, QString& error) const;
+    bool encodeAndSave(const QString& path, const cv::Mat& image, QString& error);
+    bool spaceFor(qint64 bytes); // mutex_ held
+    void drain();
 
     const FrameWriterOptions options_;
     QThreadPool pool_;
     int submitted_ = 0;  // receiving thread only
     int refused_ = 0;    // receiving thread only
+    bool outOfSpace_ = false; // receiving thread only
+    qint64 freeAtStop_ = -1;  // receiving thread only
     QElapsedTimer clock_; // started at the first submission
 
     // Guarded by mutex_; written by the workers, read by the receiving thread.
@@ -132,9 +160,12 @@ private:
     int peakImages_ = 0;
     qint64 lastWrittenMs_ = 0; // on clock_
     int written_ = 0;
+    qint64 bytesWritten_ = 0;
     int abandoned_ = 0;
     QStringList errors_;
     QVector<Thumbnail> thumbs_;
+
+    WriteBehind files_; // has a lock of its own, never taken under mutex_
 };
 
 // Converts an image as delivered (mono, or red-green-blue) to what
