@@ -28,6 +28,7 @@ ImageProcessData frame(int product, int capture, uchar value = 0, int cols = 64,
 // so a try-lock from the holding thread fails).
 struct LockCheckingCamera : StubCamera
 {
+    QSize getImageSize() override { return QSize(64, 16); }  // an opened camera
     bool held() { return mutex.tryLock() ? (mutex.unlock(), false) : true; }
     void softTrigger(int product, int capture, std::function<void()>) override
     {
@@ -120,6 +121,32 @@ private slots:
         QVERIFY(cam->allHeld);
         session.close();
         session.trigger();  // a closed session reaches no camera
+    }
+
+    // The session's state is the kit's one state of the camera: a camera
+    // that did not open says so, an outage is counted once it ends, and a
+    // closed camera stays closed whatever arrives late.
+    void sessionFollowsTheCamerasOneState()
+    {
+        auto* cam = new StubCamera;  // reports no image size: it did not open
+        CameraSession session(nullptr, QStringLiteral("S1"), 0, false, cam);
+        QSignalSpy changes(&session, &CameraSession::stateChanged);
+        QCOMPARE(session.state(), CameraState::NotOpened);
+        QVERIFY(session.stateMachine()->down());
+        emit cam->CameraReconnect();
+        QTRY_COMPARE(session.state(), CameraState::Open);
+        QCOMPARE(session.stateMachine()->outages(), 0);  // opening late is no outage
+        emit cam->captureCompleted(frame(0, 1));
+        QTRY_COMPARE(session.state(), CameraState::Grabbing);
+        emit cam->CameraLoss();
+        QTRY_COMPARE(session.state(), CameraState::Lost);
+        emit cam->CameraReconnect();
+        QTRY_COMPARE(session.state(), CameraState::Open);
+        QCOMPARE(session.stateMachine()->outages(), 1);
+        QVERIFY(session.stateMachine()->lastOutageEnd() >= session.stateMachine()->lastOutageStart());
+        QCOMPARE(changes.count(), 4);
+        session.close();
+        QCOMPARE(session.state(), CameraState::Closed);
     }
 
     void numberingAndUpstreamLoss()

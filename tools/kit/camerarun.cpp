@@ -133,11 +133,9 @@ void CameraRun::open(const PluginScan& scan, const QStringList& serials, const Q
         restoreCameraSettings(rc.cam, rc.serial, settings.value(i), store, messages);
         host->setTrigParams(trig);
         RunCamera& c = cams_[slot];
-        c.opened = !rc.cam->getImageSize().isEmpty();
-        if (!c.opened) { // its loss report came from createCamera, before anyone listened
-            host->markLost();
+        c.opened = host->restored();
+        if (!c.opened) // its loss report came from createCamera, before anyone listened
             c.accounting.cameraLost(QDateTime::currentMSecsSinceEpoch());
-        }
         c.continuous = rc.cam->isContinuousMode();
         if (!c.opened)
             messages << QStringLiteral("%1: the camera did not open (it reports no image size); it will be retried every 3 s").arg(rc.serial);

@@ -7,7 +7,7 @@
 #include <QMutexLocker>
 
 HostCamera::HostCamera(CameraInterface* camera, const QString& serial, int index, QObject* parent)
-    : QObject(parent), cam_(camera), serial_(serial), index_(index), triggers_(std::make_shared<TriggerQueue>()),
+    : QObject(parent), cam_(camera), serial_(serial), index_(index), state_(new CameraStateMachine(this)), triggers_(std::make_shared<TriggerQueue>()),
       budget_(std::make_shared<Budget>())
 {
     qRegisterMetaType<ImageProcessData>("ImageProcessData");
@@ -23,11 +23,11 @@ HostCamera::HostCamera(CameraInterface* camera, const QString& serial, int index
     // Queued: the camera must never wait for the host.
     connect(cam_, &CameraInterface::captureCompleted, this, &HostCamera::onFrame, Qt::QueuedConnection);
     connect(cam_, &CameraInterface::CameraLoss, this, [this] {
-        lost_ = true;
+        state_->lost();
         emit cameraLost();
     }, Qt::QueuedConnection);
     connect(cam_, &CameraInterface::CameraReconnect, this, [this] {
-        lost_ = false;
+        state_->reconnected();
         emit cameraReconnected();
     }, Qt::QueuedConnection);
 }
@@ -45,6 +45,7 @@ void HostCamera::onFrame(const ImageProcessData& frame)
         if (!triggers_->indices.empty())
             triggers_->indices.pop_front();
     }
+    state_->frame();
     emit frameArrived(frame);
     frameTrigger_ = -1;
 }
@@ -85,9 +86,16 @@ void HostCamera::runFrames(int frames)
     cam->isRunning = true;
 }
 
+bool HostCamera::restored()
+{
+    const bool opened = cam_ && !cam_->getImageSize().isEmpty();
+    state_->restored(opened);
+    return opened;
+}
+
 bool HostCamera::trigger(int& productId, int captureIndex)
 {
-    if (!cam_ || lost_)
+    if (!cam_ || lost())
         return false; // a trigger now would reach no device, or one whose count restarted unheard
     const int droppedBefore = logwatch::triggersDropped(index_);
     {
@@ -109,10 +117,12 @@ void HostCamera::close(Queued queued)
     cam_->disconnect(this);
     if (queued == Queued::Drop) {
         disconnect(this, nullptr, nullptr, nullptr);
+        disconnect(state_, nullptr, nullptr, nullptr);
         QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
     }
     CameraInterface* cam = cam_;
     cam_ = nullptr;
+    state_->closed();
     {
         QMutexLocker lock(cam->getMutex());
         cam->isRunning = false;

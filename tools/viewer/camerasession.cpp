@@ -14,11 +14,6 @@
 
 namespace {
 
-// The plug-in retries a lost camera every 3 s; after the first retry time the
-// camera counts as reconnecting.
-constexpr qint64 kFirstRetryMs = 3000;
-// A camera that sent nothing for this long is open but not grabbing.
-constexpr qint64 kGrabbingWithinMs = 1500;
 constexpr int kRatesEveryMs = 500;
 
 int screenIntervalMs()
@@ -29,17 +24,6 @@ int screenIntervalMs()
 }
 
 } // namespace
-
-QString stateText(CameraState s)
-{
-    switch (s) {
-    case CameraState::Open: return QObject::tr("open");
-    case CameraState::Grabbing: return QObject::tr("grabbing");
-    case CameraState::Lost: return QObject::tr("lost");
-    case CameraState::Reconnecting: return QObject::tr("reconnecting");
-    }
-    return QString();
-}
 
 CameraSession::CameraSession(const ViewerHost* host, const QString& serial, int cameraIndex, bool running,
                              CameraInterface* camera, QObject* parent)
@@ -55,21 +39,15 @@ CameraSession::CameraSession(const ViewerHost* host, const QString& serial, int 
     }
     camera_ = new HostCamera(cam, serial, cameraIndex, this);
     connect(camera_, &HostCamera::frameArrived, this, &CameraSession::onFrame);
-    connect(camera_, &HostCamera::cameraLost, this, &CameraSession::onLoss);
-    connect(camera_, &HostCamera::cameraReconnected, this, &CameraSession::onReconnect);
+    connect(camera_->state(), &CameraStateMachine::changed, this, &CameraSession::stateChanged);
     // Before grabbing starts, so that no frame is thinned as a preview when
     // the run is meant to receive them all.
     camera_->setRunning(running_);
     camera_->setTrigParams(params_);
     if (!camera)
         restoreSettings();
-    if (cam->getImageSize().isEmpty()) {
-        // Shown as lost; triggers still go to the plug-in, which ignores
-        // them until the device is open.
-        lost_ = true;
-        lostFor_.start();
+    if (!camera_->restored())
         messages_ << tr("%1: the camera did not open; it is retried every 3 s").arg(serial);
-    }
     tick_.setInterval(screenIntervalMs());
     connect(&tick_, &QTimer::timeout, this, [this] {
         if (gate_.hasPending())
@@ -120,11 +98,7 @@ void CameraSession::restoreSettings()
 
 CameraState CameraSession::state() const
 {
-    if (lost_)
-        return lostFor_.elapsed() >= kFirstRetryMs ? CameraState::Reconnecting : CameraState::Lost;
-    if (sinceFrame_.isValid() && sinceFrame_.elapsed() < kGrabbingWithinMs)
-        return CameraState::Grabbing;
-    return CameraState::Open;
+    return camera_ ? camera_->state()->state() : CameraState::Closed;
 }
 
 void CameraSession::setTrigParams(const CameraTrigParams& p)
@@ -183,30 +157,8 @@ void CameraSession::onFrame(const ImageProcessData& frame)
     const logwatch::LossBefore loss = logwatch::takeLossBefore(index_, frame.productId, frame.cycleCapture);
     accounting_.frameReceived({frame.productId, frame.cycleCapture, frame.cycleProduct}, loss.frames + loss.idleFrames, true,
                               loss.packets);
-    sinceFrame_.start();
     gate_.offer(frame);
     emit frameReceived(frame);
-    if (lastState_ != CameraState::Grabbing) {
-        lastState_ = CameraState::Grabbing;
-        emit stateChanged();
-    }
-}
-
-void CameraSession::onLoss()
-{
-    if (!lost_) {
-        lost_ = true;
-        lostFor_.start();
-    }
-    lastState_ = state();
-    emit stateChanged();
-}
-
-void CameraSession::onReconnect()
-{
-    lost_ = false;
-    lastState_ = state();
-    emit stateChanged();
 }
 
 void CameraSession::updateRates()
@@ -220,9 +172,4 @@ void CameraSession::updateRates()
     ratesReceived_ = accounting_.delivered();
     ratesShown_ = gate_.shownCount();
     emit ratesUpdated();
-    const CameraState now = state();
-    if (now != lastState_) {
-        lastState_ = now;
-        emit stateChanged();
-    }
 }
