@@ -10,6 +10,9 @@
 #include "logwatch.h"
 #include "stripview.h"
 
+#include <QApplication>
+#include <QLabel>
+#include <QMouseEvent>
 #include <QThread>
 #include <QtTest>
 
@@ -147,6 +150,53 @@ private slots:
         QCOMPARE(changes.count(), 4);
         session.close();
         QCOMPARE(session.state(), CameraState::Closed);
+    }
+
+    // While the camera delivers nothing its last image is dimmed and marked;
+    // afterwards the status tells of the outage. A trigger that reaches no
+    // device moves no number, so the Trigger label and the status line show
+    // the same next product.
+    void aLossShowsOnTheImageAndInTheStatus()
+    {
+        auto* cam = new LockCheckingCamera;
+        cam->productCounter = 1;
+        CameraTab tab(new CameraSession(nullptr, QStringLiteral("S1"), 0, true, cam), nullptr);
+        tab.show();
+        CameraSession& session = *tab.session();
+        emit cam->captureCompleted(frame(1, 1, 90));
+        QTRY_VERIFY(!tab.shown().image.empty());
+        QVERIFY(tab.imageView()->staleMark().isEmpty());
+        QVERIFY(session.trigger());
+        const QString next = session.nextText();
+        emit cam->CameraLoss();
+        QTRY_VERIFY(tab.imageView()->staleMark().contains(QLatin1String("lost")));
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(!session.trigger());
+        QCOMPARE(session.nextText(), next);
+        QCOMPARE(cam->triggers.size(), 1);
+        QVERIFY(tab.statusText().contains(next));
+        bool labelAgrees = false;
+        for (const QLabel* l : tab.findChildren<QLabel*>())
+            labelAgrees = labelAgrees || l->text() == next;
+        QVERIFY(labelAgrees);
+        emit cam->CameraReconnect();
+        QTRY_VERIFY(tab.imageView()->staleMark().isEmpty());
+        QVERIFY2(tab.statusText().contains(QLatin1String("outages 1")), qPrintable(tab.statusText()));
+        tab.session()->close();
+    }
+
+    void pixelReadoutClearsWhenTheCursorLeaves()
+    {
+        ImageView view;
+        view.resize(160, 80);
+        view.setImage(cv::Mat(16, 64, CV_8UC1, cv::Scalar(7)));
+        QSignalSpy hovered(&view, &ImageView::pixelHovered);
+        QMouseEvent move(QEvent::MouseMove, QPointF(80, 40), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&view, &move);
+        QVERIFY(!hovered.last().at(0).toString().isEmpty());
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(&view, &leave);
+        QCOMPARE(hovered.last().at(0).toString(), QString());
     }
 
     void numberingAndUpstreamLoss()

@@ -39,7 +39,7 @@ CameraSession::CameraSession(const ViewerHost* host, const QString& serial, int 
     }
     camera_ = new HostCamera(cam, serial, cameraIndex, this);
     connect(camera_, &HostCamera::frameArrived, this, &CameraSession::onFrame);
-    connect(camera_->state(), &CameraStateMachine::changed, this, &CameraSession::stateChanged);
+    connect(camera_->state(), &CameraStateMachine::changed, this, &CameraSession::onStateChanged);
     // Before grabbing starts, so that no frame is thinned as a preview when
     // the run is meant to receive them all.
     camera_->setRunning(running_);
@@ -127,13 +127,31 @@ void CameraSession::setRunning(bool on)
         camera_->setRunning(on);
 }
 
-void CameraSession::trigger()
+bool CameraSession::trigger()
 {
     if (!camera())
-        return;
+        return false;
     // Product 0 continues from the camera's own count.
-    camera_->trigger(next_.product, next_.capture);
-    next_ = ProductSchedule(params_.capturesPerProduct).next(next_);
+    ProductCapture sent = next_;
+    if (!camera_->trigger(sent.product, sent.capture))
+        return false;
+    next_ = ProductSchedule(params_.capturesPerProduct).next(sent);
+    return true;
+}
+
+QString CameraSession::nextText() const
+{
+    return next_.product > 0 ? tr("next: product %1 capture %2").arg(next_.product).arg(next_.capture)
+                             : tr("next: the camera's next product");
+}
+
+void CameraSession::onStateChanged(CameraState now, CameraState before)
+{
+    // A reopened device counts afresh: the next trigger continues from its
+    // count, not from numbers the host passed before the outage.
+    if (now == CameraState::Open && CameraStateMachine::isDown(before))
+        next_ = {0, 1};
+    emit stateChanged();
 }
 
 bool CameraSession::saveSettings(QString& error)

@@ -65,9 +65,14 @@ public:
     bool running() const { return running_; }
     void setRunning(bool on);
     // One software trigger for the next capture of the host's numbering.
-    void trigger();
+    // False when it reached no device (closed, not opened, lost, or dropped
+    // by the plug-in): the numbering then stays where it was.
+    bool trigger();
     int nextProduct() const { return next_.product; }
     int nextCapture() const { return next_.capture; }
+    // What the next software trigger passes, for people; the Trigger button
+    // and the status line both show this one text.
+    QString nextText() const;
 
     // Writes the camera's current settings to its settings file.
     bool saveSettings(QString& error);
@@ -84,6 +89,7 @@ signals:
 
 private:
     void onFrame(const ImageProcessData& frame);
+    void onStateChanged(CameraState now, CameraState before);
     void restoreSettings();
     void followTrigParams();
     void updateRates();

@@ -15,6 +15,8 @@ namespace {
 constexpr double kMinScale = 1.0 / 64;
 constexpr double kMaxScale = 64.0;
 constexpr double kWheelStep = 1.25;
+// How much of a stale image still shows through its dimming.
+constexpr int kStaleShade = 170;  // alpha of the dark layer, of 255
 
 } // namespace
 
@@ -23,6 +25,14 @@ ImageView::ImageView(QWidget* parent) : QWidget(parent)
     setMouseTracking(true);
     setMinimumSize(160, 80);
     setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void ImageView::setStale(const QString& mark)
+{
+    if (mark == stale_)
+        return;
+    stale_ = mark;
+    update();
 }
 
 void ImageView::setImage(const cv::Mat& image)
@@ -114,6 +124,15 @@ void ImageView::paintEvent(QPaintEvent*)
     // enlarge; reduced ones render at the window's size.
     const QSize renderSize = s >= 1.0 ? src.size() : dst.size();
     painter.drawImage(dst, imagedisplay::render(image_, src, renderSize));
+    if (!stale_.isEmpty()) {
+        painter.fillRect(dst, QColor(0, 0, 0, kStaleShade));
+        QFont font = painter.font();
+        font.setPointSizeF(font.pointSizeF() * 2);
+        font.setBold(true);
+        painter.setFont(font);
+        painter.setPen(QColor(255, 200, 60));
+        painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, stale_);
+    }
 }
 
 void ImageView::wheelEvent(QWheelEvent* event)
@@ -150,4 +169,11 @@ void ImageView::mouseMoveEvent(QMouseEvent* event)
 void ImageView::mouseReleaseEvent(QMouseEvent*)
 {
     dragging_ = false;
+}
+
+void ImageView::leaveEvent(QEvent*)
+{
+    // A readout left behind would name a pixel nobody points at.
+    hover_ = QPointF(-1, -1);
+    emit pixelHovered(QString());
 }

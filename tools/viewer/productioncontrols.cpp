@@ -74,9 +74,11 @@ ProductionControls::ProductionControls(CameraSession* session, const ViewerHost*
     trigger_->setToolTip(tr("One software trigger for the next capture"));
     next_ = new QLabel(run);
     connect(trigger_, &QPushButton::clicked, this, [this] {
-        session_->trigger();
+        if (!session_->trigger())
+            emit message(tr("%1: the trigger reached no device (%2)").arg(session_->serial(), stateText(session_->state())));
         showNext();
     });
+    connect(session_, &CameraSession::stateChanged, this, &ProductionControls::showNext);
     auto* rateRow = new QWidget(run);
     auto* rateLayout = new QHBoxLayout(rateRow);
     rateLayout->setContentsMargins(0, 0, 0, 0);
@@ -157,8 +159,6 @@ void ProductionControls::applyTrigger()
 
 void ProductionControls::showNext()
 {
-    next_->setText(session_->nextProduct() > 0
-                       ? tr("next: product %1 capture %2").arg(session_->nextProduct()).arg(session_->nextCapture())
-                       : tr("next: the camera's next product"));
+    next_->setText(session_->nextText());
     next_->setToolTip(tr("The product and capture number the next software trigger passes"));
 }
