@@ -36,6 +36,8 @@ struct LockCheckingCamera : StubCamera
     void softTrigger(int product, int capture, std::function<void()>) override
     {
         triggers << qMakePair(product, capture);
+        if (onTrigger)
+            onTrigger();
         allHeld = allHeld && held();
     }
     void setTrigParams(CameraTrigParams* p) override
@@ -44,6 +46,7 @@ struct LockCheckingCamera : StubCamera
         allHeld = allHeld && held();
     }
     QVector<QPair<int, int>> triggers;
+    std::function<void()> onTrigger;  // the plug-in's warning, written inside the call
     int perProduct = 0;
     bool allHeld = true;
 };
@@ -55,6 +58,30 @@ class TestViewerLive : public QObject
     Q_OBJECT
 private slots:
     void initTestCase() { logwatch::install(false); }
+
+    // A host's own log watch takes the records while it lives, then hands
+    // them back to the one before it; a HostCamera reads the watch it is given.
+    void logWatchesNestAndCamerasReadTheirOwn()
+    {
+        const char* dropped = "Camera 5 software trigger for product 3 capture 1 dropped: the device is busy";
+        LogWatch* outer = LogWatch::installed();
+        QVERIFY(outer);
+        const int outerBefore = outer->triggersDropped(5);
+        {
+            LogWatch mine(false);
+            QCOMPARE(LogWatch::installed(), &mine);
+            auto* cam = new LockCheckingCamera;
+            HostCamera host(cam, QStringLiteral("S5"), 5, nullptr, &mine);
+            cam->onTrigger = [&] { qWarning("%s", dropped); };
+            int product = 3;
+            QVERIFY(!host.trigger(product, 1));  // the plug-in said it dropped it
+            QCOMPARE(mine.triggersDropped(5), 1);
+            QCOMPARE(outer->triggersDropped(5), outerBefore);
+        }
+        QCOMPARE(LogWatch::installed(), outer);
+        qWarning("%s", dropped);
+        QCOMPARE(outer->triggersDropped(5), outerBefore + 1);
+    }
 
     void gateKeepsNewestAndCountsTheRest()
     {

@@ -6,8 +6,8 @@
 #include <QCoreApplication>
 #include <QMutexLocker>
 
-HostCamera::HostCamera(CameraInterface* camera, const QString& serial, int index, QObject* parent)
-    : QObject(parent), cam_(camera), serial_(serial), index_(index), state_(new CameraStateMachine(this)), triggers_(std::make_shared<TriggerQueue>()),
+HostCamera::HostCamera(CameraInterface* camera, const QString& serial, int index, QObject* parent, LogWatch* log)
+    : QObject(parent), cam_(camera), serial_(serial), index_(index), state_(new CameraStateMachine(this)), log_(log), triggers_(std::make_shared<TriggerQueue>()),
       budget_(std::make_shared<Budget>())
 {
     qRegisterMetaType<ImageProcessData>("ImageProcessData");
@@ -15,8 +15,8 @@ HostCamera::HostCamera(CameraInterface* camera, const QString& serial, int index
     // runs on the SDK's thread under the camera's mutex, and only notes
     // which trigger the plug-in's warning, written just before, named.
     connect(cam_, &CameraInterface::captureCompleted, this,
-            [queue = triggers_, index](const ImageProcessData&) {
-                const qint64 trigger = logwatch::takeTriggerOfFrame(index);
+            [queue = triggers_, index, log](const ImageProcessData&) {
+                const qint64 trigger = log ? log->takeTriggerOfFrame(index) : -1;
                 QMutexLocker lock(&queue->mutex);
                 queue->indices.push_back(trigger);
             }, Qt::DirectConnection);
@@ -97,7 +97,7 @@ bool HostCamera::trigger(int& productId, int captureIndex)
 {
     if (!cam_ || lost())
         return false; // a trigger now would reach no device, or one whose count restarted unheard
-    const int droppedBefore = logwatch::triggersDropped(index_);
+    const int droppedBefore = log_ ? log_->triggersDropped(index_) : 0;
     {
         QMutexLocker lock(cam_->getMutex());
         if (productId <= 0)
@@ -105,7 +105,7 @@ bool HostCamera::trigger(int& productId, int captureIndex)
         cam_->softTrigger(productId, captureIndex, std::function<void()>());
     }
     // The plug-in writes its warning on this thread, inside the call.
-    return logwatch::triggersDropped(index_) == droppedBefore;
+    return !log_ || log_->triggersDropped(index_) == droppedBefore;
 }
 
 void HostCamera::close(Queued queued)

@@ -18,6 +18,7 @@
 #include "camerainterface.h"
 #include "camerastate.h"
 #include "imagemetatype.h"
+#include "logwatch.h"
 
 #include <QMutex>
 #include <QObject>
@@ -33,12 +34,16 @@ public:
     // Takes ownership of `camera`, made by a plug-in with camera number
     // `index`, and connects to it. Call before its settings are restored
     // (which starts grabbing), so that no frame goes unseen.
-    HostCamera(CameraInterface* camera, const QString& serial, int index, QObject* parent = nullptr);
+    // `log` is the watch that reads the plug-in's records about this camera
+    // (the installed one unless told); it must outlive the HostCamera.
+    HostCamera(CameraInterface* camera, const QString& serial, int index, QObject* parent = nullptr,
+               LogWatch* log = LogWatch::installed());
     ~HostCamera() override;
 
     CameraInterface* camera() const { return cam_; }
     QString serial() const { return serial_; }
     int index() const { return index_; }
+    LogWatch* logWatch() const { return log_; }
 
     // The camera's state as this host heard it; its changed() signal tells
     // every change. Hosts derive what they show and count from it.
@@ -103,6 +108,7 @@ private:
     int index_;
     CameraTrigParams params_;
     CameraStateMachine* state_;  // a child
+    LogWatch* log_;              // may be null: no records read
     qint64 frameTrigger_ = -1;
     std::shared_ptr<TriggerQueue> triggers_;
     std::shared_ptr<Budget> budget_;

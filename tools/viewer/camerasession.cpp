@@ -172,7 +172,8 @@ void CameraSession::onFrame(const ImageProcessData& frame)
 {
     // Every loss the plug-in reported counts, also while the camera was not
     // running: a person watching the preview wants to see those too.
-    const logwatch::LossBefore loss = logwatch::takeLossBefore(index_, frame.productId, frame.cycleCapture);
+    LogWatch* log = camera_->logWatch();
+    const LossBefore loss = log ? log->takeLossBefore(index_, frame.productId, frame.cycleCapture) : LossBefore();
     accounting_.frameReceived({frame.productId, frame.cycleCapture, frame.cycleProduct}, loss.frames + loss.idleFrames, true,
                               loss.packets);
     gate_.offer(frame);

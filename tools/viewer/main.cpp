@@ -87,7 +87,8 @@ int main(int argc, char** argv)
         tell(QStringLiteral("error: %1; stopped before opening any camera").arg(error));
         return kExitUsage;
     }
-    logwatch::install(o.verbose);
+    // Before any camera: every camera's records reach it.
+    LogWatch logs(o.verbose);
     ViewerHost host(o.pluginDir, o.settingsDir);
     QStringList notes;
     if (!host.scan(error, notes)) {
