@@ -52,6 +52,8 @@ private slots:
         QVERIFY(host.plugBack(serial));
         QTRY_COMPARE_WITH_TIMEOUT(session.state(), CameraState::Grabbing, 10000);
         QTRY_VERIFY(session.accounting().delivered() > before);
+        QCOMPARE(session.stateMachine()->outages(), 1);
+        QVERIFY(session.stateMachine()->lastOutageMs() >= CameraStateMachine::kFirstRetryMs);
         session.close();
     }
 
