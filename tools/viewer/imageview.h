@@ -8,6 +8,8 @@
 
 #include <opencv2/core.hpp>
 
+class QPainter;
+
 class ImageView : public QWidget
 {
     Q_OBJECT
@@ -48,6 +50,8 @@ protected:
 private:
     // Image point shown at the widget's top-left corner, at the current scale.
     QPointF origin() const;
+    // Draws the visible part of the image; returns where (empty: nothing).
+    QRect paintImage(QPainter& painter);
     void zoomAround(double factor, const QPointF& widgetPoint);
 
     cv::Mat image_;
