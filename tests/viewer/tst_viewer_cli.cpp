@@ -27,6 +27,7 @@ Run viewer(const QStringList& args, const QString& workDir, bool featureDirSet =
     env.insert(QStringLiteral("VCC_FEATURE_DIR"), qEnvironmentVariable("LORVEX_SOURCE_DIR") + QStringLiteral("/sdk/share"));
     if (!featureDirSet)
         env.remove(QStringLiteral("VCC_FEATURE_DIR"));
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));  // as in a session without a login
     if (!display)
         for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
             env.remove(QLatin1String(name));
@@ -49,6 +50,8 @@ private slots:
         const QString shot = dir.filePath(QStringLiteral("window.png"));
         const Run r = viewer({QStringLiteral("--screenshot"), shot, QStringLiteral("--frames"), QStringLiteral("5")}, dir.path());
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        // A session without a runtime folder gets no warnings about it.
+        QVERIFY2(!r.err.contains(QLatin1String("XDG_RUNTIME_DIR")), qPrintable(r.err));
         const QImage picture(shot);
         QCOMPARE(picture.size(), QSize(1600, 1000));
         // The settings files are lorvexhost's: written with defaults on first use.
@@ -106,10 +109,14 @@ private slots:
         QTemporaryDir dir;
         QCOMPARE(viewer({QStringLiteral("--help")}, dir.path()).exitCode, 0);
         QCOMPARE(viewer({QStringLiteral("--version")}, dir.path()).exitCode, 0);
+        // Each answered with one line that points to --help, not the help itself.
         for (const QStringList& bad : {QStringList{QStringLiteral("stray")}, QStringList{QStringLiteral("--bogus")},
                                        QStringList{QStringLiteral("--frames"), QStringLiteral("2.5")},
-                                       QStringList{QStringLiteral("--settings=")}})
-            QCOMPARE(viewer(bad, dir.path()).exitCode, 1);
+                                       QStringList{QStringLiteral("--settings=")}}) {
+            const Run r = viewer(bad, dir.path());
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY2(r.err.trimmed().count(QLatin1Char('\n')) == 0 && r.err.contains(QLatin1String("--help")), qPrintable(r.err));
+        }
         // A picture count without a picture would be ignored: refused.
         const Run frames = viewer({QStringLiteral("--frames"), QStringLiteral("5")}, dir.path());
         QCOMPARE(frames.exitCode, 1);

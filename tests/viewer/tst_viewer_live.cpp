@@ -10,6 +10,9 @@
 #include "logwatch.h"
 #include "stripview.h"
 
+#include <QApplication>
+#include <QLabel>
+#include <QMouseEvent>
 #include <QThread>
 #include <QtTest>
 
@@ -28,10 +31,13 @@ ImageProcessData frame(int product, int capture, uchar value = 0, int cols = 64,
 // so a try-lock from the holding thread fails).
 struct LockCheckingCamera : StubCamera
 {
+    QSize getImageSize() override { return QSize(64, 16); }  // an opened camera
     bool held() { return mutex.tryLock() ? (mutex.unlock(), false) : true; }
     void softTrigger(int product, int capture, std::function<void()>) override
     {
         triggers << qMakePair(product, capture);
+        if (onTrigger)
+            onTrigger();
         allHeld = allHeld && held();
     }
     void setTrigParams(CameraTrigParams* p) override
@@ -40,6 +46,7 @@ struct LockCheckingCamera : StubCamera
         allHeld = allHeld && held();
     }
     QVector<QPair<int, int>> triggers;
+    std::function<void()> onTrigger;  // the plug-in's warning, written inside the call
     int perProduct = 0;
     bool allHeld = true;
 };
@@ -51,6 +58,30 @@ class TestViewerLive : public QObject
     Q_OBJECT
 private slots:
     void initTestCase() { logwatch::install(false); }
+
+    // A host's own log watch takes the records while it lives, then hands
+    // them back to the one before it; a HostCamera reads the watch it is given.
+    void logWatchesNestAndCamerasReadTheirOwn()
+    {
+        const char* dropped = "Camera 5 software trigger for product 3 capture 1 dropped: the device is busy";
+        LogWatch* outer = LogWatch::installed();
+        QVERIFY(outer);
+        const int outerBefore = outer->triggersDropped(5);
+        {
+            LogWatch mine(false);
+            QCOMPARE(LogWatch::installed(), &mine);
+            auto* cam = new LockCheckingCamera;
+            HostCamera host(cam, QStringLiteral("S5"), 5, nullptr, &mine);
+            cam->onTrigger = [&] { qWarning("%s", dropped); };
+            int product = 3;
+            QVERIFY(!host.trigger(product, 1));  // the plug-in said it dropped it
+            QCOMPARE(mine.triggersDropped(5), 1);
+            QCOMPARE(outer->triggersDropped(5), outerBefore);
+        }
+        QCOMPARE(LogWatch::installed(), outer);
+        qWarning("%s", dropped);
+        QCOMPARE(outer->triggersDropped(5), outerBefore + 1);
+    }
 
     void gateKeepsNewestAndCountsTheRest()
     {
@@ -120,6 +151,79 @@ private slots:
         QVERIFY(cam->allHeld);
         session.close();
         session.trigger();  // a closed session reaches no camera
+    }
+
+    // The session's state is the kit's one state of the camera: a camera
+    // that did not open says so, an outage is counted once it ends, and a
+    // closed camera stays closed whatever arrives late.
+    void sessionFollowsTheCamerasOneState()
+    {
+        auto* cam = new StubCamera;  // reports no image size: it did not open
+        CameraSession session(nullptr, QStringLiteral("S1"), 0, false, cam);
+        QSignalSpy changes(&session, &CameraSession::stateChanged);
+        QCOMPARE(session.state(), CameraState::NotOpened);
+        QVERIFY(session.stateMachine()->down());
+        emit cam->CameraReconnect();
+        QTRY_COMPARE(session.state(), CameraState::Open);
+        QCOMPARE(session.stateMachine()->outages(), 0);  // opening late is no outage
+        emit cam->captureCompleted(frame(0, 1));
+        QTRY_COMPARE(session.state(), CameraState::Grabbing);
+        emit cam->CameraLoss();
+        QTRY_COMPARE(session.state(), CameraState::Lost);
+        emit cam->CameraReconnect();
+        QTRY_COMPARE(session.state(), CameraState::Open);
+        QCOMPARE(session.stateMachine()->outages(), 1);
+        QVERIFY(session.stateMachine()->lastOutageEnd() >= session.stateMachine()->lastOutageStart());
+        QCOMPARE(changes.count(), 4);
+        session.close();
+        QCOMPARE(session.state(), CameraState::Closed);
+    }
+
+    // While the camera delivers nothing its last image is dimmed and marked;
+    // afterwards the status tells of the outage. A trigger that reaches no
+    // device moves no number, so the Trigger label and the status line show
+    // the same next product.
+    void aLossShowsOnTheImageAndInTheStatus()
+    {
+        auto* cam = new LockCheckingCamera;
+        cam->productCounter = 1;
+        CameraTab tab(new CameraSession(nullptr, QStringLiteral("S1"), 0, true, cam), nullptr);
+        tab.show();
+        CameraSession& session = *tab.session();
+        emit cam->captureCompleted(frame(1, 1, 90));
+        QTRY_VERIFY(!tab.shown().image.empty());
+        QVERIFY(tab.imageView()->staleMark().isEmpty());
+        QVERIFY(session.trigger());
+        const QString next = session.nextText();
+        emit cam->CameraLoss();
+        QTRY_VERIFY(tab.imageView()->staleMark().contains(QLatin1String("lost")));
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(!session.trigger());
+        QCOMPARE(session.nextText(), next);
+        QCOMPARE(cam->triggers.size(), 1);
+        QVERIFY(tab.statusText().contains(next));
+        bool labelAgrees = false;
+        for (const QLabel* l : tab.findChildren<QLabel*>())
+            labelAgrees = labelAgrees || l->text() == next;
+        QVERIFY(labelAgrees);
+        emit cam->CameraReconnect();
+        QTRY_VERIFY(tab.imageView()->staleMark().isEmpty());
+        QVERIFY2(tab.statusText().contains(QLatin1String("outages 1")), qPrintable(tab.statusText()));
+        tab.session()->close();
+    }
+
+    void pixelReadoutClearsWhenTheCursorLeaves()
+    {
+        ImageView view;
+        view.resize(160, 80);
+        view.setImage(cv::Mat(16, 64, CV_8UC1, cv::Scalar(7)));
+        QSignalSpy hovered(&view, &ImageView::pixelHovered);
+        QMouseEvent move(QEvent::MouseMove, QPointF(80, 40), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&view, &move);
+        QVERIFY(!hovered.last().at(0).toString().isEmpty());
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(&view, &leave);
+        QCOMPARE(hovered.last().at(0).toString(), QString());
     }
 
     void numberingAndUpstreamLoss()

@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -217,6 +218,35 @@ private slots:
         wheelUp(distance);
         QVERIFY(distance->value() > before);
         QCOMPARE(cam.changes, 1);
+    }
+
+    // Each control says whether its value reaches the camera, and a flag the
+    // camera answers with its own value is unchecked again with a message.
+    void controlsSayTheirPathAndARefusedFlagIsTold()
+    {
+        auto* camera = new PanelCamera;  // owned by the session
+        CameraTab tab(new CameraSession(nullptr, QStringLiteral("S1"), 0, false, camera), nullptr);
+        ParamPanel& p = *tab.panel();
+        auto path = [&p](int row) {
+            const QWidget* label = static_cast<QFormLayout*>(p.controlFor(row)->parentWidget()->layout())->labelForField(p.controlFor(row));
+            return label ? label->toolTip() : QString();
+        };
+        QVERIFY(path(kExposure0).contains(QLatin1String("Sent to the camera")));
+        QVERIFY(path(kGain).contains(QLatin1String("does not send it to the camera")));
+        QVERIFY(path(kMirror).contains(QLatin1String("Read from the camera")));
+        QStringList sliderTexts;
+        for (const QLabel* l : tab.findChild<AdjustSliders*>()->findChildren<QLabel*>())
+            sliderTexts << l->text();
+        QVERIFY2(sliderTexts.filter(QLatin1String("ms")).size() == 2, qPrintable(sliderTexts.join('|')));  // name and value
+        QVERIFY2(sliderTexts.filter(QLatin1String("panel only")).size() == 1, qPrintable(sliderTexts.join('|')));
+
+        QSignalSpy said(&tab, &CameraTab::message);
+        camera->onChange = [camera] { camera->mirrorX = false; };  // the device keeps its own
+        QCheckBox* horizontal = p.controlFor(kMirror)->findChild<QCheckBox*>();
+        horizontal->click();
+        QTRY_COMPARE(said.count(), 1);
+        QVERIFY(said.at(0).at(0).toString().contains(QLatin1String("did not take")));
+        QVERIFY(!horizontal->isChecked());
     }
 
     void exposureCountRebuildsPanelAndSliders()

@@ -1,11 +1,14 @@
 // Virtual cameras seen through the viewer: a cable pull takes the session
 // from grabbing to lost and back to grabbing after the plug-back, software
 // triggers take one image each, and the exposure sent shows in the image.
+#include "cameraedit.h"
 #include "camerasession.h"
 #include "exposurebar.h"
+#include "productioncontrols.h"
 #include "viewerhost.h"
 
 #include <QComboBox>
+#include <QDoubleSpinBox>
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -49,6 +52,8 @@ private slots:
         QVERIFY(host.plugBack(serial));
         QTRY_COMPARE_WITH_TIMEOUT(session.state(), CameraState::Grabbing, 10000);
         QTRY_VERIFY(session.accounting().delivered() > before);
+        QCOMPARE(session.stateMachine()->outages(), 1);
+        QVERIFY(session.stateMachine()->lastOutageMs() >= CameraStateMachine::kFirstRetryMs);
         session.close();
     }
 
@@ -102,6 +107,18 @@ private slots:
         QCOMPARE(bar.send(0), 0);
         const double brighter = meanOfNext();
         QVERIFY2(first > 0 && brighter > 1.5 * first, qPrintable(QStringLiteral("%1 then %2").arg(first).arg(brighter)));
+
+        // The panel's gain stays in the panel; the viewer's own gain control
+        // writes the device, and the picture follows it.
+        ProductionControls controls(&session, &host);
+        QVERIFY(controls.deviceGainBox()->isEnabled());
+        const QVector<AdjustItem> quick = session.camera()->getAdjustItems();
+        applyEdit(session.camera(), [&] { *static_cast<int*>(quick[1].value) = 120; });
+        const double panelGain = meanOfNext();
+        QVERIFY2(panelGain < 1.1 * brighter, qPrintable(QStringLiteral("%1 then %2").arg(brighter).arg(panelGain)));
+        controls.deviceGainBox()->setValue(12.0);  // dB: four times as bright
+        const double deviceGain = meanOfNext();
+        QVERIFY2(deviceGain > 1.5 * panelGain, qPrintable(QStringLiteral("%1 then %2").arg(panelGain).arg(deviceGain)));
         session.close();
     }
 };

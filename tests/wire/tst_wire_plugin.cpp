@@ -7,7 +7,7 @@
 
 #include "../common/cameraprobe.h"
 #include "convert.h"
-#include "triggertypes.h"
+#include "triggercodes.h"
 
 #include <QDir>
 #include <QJsonDocument>

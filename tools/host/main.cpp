@@ -41,7 +41,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "lorvexhost: error: %s; stopped before opening any camera\n", error.toLocal8Bit().constData());
         return kExitUsage;
     }
-    logwatch::install(options.verbose);
+    LogWatch logs(options.verbose);  // installed for the run; the cameras and reports read it
     interrupt::install();
     switch (options.command) {
     case Command::List: return runList(options);

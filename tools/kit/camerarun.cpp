@@ -161,16 +161,12 @@ void CameraRun::open(const PluginScan& scan, const QStringList& serials, const Q
         restoreCameraSettings(rc.cam, rc.serial, settings.value(i), store, messages);
         host->setTrigParams(trig);
         RunCamera& c = cams_[slot];
-        // A refused open leaves the stored image size in place: the plug-in's
-        // record of the refusal tells.
-        const quint32 refusal = logwatch::takeOpenRefusal(rc.index);
-        c.opened = !rc.cam->getImageSize().isEmpty() && refusal == 0;
+        c.opened = host->restored();
         c.continuous = rc.cam->isContinuousMode();
         if (!c.opened) {
-            const NotOpened why = whyNotOpened(rc.serial, refusal);
+            const NotOpened why = whyNotOpened(rc.serial, host->openRefusal());
             messages << why.text;
             if (why.retried) { // its loss report came from createCamera, before anyone listened
-                host->markLost();
                 ++c.losses;
                 c.accounting.cameraNotOpened(); // a loss with no "from": it never ran
             }

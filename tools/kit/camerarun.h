@@ -25,7 +25,7 @@ struct RunCamera
     int index = 0;                 // camera number given to the plug-in
     HostCamera* host = nullptr;    // owned by the CameraRun
     CameraInterface* cam = nullptr; // host->camera(), null once closed
-    bool opened = false;           // it reported an image size after its settings
+    bool opened = false;           // it opened at creation (host->state() has it since)
     bool continuous = false;       // the device runs without triggers
 
     // What the run saw.
@@ -37,6 +37,7 @@ struct RunCamera
     FrameAccounting accounting;    // fed on the receiving thread
 
     bool lost() const { return host && host->lost(); }
+    CameraState state() const { return host ? host->state()->state() : CameraState::Closed; }
 };
 
 // The cameras of one run, each a HostCamera, with their accounting.

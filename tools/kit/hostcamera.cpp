@@ -6,8 +6,8 @@
 #include <QCoreApplication>
 #include <QMutexLocker>
 
-HostCamera::HostCamera(CameraInterface* camera, const QString& serial, int index, QObject* parent)
-    : QObject(parent), cam_(camera), serial_(serial), index_(index), triggers_(std::make_shared<TriggerQueue>()),
+HostCamera::HostCamera(CameraInterface* camera, const QString& serial, int index, QObject* parent, LogWatch* log)
+    : QObject(parent), cam_(camera), serial_(serial), index_(index), state_(new CameraStateMachine(this)), log_(log), triggers_(std::make_shared<TriggerQueue>()),
       budget_(std::make_shared<Budget>())
 {
     qRegisterMetaType<ImageProcessData>("ImageProcessData");
@@ -15,19 +15,19 @@ HostCamera::HostCamera(CameraInterface* camera, const QString& serial, int index
     // runs on the SDK's thread under the camera's mutex, and only notes
     // which trigger the plug-in's warning, written just before, named.
     connect(cam_, &CameraInterface::captureCompleted, this,
-            [queue = triggers_, index](const ImageProcessData&) {
-                const qint64 trigger = logwatch::takeTriggerOfFrame(index);
+            [queue = triggers_, index, log](const ImageProcessData&) {
+                const qint64 trigger = log ? log->takeTriggerOfFrame(index) : -1;
                 QMutexLocker lock(&queue->mutex);
                 queue->indices.push_back(trigger);
             }, Qt::DirectConnection);
     // Queued: the camera must never wait for the host.
     connect(cam_, &CameraInterface::captureCompleted, this, &HostCamera::onFrame, Qt::QueuedConnection);
     connect(cam_, &CameraInterface::CameraLoss, this, [this] {
-        lost_ = true;
+        state_->lost();
         emit cameraLost();
     }, Qt::QueuedConnection);
     connect(cam_, &CameraInterface::CameraReconnect, this, [this] {
-        lost_ = false;
+        state_->reconnected();
         emit cameraReconnected();
     }, Qt::QueuedConnection);
 }
@@ -45,6 +45,7 @@ void HostCamera::onFrame(const ImageProcessData& frame)
         if (!triggers_->indices.empty())
             triggers_->indices.pop_front();
     }
+    state_->frame();
     emit frameArrived(frame);
     frameTrigger_ = -1;
 }
@@ -85,11 +86,19 @@ void HostCamera::runFrames(int frames)
     cam->isRunning = true;
 }
 
+bool HostCamera::restored()
+{
+    openRefusal_ = log_ ? log_->takeOpenRefusal(index_) : 0;
+    const bool opened = cam_ && !cam_->getImageSize().isEmpty() && openRefusal_ == 0;
+    state_->restored(opened);
+    return opened;
+}
+
 bool HostCamera::trigger(int& productId, int captureIndex)
 {
-    if (!cam_ || lost_)
+    if (!cam_ || lost())
         return false; // a trigger now would reach no device, or one whose count restarted unheard
-    const int droppedBefore = logwatch::triggersDropped(index_);
+    const int droppedBefore = log_ ? log_->triggersDropped(index_) : 0;
     {
         QMutexLocker lock(cam_->getMutex());
         if (productId <= 0)
@@ -97,7 +106,7 @@ bool HostCamera::trigger(int& productId, int captureIndex)
         cam_->softTrigger(productId, captureIndex, std::function<void()>());
     }
     // The plug-in writes its warning on this thread, inside the call.
-    return logwatch::triggersDropped(index_) == droppedBefore;
+    return !log_ || log_->triggersDropped(index_) == droppedBefore;
 }
 
 void HostCamera::close(Queued queued)
@@ -109,10 +118,12 @@ void HostCamera::close(Queued queued)
     cam_->disconnect(this);
     if (queued == Queued::Drop) {
         disconnect(this, nullptr, nullptr, nullptr);
+        disconnect(state_, nullptr, nullptr, nullptr);
         QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
     }
     CameraInterface* cam = cam_;
     cam_ = nullptr;
+    state_->closed();
     {
         QMutexLocker lock(cam->getMutex());
         cam->isRunning = false;

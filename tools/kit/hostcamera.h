@@ -8,7 +8,7 @@
 // host's, with an event loop for the plug-in's reconnect timer). The camera
 // emits frames on the SDK's thread with its mutex held, loss reports on SDK
 // or pool threads; they reach the HostCamera queued, so its members are
-// touched by the host's thread only, except `triggers_` (see below) and the
+// touched by the host's thread only (its state machine too), except `triggers_` (see below) and the
 // budget, an atomic read under the camera's mutex. Lock order: the camera's
 // mutex, then the log watch's lock, then `triggers_`'s mutex; the host never
 // holds the camera's mutex while it waits for anything.
@@ -16,7 +16,9 @@
 #define LORVEXKIT_HOSTCAMERA_H
 
 #include "camerainterface.h"
+#include "camerastate.h"
 #include "imagemetatype.h"
+#include "logwatch.h"
 
 #include <QMutex>
 #include <QObject>
@@ -32,18 +34,30 @@ public:
     // Takes ownership of `camera`, made by a plug-in with camera number
     // `index`, and connects to it. Call before its settings are restored
     // (which starts grabbing), so that no frame goes unseen.
-    HostCamera(CameraInterface* camera, const QString& serial, int index, QObject* parent = nullptr);
+    // `log` is the watch that reads the plug-in's records about this camera
+    // (the installed one unless told); it must outlive the HostCamera.
+    HostCamera(CameraInterface* camera, const QString& serial, int index, QObject* parent = nullptr,
+               LogWatch* log = LogWatch::installed());
     ~HostCamera() override;
 
     CameraInterface* camera() const { return cam_; }
     QString serial() const { return serial_; }
     int index() const { return index_; }
+    LogWatch* logWatch() const { return log_; }
 
-    // Lost between the camera's loss report and its reconnect, as this host
-    // heard them. A camera that did not open at creation reported its loss
-    // before anyone listened: the host marks it.
-    bool lost() const { return lost_; }
-    void markLost() { lost_ = true; }
+    // The camera's state as this host heard it; its changed() signal tells
+    // every change. Hosts derive what they show and count from it.
+    const CameraStateMachine* state() const { return state_; }
+    // No device to reach: it did not open, or is lost until its reconnect.
+    bool lost() const { return state_->down(); }
+    // Call once the settings restore ended: a camera that did not open at
+    // creation reported its loss before anyone listened, and it reports no
+    // image size; the state says so from here. A refused open may leave a
+    // stored image size: the plug-in's record of the refusal tells. True
+    // when it opened.
+    bool restored();
+    // The SDK's status of the refused open that restored() heard; 0: none.
+    quint32 openRefusal() const { return openRefusal_; }
 
     // The camera copies the record; written under its mutex.
     void setTrigParams(const CameraTrigParams& p);
@@ -97,7 +111,9 @@ private:
     QString serial_;
     int index_;
     CameraTrigParams params_;
-    bool lost_ = false;
+    CameraStateMachine* state_;  // a child
+    LogWatch* log_;              // may be null: no records read
+    quint32 openRefusal_ = 0;
     qint64 frameTrigger_ = -1;
     std::shared_ptr<TriggerQueue> triggers_;
     std::shared_ptr<Budget> budget_;

@@ -4,33 +4,14 @@
 #include "pluginwarnings.h"
 #include "sdkstatus.h"
 
-#include <QMutex>
+#include <QMutexLocker>
 
-#include <deque>
+#include <atomic>
 
 namespace {
 
-// Records arrive on any thread (the SDK's callback threads, Qt's pool, the
-// main thread); the receiving thread reads the counts and takes the events.
-// g_mutex guards g_counts, g_events and g_before. g_previous and g_verbose
-// are written once by install(), before any camera exists.
-QMutex g_mutex;
-LogCounts g_counts;
-QtMessageHandler g_previous = nullptr;
-bool g_verbose = false;
-std::function<void()> g_before;
-// Per camera index, the continuity records not yet matched to a received
-// frame, oldest first. Bounded: a run that never takes them (no host
-// matching frames) must not grow without end.
-QMap<int, std::deque<ContinuityEvent>> g_events;
-constexpr size_t kMaxPendingEvents = 4096;
-// Per camera index: the trigger index named by the plug-in's trigger warning
-// for the frame it is about to hand over, and the software triggers it
-// reported it did not pass on.
-QMap<int, qint64> g_triggerOfFrame;
-QMap<int, int> g_triggersDropped;
-// Per camera index: the status of its latest refused open.
-QMap<int, quint32> g_openRefusals;
+// The watch Qt's one message handler hands records to.
+std::atomic<LogWatch*> g_installed{nullptr};
 
 // The feature-file failure in words, for its one appearance.
 QString featureFileText(qint32 status)
@@ -44,63 +25,103 @@ QString featureFileText(qint32 status)
 
 void handler(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
+    if (LogWatch* watch = g_installed.load())
+        watch->record(type, context, text);
+}
+
+} // namespace
+
+LogWatch::LogWatch(bool verbose, bool install) : verbose_(verbose)
+{
+    if (install)
+        installHandler();
+}
+
+LogWatch::~LogWatch()
+{
+    if (!installed_)
+        return;
+    // A watch installed over another hands the records back to it.
+    LogWatch* self = this;
+    if (g_installed.compare_exchange_strong(self, outer_) && !outer_)
+        qInstallMessageHandler(previous_);
+}
+
+void LogWatch::installHandler()
+{
+    LogWatch* was = g_installed.exchange(this);
+    if (was != this)
+        outer_ = was;
+    const QtMessageHandler handlerWas = qInstallMessageHandler(handler);
+    if (handlerWas != handler)
+        previous_ = handlerWas;
+    else if (outer_)
+        previous_ = outer_->previous_;  // forward where the outer watch does
+    installed_ = true;
+}
+
+LogWatch* LogWatch::installed()
+{
+    return g_installed.load();
+}
+
+void LogWatch::record(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
     std::function<void()> before;
     QString reworded;
     bool quiet = false;
     {
-        QMutexLocker lock(&g_mutex);
-        before = g_before;
+        QMutexLocker lock(&mutex_);
+        before = before_;
         if (type == QtWarningMsg) {
-            ++g_counts.warnings;
+            ++counts_.warnings;
             int cam = 0;
             ContinuityEvent e;
             pluginwarnings::TriggerAccount t;
             pluginwarnings::TriggerDropped d;
             if (parseContinuityRecord(text, cam, e)) {
-                ContinuityCounts& c = g_counts.continuity[cam];
+                ContinuityCounts& c = counts_.continuity[cam];
                 ++c.warnings;
                 c.lostFrames += e.lostFrames;
                 c.lostPackets += e.lostPackets;
-                std::deque<ContinuityEvent>& q = g_events[cam];
+                std::deque<ContinuityEvent>& q = events_[cam];
                 q.push_back(e);
                 if (q.size() > kMaxPendingEvents)
                     q.pop_front();
             } else if (pluginwarnings::parseTriggerAccount(text, t)) {
-                ++g_counts.triggerWarnings;
-                g_triggerOfFrame[t.camera] = t.triggerIndex;
+                ++counts_.triggerWarnings;
+                triggerOfFrame_[t.camera] = t.triggerIndex;
             } else if (pluginwarnings::parseTriggerDropped(text, d)) {
-                ++g_triggersDropped[d.camera];
+                ++triggersDropped_[d.camera];
             } else if (pluginwarnings::isCycleTimeout(text)) {
-                ++g_counts.cycleTimeouts;
+                ++counts_.cycleTimeouts;
             } else {
                 pluginwarnings::OpenRefused o;
                 if (pluginwarnings::parseOpenRefused(text, o))
-                    g_openRefusals[o.camera] = o.status;
+                    openRefusals_[o.camera] = o.status;
             }
         } else if (type == QtCriticalMsg) {
             qint32 status = 0;
             if (pluginwarnings::parseFeatureFileFailed(text, status)) {
-                quiet = g_counts.featureFileFailures++ > 0;
+                quiet = counts_.featureFileFailures++ > 0;
                 reworded = featureFileText(status);
             } else {
-                ++g_counts.criticals;
+                ++counts_.criticals;
             }
         } else if (type == QtFatalMsg) {
-            ++g_counts.criticals;
+            ++counts_.criticals;
         }
     }
     if (quiet)
         return;
     // The plug-in's info and debug records are for whoever asked for them.
-    if ((type == QtDebugMsg || type == QtInfoMsg) && !g_verbose)
+    if ((type == QtDebugMsg || type == QtInfoMsg) && !verbose_)
         return;
     if (before)
         before();
-    if (g_previous)
-        g_previous(type, context, reworded.isEmpty() ? text : reworded);
+    if (previous_)
+        previous_(type, context, reworded.isEmpty() ? text : reworded);
 }
-
-} // namespace
 
 bool parseContinuityWarning(const QString& text, int& cameraIndex, qint64& lostFrames, qint64& lostPackets)
 {
@@ -125,42 +146,34 @@ bool parseContinuityRecord(const QString& text, int& cameraIndex, ContinuityEven
     return true;
 }
 
-namespace logwatch {
-
-void install(bool verbose)
+void LogWatch::setBeforeForward(std::function<void()> hook)
 {
-    g_verbose = verbose;
-    g_previous = qInstallMessageHandler(handler);
+    QMutexLocker lock(&mutex_);
+    before_ = std::move(hook);
 }
 
-void setBeforeForward(std::function<void()> hook)
+LogCounts LogWatch::snapshot() const
 {
-    QMutexLocker lock(&g_mutex);
-    g_before = std::move(hook);
+    QMutexLocker lock(&mutex_);
+    return counts_;
 }
 
-LogCounts snapshot()
+void LogWatch::reset()
 {
-    QMutexLocker lock(&g_mutex);
-    return g_counts;
+    QMutexLocker lock(&mutex_);
+    counts_ = LogCounts();
+    events_.clear();
+    triggerOfFrame_.clear();
+    triggersDropped_.clear();
+    openRefusals_.clear();
 }
 
-void reset()
+LossBefore LogWatch::takeLossBefore(int cameraIndex, int product, int capture)
 {
-    QMutexLocker lock(&g_mutex);
-    g_counts = LogCounts();
-    g_events.clear();
-    g_triggerOfFrame.clear();
-    g_triggersDropped.clear();
-    g_openRefusals.clear();
-}
-
-LossBefore takeLossBefore(int cameraIndex, int product, int capture)
-{
-    QMutexLocker lock(&g_mutex);
+    QMutexLocker lock(&mutex_);
     LossBefore out;
-    auto it = g_events.find(cameraIndex);
-    if (it == g_events.end())
+    auto it = events_.find(cameraIndex);
+    if (it == events_.end())
         return out;
     std::deque<ContinuityEvent>& q = *it;
     // The record of a frame is logged before the frame is handed over, so it
@@ -179,38 +192,101 @@ LossBefore takeLossBefore(int cameraIndex, int product, int capture)
     return out;
 }
 
-qint64 takeUnmatchedLoss(int cameraIndex)
+qint64 LogWatch::takeUnmatchedLoss(int cameraIndex)
 {
-    QMutexLocker lock(&g_mutex);
+    QMutexLocker lock(&mutex_);
     qint64 frames = 0;
-    for (const ContinuityEvent& e : g_events.value(cameraIndex))
+    for (const ContinuityEvent& e : events_.value(cameraIndex))
         if (e.product > 0)
             frames += e.lostFrames + 1; // the frame of the record never came either
-    g_events.remove(cameraIndex);
+    events_.remove(cameraIndex);
     return frames;
+}
+
+qint64 LogWatch::takeTriggerOfFrame(int cameraIndex)
+{
+    QMutexLocker lock(&mutex_);
+    const auto it = triggerOfFrame_.find(cameraIndex);
+    if (it == triggerOfFrame_.end())
+        return -1;
+    const qint64 index = *it;
+    triggerOfFrame_.erase(it);
+    return index;
+}
+
+int LogWatch::triggersDropped(int cameraIndex) const
+{
+    QMutexLocker lock(&mutex_);
+    return triggersDropped_.value(cameraIndex);
+}
+
+quint32 LogWatch::takeOpenRefusal(int cameraIndex)
+{
+    QMutexLocker lock(&mutex_);
+    return openRefusals_.take(cameraIndex);
+}
+
+namespace logwatch {
+
+void install(bool verbose)
+{
+    // Lives as long as the process: records may come from any thread until
+    // its very end.
+    static LogWatch* own = nullptr;
+    if (!own) {
+        own = new LogWatch(verbose);
+        return;
+    }
+    own->verbose_ = verbose;
+    own->installHandler();
+}
+
+void setBeforeForward(std::function<void()> hook)
+{
+    if (LogWatch* w = LogWatch::installed())
+        w->setBeforeForward(std::move(hook));
+}
+
+LogCounts snapshot()
+{
+    LogWatch* w = LogWatch::installed();
+    return w ? w->snapshot() : LogCounts();
+}
+
+void reset()
+{
+    if (LogWatch* w = LogWatch::installed())
+        w->reset();
+}
+
+LossBefore takeLossBefore(int cameraIndex, int product, int capture)
+{
+    LogWatch* w = LogWatch::installed();
+    return w ? w->takeLossBefore(cameraIndex, product, capture) : LossBefore();
+}
+
+qint64 takeUnmatchedLoss(int cameraIndex)
+{
+    LogWatch* w = LogWatch::installed();
+    return w ? w->takeUnmatchedLoss(cameraIndex) : 0;
 }
 
 qint64 takeTriggerOfFrame(int cameraIndex)
 {
-    QMutexLocker lock(&g_mutex);
-    const auto it = g_triggerOfFrame.find(cameraIndex);
-    if (it == g_triggerOfFrame.end())
-        return -1;
-    const qint64 index = *it;
-    g_triggerOfFrame.erase(it);
-    return index;
+    LogWatch* w = LogWatch::installed();
+    return w ? w->takeTriggerOfFrame(cameraIndex) : -1;
 }
 
 int triggersDropped(int cameraIndex)
 {
-    QMutexLocker lock(&g_mutex);
-    return g_triggersDropped.value(cameraIndex);
+    LogWatch* w = LogWatch::installed();
+    return w ? w->triggersDropped(cameraIndex) : 0;
 }
 
 quint32 takeOpenRefusal(int cameraIndex)
 {
-    QMutexLocker lock(&g_mutex);
-    return g_openRefusals.take(cameraIndex);
+    LogWatch* w = LogWatch::installed();
+    return w ? w->takeOpenRefusal(cameraIndex) : 0;
 }
 
 } // namespace logwatch

@@ -1,9 +1,11 @@
-// triggertypes.h - the host's trigger-type codes and what follows from them
-// for a host: which are fired by software, and whether the trigger settings
-// fix the numbers each frame must carry. Every host of this project asks here.
+// triggertypes.h - what follows from the trigger-type codes for a host: their
+// descriptions, which are fired by software, and whether the trigger settings
+// fix the numbers each frame must carry. Every host of this project asks here;
+// the codes themselves have their one home with the plug-in.
 #ifndef LORVEXKIT_TRIGGERTYPES_H
 #define LORVEXKIT_TRIGGERTYPES_H
 
+#include "CameraLorvex/triggercodes.h"
 #include "schedule.h"
 
 #include <QString>
@@ -13,12 +15,12 @@ class CameraTrigParams;
 
 namespace triggertypes {
 
-constexpr int kExternal = 1;         // external trigger, frames counted; a new camera's type
-constexpr int kSoftware = 2;         // software trigger, frames counted
-constexpr int kSoftwareDefault = 4;  // software trigger, frames counted; the hosts' default
-constexpr int kExternal8 = 8;
-constexpr int kExternal16 = 16;
-constexpr int kHostNumbered = 32;    // software trigger, numbers from the trigger unless synchronised
+using lorvex::trigger::kExternal;
+using lorvex::trigger::kExternal16;
+using lorvex::trigger::kExternal8;
+using lorvex::trigger::kHostNumbered;
+using lorvex::trigger::kSoftware;
+using lorvex::trigger::kSoftwareDefault;  // the hosts' default
 
 struct TypeInfo
 {
@@ -34,7 +36,7 @@ bool isType(int code);
 // Whether a software trigger of this type makes the device take a frame.
 constexpr bool firesBySoftware(int type)
 {
-    return type == kSoftware || type == kSoftwareDefault || type == kHostNumbered;
+    return lorvex::trigger::firesDevice(type);
 }
 
 } // namespace triggertypes

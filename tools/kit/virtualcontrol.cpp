@@ -26,6 +26,7 @@ VirtualControl VirtualControl::find(QString& where)
     lookUp(lib, "VCC_AttachDevice", c.attach);
     lookUp(lib, "VCC_GetDeviceCounters", c.counters);
     lookUp(lib, "VCC_SetFreeRunPaused", c.pauseFreeRun);
+    lookUp(lib, "VCC_SetFloatFeature", c.setFloat);
     where = lib ? QStringLiteral("the loaded libMVCameraControl.so") : QStringLiteral("the process (no libMVCameraControl.so is loaded)");
     if (lib)
         dlclose(lib); // balances the NOLOAD reference; the plug-in keeps it loaded

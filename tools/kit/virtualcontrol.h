@@ -13,6 +13,7 @@ struct VirtualControl
     decltype(&VCC_AttachDevice) attach = nullptr;
     decltype(&VCC_GetDeviceCounters) counters = nullptr;
     decltype(&VCC_SetFreeRunPaused) pauseFreeRun = nullptr;
+    decltype(&VCC_SetFloatFeature) setFloat = nullptr;  // a device feature, written past the plug-in
 
     // True when the functions that a soak run needs were found.
     bool usable() const { return detach && attach && counters && pauseFreeRun; }

@@ -14,6 +14,7 @@
 #include <QSlider>
 
 #include <cmath>
+#include <iterator>
 
 namespace {
 
@@ -35,9 +36,30 @@ bool usable(const AdjustItem& a)
     return a.value && valueaccess::isNumeric(a.valueType) && std::isfinite(a.min) && std::isfinite(a.max) && a.min <= a.max;
 }
 
-QString shown(const AdjustItem& a, double v)
+// The camera lists exposure time first, then gain: their units, and which
+// way each goes.
+struct ItemMeaning
 {
-    return a.valueType == Int ? QString::number(qint64(v)) : QString::number(v, 'f', valueaccess::decimalsFor(stepOf(a)));
+    const char* unit;  // after the value
+    const char* path;  // for the row's tooltip
+    const char* mark;  // after the row's name
+};
+constexpr ItemMeaning kMeanings[] = {
+    {" ms", "Exposure time in milliseconds of the current configuration: sent to the camera at once.", " (ms) →"},
+    {" × 0.1", "Gain in tenths of the device's gain: kept in the panel and the settings file; "
+               "the plug-in does not send it to the camera, so the images do not change.", " (× 0.1, panel only)"},
+};
+
+const ItemMeaning* meaningOf(int index)
+{
+    return index >= 0 && index < int(std::size(kMeanings)) ? &kMeanings[index] : nullptr;
+}
+
+QString shown(const AdjustItem& a, double v, int index)
+{
+    const ItemMeaning* m = meaningOf(index);
+    const QString number = a.valueType == Int ? QString::number(qint64(v)) : QString::number(v, 'f', valueaccess::decimalsFor(stepOf(a)));
+    return m ? number + QString::fromUtf8(m->unit) : number;
 }
 
 } // namespace
@@ -77,10 +99,16 @@ void AdjustSliders::rebuild()
         layout->setContentsMargins(0, 0, 0, 0);
         auto* slider = new QSlider(Qt::Horizontal, row);
         auto* value = new QLabel(row);
-        value->setMinimumWidth(60);
+        value->setMinimumWidth(80);
         layout->addWidget(slider, 1);
         layout->addWidget(value);
-        form_->addRow(a.name, row);
+        const ItemMeaning* m = meaningOf(i);
+        auto* label = new QLabel(m ? a.name + QString::fromUtf8(m->mark) : a.name, this);
+        if (m) {
+            label->setToolTip(tr(m->path));
+            row->setToolTip(tr(m->path));
+        }
+        form_->addRow(label, row);
         sliders_ << slider;
         values_ << value;
         if (!usable(a)) {
@@ -113,7 +141,7 @@ void AdjustSliders::refresh()
             const double v = valueaccess::readNumber(a.valueType, a.value);
             QSignalBlocker block(sliders_[i]);
             sliders_[i]->setValue(int(std::lround((std::clamp(v, a.min, a.max) - a.min) / stepOf(a))));
-            values_[i]->setText(shown(a, v));
+            values_[i]->setText(shown(a, v, i));
         }
     });
 }

@@ -15,11 +15,6 @@
 
 namespace {
 
-// The plug-in retries a lost camera every 3 s; after the first retry time the
-// camera counts as reconnecting.
-constexpr qint64 kFirstRetryMs = 3000;
-// A camera that sent nothing for this long is open but not grabbing.
-constexpr qint64 kGrabbingWithinMs = 1500;
 constexpr int kRatesEveryMs = 500;
 
 int screenIntervalMs()
@@ -30,17 +25,6 @@ int screenIntervalMs()
 }
 
 } // namespace
-
-QString stateText(CameraState s)
-{
-    switch (s) {
-    case CameraState::Open: return QObject::tr("open");
-    case CameraState::Grabbing: return QObject::tr("grabbing");
-    case CameraState::Lost: return QObject::tr("lost");
-    case CameraState::Reconnecting: return QObject::tr("reconnecting");
-    }
-    return QString();
-}
 
 CameraSession::CameraSession(const ViewerHost* host, const QString& serial, int cameraIndex, bool running,
                              CameraInterface* camera, QObject* parent)
@@ -58,26 +42,15 @@ CameraSession::CameraSession(const ViewerHost* host, const QString& serial, int 
     }
     camera_ = new HostCamera(cam, serial, cameraIndex, this);
     connect(camera_, &HostCamera::frameArrived, this, &CameraSession::onFrame);
-    connect(camera_, &HostCamera::cameraLost, this, &CameraSession::onLoss);
-    connect(camera_, &HostCamera::cameraReconnected, this, &CameraSession::onReconnect);
+    connect(camera_->state(), &CameraStateMachine::changed, this, &CameraSession::onStateChanged);
     // Before grabbing starts, so that no frame is thinned as a preview when
     // the run is meant to receive them all.
     camera_->setRunning(running_);
     camera_->setTrigParams(params_);
     if (!camera)
         restoreSettings();
-    // A refused open may leave a stored image size: the plug-in's record of
-    // the refusal tells.
-    const quint32 refusal = camera ? 0 : logwatch::takeOpenRefusal(cameraIndex);
-    if (cam->getImageSize().isEmpty() || refusal != 0) {
-        // Shown as lost while the plug-in retries it; triggers still go to
-        // the plug-in, which ignores them until the device is open.
-        const NotOpened why = whyNotOpened(serial, refusal);
-        lost_ = why.retried;
-        if (lost_)
-            lostFor_.start();
-        messages_ << why.text;
-    }
+    if (!camera_->restored())
+        messages_ << whyNotOpened(serial, camera_->openRefusal()).text;
     tick_.setInterval(screenIntervalMs());
     connect(&tick_, &QTimer::timeout, this, [this] {
         if (gate_.hasPending())
@@ -128,11 +101,7 @@ void CameraSession::restoreSettings()
 
 CameraState CameraSession::state() const
 {
-    if (lost_)
-        return lostFor_.elapsed() >= kFirstRetryMs ? CameraState::Reconnecting : CameraState::Lost;
-    if (sinceFrame_.isValid() && sinceFrame_.elapsed() < kGrabbingWithinMs)
-        return CameraState::Grabbing;
-    return CameraState::Open;
+    return camera_ ? camera_->state()->state() : CameraState::Closed;
 }
 
 void CameraSession::setTrigParams(const CameraTrigParams& p)
@@ -161,13 +130,31 @@ void CameraSession::setRunning(bool on)
         camera_->setRunning(on);
 }
 
-void CameraSession::trigger()
+bool CameraSession::trigger()
 {
     if (!camera())
-        return;
+        return false;
     // Product 0 continues from the camera's own count.
-    camera_->trigger(next_.product, next_.capture);
-    next_ = ProductSchedule(params_.capturesPerProduct).next(next_);
+    ProductCapture sent = next_;
+    if (!camera_->trigger(sent.product, sent.capture))
+        return false;
+    next_ = ProductSchedule(params_.capturesPerProduct).next(sent);
+    return true;
+}
+
+QString CameraSession::nextText() const
+{
+    return next_.product > 0 ? tr("next: product %1 capture %2").arg(next_.product).arg(next_.capture)
+                             : tr("next: the camera's next product");
+}
+
+void CameraSession::onStateChanged(CameraState now, CameraState before)
+{
+    // A reopened device counts afresh: the next trigger continues from its
+    // count, not from numbers the host passed before the outage.
+    if (now == CameraState::Open && CameraStateMachine::isDown(before))
+        next_ = {0, 1};
+    emit stateChanged();
 }
 
 bool CameraSession::saveSettings(QString& error)
@@ -188,33 +175,12 @@ void CameraSession::onFrame(const ImageProcessData& frame)
 {
     // Every loss the plug-in reported counts, also while the camera was not
     // running: a person watching the preview wants to see those too.
-    const logwatch::LossBefore loss = logwatch::takeLossBefore(index_, frame.productId, frame.cycleCapture);
+    LogWatch* log = camera_->logWatch();
+    const LossBefore loss = log ? log->takeLossBefore(index_, frame.productId, frame.cycleCapture) : LossBefore();
     accounting_.frameReceived({frame.productId, frame.cycleCapture, frame.cycleProduct}, loss.frames + loss.idleFrames, true,
                               loss.packets);
-    sinceFrame_.start();
     gate_.offer(frame);
     emit frameReceived(frame);
-    if (lastState_ != CameraState::Grabbing) {
-        lastState_ = CameraState::Grabbing;
-        emit stateChanged();
-    }
-}
-
-void CameraSession::onLoss()
-{
-    if (!lost_) {
-        lost_ = true;
-        lostFor_.start();
-    }
-    lastState_ = state();
-    emit stateChanged();
-}
-
-void CameraSession::onReconnect()
-{
-    lost_ = false;
-    lastState_ = state();
-    emit stateChanged();
 }
 
 void CameraSession::updateRates()
@@ -228,9 +194,4 @@ void CameraSession::updateRates()
     ratesReceived_ = accounting_.delivered();
     ratesShown_ = gate_.shownCount();
     emit ratesUpdated();
-    const CameraState now = state();
-    if (now != lastState_) {
-        lastState_ = now;
-        emit stateChanged();
-    }
 }

@@ -1,7 +1,7 @@
 // camerasession.h - one opened camera in the viewer: the kit's HostCamera
 // (creation, trigger settings and running flag under the camera's mutex,
 // triggers, reception, teardown, as lorvexhost has them), its settings file,
-// the images it sends and its state as loss and reconnect reports change it.
+// the images it sends, and its state, the kit's one state of the camera.
 //
 // Threads: a session lives on the GUI thread. The HostCamera brings images,
 // loss and reconnect reports to it queued, so every member here is touched by
@@ -22,9 +22,6 @@
 #include <QTimer>
 
 class ViewerHost;
-
-enum class CameraState { Open, Grabbing, Lost, Reconnecting };
-QString stateText(CameraState s);
 
 class CameraSession : public QObject
 {
@@ -51,7 +48,9 @@ public:
     // What opening reported for people (settings written, file invalid, ...).
     QStringList messages() const { return messages_; }
 
+    // The kit's state of the camera (Closed once the session is).
     CameraState state() const;
+    const CameraStateMachine* stateMachine() const { return camera_ ? camera_->state() : nullptr; }
     // Received, lost upstream and misnumbered frames since the camera opened.
     const FrameAccounting& accounting() const { return accounting_; }
     // Shown and not shown frames.
@@ -66,9 +65,14 @@ public:
     bool running() const { return running_; }
     void setRunning(bool on);
     // One software trigger for the next capture of the host's numbering.
-    void trigger();
+    // False when it reached no device (closed, not opened, lost, or dropped
+    // by the plug-in): the numbering then stays where it was.
+    bool trigger();
     int nextProduct() const { return next_.product; }
     int nextCapture() const { return next_.capture; }
+    // What the next software trigger passes, for people; the Trigger button
+    // and the status line both show this one text.
+    QString nextText() const;
 
     // Writes the camera's current settings to its settings file.
     bool saveSettings(QString& error);
@@ -85,8 +89,7 @@ signals:
 
 private:
     void onFrame(const ImageProcessData& frame);
-    void onLoss();
-    void onReconnect();
+    void onStateChanged(CameraState now, CameraState before);
     void restoreSettings();
     void followTrigParams();
     void updateRates();
@@ -101,15 +104,11 @@ private:
     QStringList messages_;
     FrameAccounting accounting_;
     FrameGate gate_;
-    bool lost_ = false;
-    QElapsedTimer lostFor_;
-    QElapsedTimer sinceFrame_;
     QTimer tick_;
     QTimer rates_;
     qint64 ratesReceived_ = 0, ratesShown_ = 0;
     QElapsedTimer ratesClock_;
     double receivedRate_ = 0.0, shownRate_ = 0.0;
-    CameraState lastState_ = CameraState::Open;
 };
 
 #endif

@@ -11,6 +11,7 @@
 #include "productioncontrols.h"
 #include "stripview.h"
 
+#include <QDateTime>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -124,6 +125,7 @@ CameraTab::CameraTab(CameraSession* session, const ViewerHost* host, QWidget* pa
     connect(exposure_, &ExposureBar::currentChanged, sliders_, &AdjustSliders::rebuild);
     connect(exposure_, &ExposureBar::currentChanged, panel_, &ParamPanel::refresh);
     connect(production_, &ProductionControls::message, this, &CameraTab::message);
+    connect(panel_, &ParamPanel::message, this, &CameraTab::message);
 
     connect(session_, &CameraSession::drawDue, this, &CameraTab::draw);
     connect(session_, &CameraSession::frameReceived, this, [this](const ImageProcessData& f) {
@@ -141,8 +143,10 @@ CameraTab::CameraTab(CameraSession* session, const ViewerHost* host, QWidget* pa
             sliders_->rebuild();
             exposure_->refresh();
         }
+        showStale();
         updateStatus();
     });
+    showStale();
     connect(session_, &CameraSession::ratesUpdated, this, &CameraTab::updateStatus);
     updateStatus();
 }
@@ -189,6 +193,24 @@ void CameraTab::draw()
     updateStatus();
 }
 
+void CameraTab::showStale()
+{
+    const CameraState state = session_->state();
+    const bool stale = CameraStateMachine::isDown(state) || state == CameraState::Closed;
+    view_->setStale(stale ? tr("%1 %2: last image, not live").arg(session_->serial(), stateText(state)) : QString());
+}
+
+QString CameraTab::outageText() const
+{
+    const CameraStateMachine* m = session_->stateMachine();
+    if (!m || m->outages() == 0)
+        return tr("no outage");
+    return tr("outages %1 (last %2 s, ended %3)")
+        .arg(m->outages())
+        .arg(m->lastOutageMs() / 1000.0, 0, 'f', 1)
+        .arg(QDateTime::fromMSecsSinceEpoch(m->lastOutageEnd()).toString(QStringLiteral("HH:mm:ss")));
+}
+
 void CameraTab::updateStatus()
 {
     const FrameAccounting& c = session_->accounting();
@@ -197,11 +219,16 @@ void CameraTab::updateStatus()
         : tr("product %1 · capture %2 · in cycle %3 · %4×%5")
               .arg(shown_.productId).arg(shown_.cycleCapture).arg(shown_.cycleProduct)
               .arg(shown_.image.cols).arg(shown_.image.rows);
-    status_->setText(tr("%1 %2 | %3 | %4 shown/s of %5 received/s | received %6 · lost upstream %7 · misnumbered %8 · not shown %9")
-                         .arg(session_->serial(), stateText(session_->state()), image)
+    status_->setText(tr("%1 %2 · %3 | %4 · %5 | %6 shown/s of %7 received/s | received %8 · lost upstream %9 · misnumbered %10 · not shown %11")
+                         .arg(session_->serial(), stateText(session_->state()), outageText(), image, session_->nextText())
                          .arg(session_->shownPerSecond(), 0, 'f', 1)
                          .arg(session_->receivedPerSecond(), 0, 'f', 1)
                          .arg(c.delivered()).arg(c.lostUpstream()).arg(c.misnumbered()).arg(session_->gate().notShownCount()));
+}
+
+QString CameraTab::statusText() const
+{
+    return status_->text();
 }
 
 bool CameraTab::saveShown(const QString& path, QString& error) const

@@ -30,6 +30,7 @@ public:
 
     CameraSession* session() const { return session_; }
     ImageView* imageView() const { return view_; }
+    QString statusText() const;
     StripView* stripView() const { return strip_; }
     ParamPanel* panel() const { return panel_; }
     bool showingStrip() const;
@@ -46,6 +47,9 @@ signals:
 private:
     void draw();
     void updateStatus();
+    // Dims and marks the last image while the camera delivers none.
+    void showStale();
+    QString outageText() const;
     void askAndSave();
     QString whyNotJoined(const ImageProcessData& frame, bool lostBefore) const;
 
@@ -54,7 +58,7 @@ private:
     StripView* strip_;
     QStackedWidget* views_;
     HistogramView* histogram_;
-    QLabel* status_;
+    QLabel* status_;  // state, outages, last image, next trigger, counts
     QLabel* pixel_;
     QPushButton* stripButton_;
     ParamPanel* panel_;

@@ -61,9 +61,12 @@ int runScreenshot(MainWindow& window, const ViewerOptions& o, const QStringList&
     for (CameraTab* t : tabs)
         t->showStrip(o.strip);
     window.show();
+    // Settled: enough frames, one of them drawn, and the state says the
+    // camera delivers, so the picture never shows "open" beside frames.
     const bool arrived = runEventsFor(qint64(o.timeoutSeconds * 1000), [&] {
         for (CameraTab* t : tabs)
-            if (t->session()->accounting().delivered() < o.frames || (t->isVisible() && t->shown().image.empty()))
+            if (t->session()->accounting().delivered() < o.frames || (t->isVisible() && t->shown().image.empty())
+                || t->session()->state() != CameraState::Grabbing)
                 return false;
         return true;
     });

@@ -15,6 +15,8 @@ namespace {
 constexpr double kMinScale = 1.0 / 64;
 constexpr double kMaxScale = 64.0;
 constexpr double kWheelStep = 1.25;
+// How much of a stale image still shows through its dimming.
+constexpr int kStaleShade = 170;  // alpha of the dark layer, of 255
 
 } // namespace
 
@@ -23,6 +25,14 @@ ImageView::ImageView(QWidget* parent) : QWidget(parent)
     setMouseTracking(true);
     setMinimumSize(160, 80);
     setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void ImageView::setStale(const QString& mark)
+{
+    if (mark == stale_)
+        return;
+    stale_ = mark;
+    update();
 }
 
 void ImageView::setImage(const cv::Mat& image)
@@ -88,8 +98,23 @@ void ImageView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.fillRect(rect(), QColor(32, 32, 32));
-    if (!imagedisplay::drawable(image_))
+    const QRect drawn = paintImage(painter);
+    if (stale_.isEmpty())
         return;
+    // Also over an empty view: a camera that never opened says so there.
+    painter.fillRect(drawn, QColor(0, 0, 0, kStaleShade));
+    QFont font = painter.font();
+    font.setPointSizeF(font.pointSizeF() * 2);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(QColor(255, 200, 60));
+    painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, stale_);
+}
+
+QRect ImageView::paintImage(QPainter& painter)
+{
+    if (!imagedisplay::drawable(image_))
+        return QRect();
     const double s = scale();
     const QPointF o = origin();
     // The part of the image inside the widget, in whole pixels.
@@ -98,11 +123,11 @@ void ImageView::paintEvent(QPaintEvent*)
     const int x1 = std::min(image_.cols, int(std::ceil(o.x() + width() / s)));
     const int y1 = std::min(image_.rows, int(std::ceil(o.y() + height() / s)));
     if (x1 <= x0 || y1 <= y0)
-        return;
+        return QRect();
     const QRectF target(QPointF((x0 - o.x()) * s, (y0 - o.y()) * s), QSizeF((x1 - x0) * s, (y1 - y0) * s));
     const QRect pixels = target.toAlignedRect().intersected(rect().adjusted(-1, -1, 1, 1));
     if (pixels.isEmpty())
-        return;
+        return QRect();
     // Render exactly the window's pixels: map the clipped target back to the image.
     const QRectF srcF(o + QPointF(pixels.x(), pixels.y()) / s, QSizeF(pixels.width() / s, pixels.height() / s));
     const QRect src = QRect(QPoint(int(std::floor(srcF.left())), int(std::floor(srcF.top()))),
@@ -114,6 +139,7 @@ void ImageView::paintEvent(QPaintEvent*)
     // enlarge; reduced ones render at the window's size.
     const QSize renderSize = s >= 1.0 ? src.size() : dst.size();
     painter.drawImage(dst, imagedisplay::render(image_, src, renderSize));
+    return dst;
 }
 
 void ImageView::wheelEvent(QWheelEvent* event)
@@ -150,4 +176,11 @@ void ImageView::mouseMoveEvent(QMouseEvent* event)
 void ImageView::mouseReleaseEvent(QMouseEvent*)
 {
     dragging_ = false;
+}
+
+void ImageView::leaveEvent(QEvent*)
+{
+    // A readout left behind would name a pixel nobody points at.
+    hover_ = QPointF(-1, -1);
+    emit pixelHovered(QString());
 }

@@ -8,6 +8,8 @@
 
 #include <opencv2/core.hpp>
 
+class QPainter;
+
 class ImageView : public QWidget
 {
     Q_OBJECT
@@ -24,6 +26,12 @@ public:
     bool fitting() const { return fit_; }
     double scale() const;
 
+    // A camera that delivers no more (lost, not opened): its last image is
+    // dimmed and `mark` written over it, so that nobody takes it for live.
+    // An empty mark shows the image as it is.
+    void setStale(const QString& mark);
+    QString staleMark() const { return stale_; }
+
     // Image coordinates of a point of the widget.
     QPointF toImage(const QPointF& widgetPoint) const;
 
@@ -37,10 +45,13 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
     // Image point shown at the widget's top-left corner, at the current scale.
     QPointF origin() const;
+    // Draws the visible part of the image; returns where (empty: nothing).
+    QRect paintImage(QPainter& painter);
     void zoomAround(double factor, const QPointF& widgetPoint);
 
     cv::Mat image_;
@@ -50,6 +61,7 @@ private:
     bool dragging_ = false;
     QPointF dragFrom_;
     QPointF hover_{-1, -1};
+    QString stale_;
 };
 
 #endif

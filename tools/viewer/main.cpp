@@ -10,8 +10,11 @@
 #include "vieweroptions.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -27,6 +30,21 @@ bool haveDisplay()
            || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+// Qt keeps per-session files in XDG_RUNTIME_DIR and warns on every lookup
+// when a session (a service, a container, ssh without a login) has none. A
+// private folder (mode 0700, as Qt requires) serves this run and is removed
+// at its end.
+std::unique_ptr<QTemporaryDir> provideRuntimeDir()
+{
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        return nullptr;
+    auto dir = std::make_unique<QTemporaryDir>();
+    if (!dir->isValid())
+        return nullptr;  // Qt then falls back to its own choice, with its warning
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir->path()));
+    return dir;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -37,14 +55,15 @@ int main(int argc, char** argv)
     const bool display = haveDisplay();
     if (!display)
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    const std::unique_ptr<QTemporaryDir> runtimeDir = provideRuntimeDir();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lorvexviewer"));
 
     ViewerOptions o;
     QString error;
     if (!parseViewerOptions(app.arguments().mid(1), o, error)) {
-        tell(error);
-        std::fputs(viewerUsage().toLocal8Bit().constData(), stderr);
+        // One line that names the fault; the whole list is one flag away.
+        tell(QStringLiteral("%1 (lorvexviewer --help lists the flags)").arg(error));
         return kExitUsage;
     }
     if (o.help) {
@@ -68,7 +87,8 @@ int main(int argc, char** argv)
         tell(QStringLiteral("error: %1; stopped before opening any camera").arg(error));
         return kExitUsage;
     }
-    logwatch::install(o.verbose);
+    // Before any camera: every camera's records reach it.
+    LogWatch logs(o.verbose);
     ViewerHost host(o.pluginDir, o.settingsDir);
     QStringList notes;
     if (!host.scan(error, notes)) {

@@ -7,6 +7,7 @@
 
 #include "cameraedit.h"
 #include "camerainterface.h"
+#include "panelprint.h"
 #include "valueaccess.h"
 #include "wheelguard.h"
 
@@ -22,12 +23,16 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
 
 // A corrupt count must not make thousands of widgets.
 constexpr int kMaxOptions = 256;
+// How long the camera may take to apply an edit before the panel checks it
+// kept the value (a restart reads flags back from the device).
+constexpr int kSettleMs = 1500;
 
 int optionCount(int count)
 {
@@ -76,6 +81,17 @@ void ParamPanel::rebuild()
     form_ = nullptr;
     outer_->addWidget(body_);
 
+    ++generation_;
+    toDevice_.clear();
+    if (const CameraBase* base = settingsOf(camera_))
+        for (const float& t : base->exposureTimes)
+            toDevice_.insert(&t);
+    fromDevice_ = deviceOwnedValues(camera_);
+    auto* legend = new QLabel(tr("→ sent to the camera · ↺ read from the camera · "
+                                 "unmarked rows stay in this panel and the settings file"), body_);
+    legend->setWordWrap(true);
+    bodyLayout_->addWidget(legend);
+
     const QVector<ParamWrap*>* items = camera_ ? camera_->getParamItems() : nullptr;
     if (items) {
         for (ParamWrap* item : *items)
@@ -116,6 +132,41 @@ void ParamPanel::commit(const std::function<void()>& write)
     applyEdit(camera_, write);
     refresh();
     emit edited();
+}
+
+QString ParamPanel::pathOf(const void* value) const
+{
+    if (toDevice_.contains(value))
+        return tr("Sent to the camera when its configuration is current.");
+    if (fromDevice_.contains(value))
+        return tr("Read from the camera: an edit the device does not take is replaced by its value.");
+    return tr("Kept in this panel and the settings file; the plug-in does not send it to the camera.");
+}
+
+QString ParamPanel::markOf(const void* value) const
+{
+    return toDevice_.contains(value) ? QStringLiteral(" →") : fromDevice_.contains(value) ? QStringLiteral(" ↺") : QString();
+}
+
+QLabel* ParamPanel::rowLabel(const QString& name, const QString& tip, const void* value)
+{
+    auto* label = new QLabel(name + markOf(value), body_);
+    label->setToolTip(tip.isEmpty() ? pathOf(value) : tip + QLatin1Char('\n') + pathOf(value));
+    return label;
+}
+
+void ParamPanel::checkTaken(const QString& what, const std::function<bool()>& taken)
+{
+    const int generation = generation_;
+    QTimer::singleShot(kSettleMs, this, [this, what, taken, generation] {
+        if (generation != generation_)
+            return;  // the items were replaced: `taken` points at old ones
+        bool kept = true;
+        readLocked(camera_, [&] { kept = taken(); });
+        refresh();
+        if (!kept)
+            emit message(tr("The camera did not take %1; the panel shows the value it uses.").arg(what));
+    });
 }
 
 void ParamPanel::addItem(ParamWrap* item)
@@ -234,9 +285,8 @@ QWidget* ParamPanel::addLineEdit(ParamWrap* base)
         break;
     }
     }
+    QLabel* label = rowLabel(item->name, item->toolTip, item->value);
     control->setToolTip(item->toolTip);
-    auto* label = new QLabel(item->name, body_);
-    label->setToolTip(item->toolTip);
     currentForm()->addRow(label, control);
     return control;
 }
@@ -262,7 +312,7 @@ QWidget* ParamPanel::addOptions(ParamWrap* base, bool exclusive)
         if (!item->values)
             continue;
         // clicked: only a person (or click()) changes the value, never a refresh.
-        connect(b, &QAbstractButton::clicked, this, [this, item, i, count, exclusive](bool on) {
+        connect(b, &QAbstractButton::clicked, this, [this, item, i, count, exclusive, b](bool on) {
             commit([item, i, count, exclusive, on] {
                 if (exclusive) {
                     for (int k = 0; k < count; ++k)
@@ -271,6 +321,9 @@ QWidget* ParamPanel::addOptions(ParamWrap* base, bool exclusive)
                     item->values[i] = on;
                 }
             });
+            // A flag read back from the device (a mirror the device lacks)
+            // falls back to the device's value: the box follows, and says why.
+            checkTaken(tr("\"%1\" %2").arg(b->text(), on ? tr("on") : tr("off")), [item, i, on] { return item->values[i] == on; });
         });
     }
     layout->addStretch(1);
@@ -286,9 +339,8 @@ QWidget* ParamPanel::addOptions(ParamWrap* base, bool exclusive)
                 group->setExclusive(true);
         });
     }
+    QLabel* label = rowLabel(item->name, item->toolTip, item->values);
     row->setToolTip(item->toolTip);
-    auto* label = new QLabel(item->name, body_);
-    label->setToolTip(item->toolTip);
     currentForm()->addRow(label, row);
     return row;
 }
@@ -316,9 +368,8 @@ QWidget* ParamPanel::addCombo(ParamWrap* base)
     } else {
         combo->setEnabled(false);
     }
+    QLabel* label = rowLabel(item->name, item->toolTip, item->selectedIndex);
     combo->setToolTip(item->toolTip);
-    auto* label = new QLabel(item->name, body_);
-    label->setToolTip(item->toolTip);
     currentForm()->addRow(label, combo);
     return combo;
 }

@@ -1,6 +1,7 @@
 // productioncontrols.cpp
 #include "productioncontrols.h"
 
+#include "cameraedit.h"
 #include "camerasession.h"
 #include "triggertypes.h"
 #include "viewerhost.h"
@@ -19,6 +20,9 @@
 namespace {
 
 constexpr double kMaxRateHz = 200.0;
+// The panel keeps gain in tenths of the device's value.
+constexpr double kGainTenths = 10.0;
+constexpr double kGainStepDb = 0.5;
 
 } // namespace
 
@@ -74,9 +78,11 @@ ProductionControls::ProductionControls(CameraSession* session, const ViewerHost*
     trigger_->setToolTip(tr("One software trigger for the next capture"));
     next_ = new QLabel(run);
     connect(trigger_, &QPushButton::clicked, this, [this] {
-        session_->trigger();
+        if (!session_->trigger())
+            emit message(tr("%1: the trigger reached no device (%2)").arg(session_->serial(), stateText(session_->state())));
         showNext();
     });
+    connect(session_, &CameraSession::stateChanged, this, &ProductionControls::showNext);
     auto* rateRow = new QWidget(run);
     auto* rateLayout = new QHBoxLayout(rateRow);
     rateLayout->setContentsMargins(0, 0, 0, 0);
@@ -110,7 +116,9 @@ ProductionControls::ProductionControls(CameraSession* session, const ViewerHost*
     outer->addWidget(run);
 
     auto* device = new QGroupBox(tr("Camera"), this);
-    auto* deviceLayout = new QHBoxLayout(device);
+    auto* deviceColumn = new QVBoxLayout(device);
+    auto* deviceLayout = new QHBoxLayout;
+    deviceColumn->addLayout(deviceLayout);
     auto* unplug = new QPushButton(tr("Unplug"), device);
     auto* plug = new QPushButton(tr("Plug back"), device);
     const bool virtualSdk = host_ && host_->canUnplug();
@@ -138,7 +146,42 @@ ProductionControls::ProductionControls(CameraSession* session, const ViewerHost*
     deviceLayout->addWidget(plug);
     deviceLayout->addWidget(save);
     outer->addWidget(device);
+    addDeviceGain(device);
     showNext();
+}
+
+void ProductionControls::addDeviceGain(QWidget* device)
+{
+    // The device's gain, written directly: the panel's gain row (and its
+    // slider) stays in the panel, and the plug-in never sends it.
+    auto* row = new QWidget(device);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    deviceGain_ = new QDoubleSpinBox(row);
+    deviceGain_->setSuffix(tr(" dB"));
+    deviceGain_->setSingleStep(kGainStepDb);
+    deviceGain_->setKeyboardTracking(false);
+    double min = 0.0, max = 0.0;
+    if (const CameraBase* base = settingsOf(session_->camera())) {
+        min = base->gainLimits.min / kGainTenths;
+        max = base->gainLimits.max / kGainTenths;
+    }
+    deviceGain_->setRange(min, max);
+    const bool can = host_ && host_->canSetDeviceGain() && max > min;
+    deviceGain_->setEnabled(can);
+    const QString tip = can ? tr("Written to the device directly, past the plug-in (the panel's gain is not sent); "
+                                 "shows what this control last wrote, from the device's minimum")
+                            : tr("Only the virtual camera SDK lets the viewer write the device's gain");
+    deviceGain_->setToolTip(tip);
+    auto* label = new QLabel(tr("Device gain →"), row);
+    label->setToolTip(tip);
+    layout->addWidget(label);
+    layout->addWidget(deviceGain_, 1);
+    device->layout()->addWidget(row);
+    connect(deviceGain_, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this, [this, min, max](double dB) {
+        if (!host_->setDeviceGain(session_->serial(), dB, min, max))
+            emit message(tr("%1: the device's gain could not be written").arg(session_->serial()));
+    });
 }
 
 void ProductionControls::applyTrigger()
@@ -157,8 +200,6 @@ void ProductionControls::applyTrigger()
 
 void ProductionControls::showNext()
 {
-    next_->setText(session_->nextProduct() > 0
-                       ? tr("next: product %1 capture %2").arg(session_->nextProduct()).arg(session_->nextCapture())
-                       : tr("next: the camera's next product"));
+    next_->setText(session_->nextText());
     next_->setToolTip(tr("The product and capture number the next software trigger passes"));
 }

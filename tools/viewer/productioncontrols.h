@@ -24,12 +24,14 @@ public:
 
     QPushButton* triggerButton() const { return trigger_; }
     QCheckBox* runningBox() const { return running_; }
+    QDoubleSpinBox* deviceGainBox() const { return deviceGain_; }
 
 signals:
     void message(const QString& text);
 
 private:
     void applyTrigger();
+    void addDeviceGain(QWidget* device);
     void showNext();
 
     CameraSession* session_;
@@ -44,6 +46,7 @@ private:
     QDoubleSpinBox* rate_;
     QCheckBox* auto_;
     QLabel* next_;
+    QDoubleSpinBox* deviceGain_ = nullptr;
     QTimer autoTimer_;
 };
 

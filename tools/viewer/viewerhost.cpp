@@ -98,3 +98,13 @@ bool ViewerHost::pauseFreeRun(const QString& serial, bool paused) const
 {
     return d_->control.pauseFreeRun && d_->control.pauseFreeRun(serial.toUtf8().constData(), paused ? 1 : 0) == MV_OK;
 }
+
+bool ViewerHost::canSetDeviceGain() const
+{
+    return d_->control.setFloat != nullptr;
+}
+
+bool ViewerHost::setDeviceGain(const QString& serial, double dB, double min, double max) const
+{
+    return canSetDeviceGain() && d_->control.setFloat(serial.toUtf8().constData(), "Gain", dB, min, max) == MV_OK;
+}

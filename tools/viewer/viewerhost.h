@@ -48,6 +48,10 @@ public:
     bool canCount() const;
     bool counters(const QString& serial, DeviceCounters& out) const;
     bool pauseFreeRun(const QString& serial, bool paused) const;
+    // Writes the device's own gain (dB, within `min`..`max`), past the
+    // plug-in, which never sends its panel's gain to the device.
+    bool canSetDeviceGain() const;
+    bool setDeviceGain(const QString& serial, double dB, double min, double max) const;
 
 private:
     struct Parts;

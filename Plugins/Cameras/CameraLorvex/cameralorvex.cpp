@@ -1,6 +1,6 @@
 // Identity and the small interface answers, construction and teardown.
 #include "cameralorvex.h"
-#include "triggertypes.h"
+#include "triggercodes.h"
 
 #include <QMutexLocker>
 #include <QThread>

@@ -13,7 +13,7 @@
 //   framebuffers.cpp   recycled image buffers of the frame path
 //   clockreads.cpp     cheap reads of the local clock for the frame path
 //   triggering.cpp     software trigger, continuous-mode query
-//   triggertypes.h     the host's trigger-type codes, named
+//   triggercodes.h     the host's trigger-type codes, named once for the plug-in and the hosts
 //   recovery.cpp       the SDK's callbacks, reconnect timer and task
 //   exposure.cpp       parameter changes, exposure configurations, quick adjust
 //   camerabase.cpp, paramwrap.cpp   the parameter panel and its JSON form

@@ -1,7 +1,7 @@
 // Software trigger and the continuous-mode query. Both run on the host's
 // thread, softTrigger with getMutex() held by the host while frames can arrive.
 #include "cameralorvex.h"
-#include "triggertypes.h"
+#include "triggercodes.h"
 
 #include <utility>
 
