@@ -335,6 +335,12 @@ int softwareTrigger(const std::shared_ptr<Handle>& h)
     }
     s.busyUntil = now + framePeriod(*h->dev);
     s.triggers.push_back({index, s.busyUntil});
+    // A bounce arrives as the first frame's read-out ends: counted and
+    // answered as a trigger of its own.
+    if (h->dev->takeBounce(index) && s.triggers.size() < kMaxPendingTriggers) {
+        s.busyUntil += framePeriod(*h->dev);
+        s.triggers.push_back({++h->triggerIndex, s.busyUntil});
+    }
     h->cv.notify_all();
     return MV_OK;
 }

@@ -291,6 +291,18 @@ bool Device::takeOverrun(unsigned triggerIndex)
     return overruns_.erase(triggerIndex) > 0;
 }
 
+void Device::addBounce(unsigned triggerIndex)
+{
+    std::lock_guard<std::mutex> lk(mu_);
+    bounces_.insert(triggerIndex);
+}
+
+bool Device::takeBounce(unsigned triggerIndex)
+{
+    std::lock_guard<std::mutex> lk(mu_);
+    return bounces_.erase(triggerIndex) > 0;
+}
+
 void Device::addScriptedUnplug(unsigned atMs, unsigned forMs)
 {
     std::lock_guard<std::mutex> lk(mu_);

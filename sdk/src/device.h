@@ -75,6 +75,10 @@ public:
     };
     void addOverrun(unsigned triggerIndex);
     bool takeOverrun(unsigned triggerIndex);
+    // A trigger index the device receives twice, the second time as a
+    // trigger of its own right after the first one's frame.
+    void addBounce(unsigned triggerIndex);
+    bool takeBounce(unsigned triggerIndex);
     void addScriptedUnplug(unsigned atMs, unsigned forMs);
     std::vector<ScriptedUnplug> takeScriptedUnplugs();
     // A device file's "fail" entries: they concern the SDK's calls, so the
@@ -122,7 +126,7 @@ private:
     Clock::time_point clockEpoch_ = Clock::now();
     uint64_t clockBase_ = 0;
     std::map<unsigned, unsigned> lostPackets_, gaps_;
-    std::set<unsigned> overruns_;
+    std::set<unsigned> overruns_, bounces_;
     std::vector<ScriptedUnplug> unplugs_;
     std::vector<FaultEntry> callFaults_;
 };

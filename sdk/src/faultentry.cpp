@@ -56,10 +56,11 @@ bool parseFaultEntry(const std::string& entry, FaultEntry& p, std::string* why)
         *why = p.kind + " takes two whole numbers, the second above 0" + (p.kind == "packets" ? ", the frame from 1" : "");
         return false;
     }
-    if (p.kind == "overrun") {
+    if (p.kind == "overrun" || p.kind == "bounce") {
         if (numbers(1, 1) && p.a > 0)
             return true;
-        *why = "overrun takes the number of the trigger to lose, from 1";
+        *why = p.kind + (p.kind == "overrun" ? " takes the number of the trigger to lose, from 1"
+                                             : " takes the number of the trigger that bounces, from 1");
         return false;
     }
     if (p.kind == "fail") {
@@ -71,7 +72,7 @@ bool parseFaultEntry(const std::string& entry, FaultEntry& p, std::string* why)
         *why = "fail takes an MV_CC_ function, a count above 0 and optionally a status";
         return false;
     }
-    *why = "unknown fault '" + p.kind + "' (gap, packets, unplug, overrun, fail)";
+    *why = "unknown fault '" + p.kind + "' (gap, packets, unplug, overrun, bounce, fail)";
     return false;
 }
 
@@ -85,6 +86,8 @@ void applyToDevice(const FaultEntry& p, Device& dev)
         dev.addScriptedUnplug(p.a, p.b);
     else if (p.kind == "overrun")
         dev.addOverrun(p.a);
+    else if (p.kind == "bounce")
+        dev.addBounce(p.a);
     else if (p.kind == "fail")
         dev.addCallFault(p);
 }

@@ -12,7 +12,7 @@ namespace vcc {
 class Device;
 
 struct FaultEntry {
-    std::string kind;     // gap, packets, unplug, overrun, fail
+    std::string kind;     // gap, packets, unplug, overrun, bounce, fail
     std::string function; // fail: the MV_CC_ function
     unsigned a = 0, b = 0;
     unsigned status = 0;  // fail: the status to return

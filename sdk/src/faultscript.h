@@ -5,6 +5,8 @@
 //   packets:FRAME:COUNT     frame FRAME arrives with COUNT packets lost
 //   unplug:AT:FOR           unplugged AT ms after its first start of grabbing, for FOR ms
 //   overrun:TRIGGER         the TRIGGER-th trigger since the open is lost, as in a read-out
+//   bounce:TRIGGER          the TRIGGER-th trigger since the open is received twice (a
+//                           bouncing trigger line): two triggers counted, two frames made
 //   fail:FUNCTION:COUNT[:STATUS]  the next COUNT calls of an MV_CC_* function fail
 //                                 (STATUS decimal or 0x hex; MV_E_UNKNOW when left out)
 //

@@ -90,7 +90,9 @@ std::vector<std::string> csvFields(const std::string& line)
 }
 
 // A recording's images in the order they were received: the "file" column of
-// its frames.csv, skipping frames whose image was not written.
+// its frames.csv, skipping frames whose image was not written and frames the
+// recording host could not place ("unplaced" in its "named_by" column): they
+// are no product's, and played back they would pass for one.
 bool listRecording(const fs::path& csv, std::vector<std::string>& files, std::string* why)
 {
     std::ifstream in(csv);
@@ -106,8 +108,12 @@ bool listRecording(const fs::path& csv, std::vector<std::string>& files, std::st
         return false;
     }
     const size_t at = size_t(column - header.begin());
+    const auto namedBy = std::find(header.begin(), header.end(), "named_by");
+    const size_t by = namedBy == header.end() ? header.size() : size_t(namedBy - header.begin());
     while (std::getline(in, line)) {
         const std::vector<std::string> row = csvFields(line);
+        if (by < row.size() && row[by] == "unplaced")
+            continue;
         if (at < row.size() && !row[at].empty())
             files.push_back((csv.parent_path() / row[at]).string());
     }

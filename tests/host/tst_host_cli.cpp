@@ -59,6 +59,7 @@ struct Row
     int product, capture, inCycle, width, height, channels;
     QString file;
     int pluginProduct;
+    QString namedBy;
 };
 
 QVector<Row> readCsv(const QString& path, const QString& camera = QString())
@@ -74,7 +75,7 @@ QVector<Row> readCsv(const QString& path, const QString& camera = QString())
             continue;
         auto unq = [](QString s) { return s.remove('"'); };
         Row r{unq(c[0]), c[2].toInt(), c[3].toInt(), c[4].toInt(), c[8].toInt(), c[9].toInt(), c[10].toInt(), unq(c.last()),
-              c.size() >= 15 ? c[11].toInt() : 0};
+              c.size() >= 15 ? c[11].toInt() : 0, c.size() >= 15 ? unq(c[13]) : QString()};
         if (camera.isEmpty() || r.camera == camera)
             rows << r;
     }
@@ -858,6 +859,27 @@ private slots:
         QVERIFY2(over.out.contains(QStringLiteral("%1: no frame for the triggers of: p3\n%1: packets missing in: p2\n").arg(kColour)),
                  qPrintable(over.out));
 
+        // Trigger 3 bounces: its second frame answers no trigger of the run.
+        // It is kept and listed as unplaced, never as a product, and
+        // --overwrite clears it with the rest of the run.
+        const QString bounced = dir.filePath("bounce");
+        const Run bounce = run(dir.path(), {"capture", kColour, "--products", "6", "--rate", "5", "--out", bounced}, "triggered",
+                               120000, QString(), QStringLiteral("%1/bounce:3").arg(kColour));
+        QCOMPARE(bounce.exitCode, 5);
+        rows = readCsv(bounced + "/frames.csv");
+        const QString unplaced = QStringLiteral("%1_unplaced_1.png").arg(kColour);
+        QCOMPARE(numbers(rows), QStringLiteral("1.1.1 2.1.1 3.1.1 0.0.1 4.1.1 5.1.1 6.1.1"));
+        QCOMPARE(rows[3].namedBy, QStringLiteral("unplaced"));
+        QCOMPARE(rows[3].pluginProduct, 4);
+        QCOMPARE(rows[3].file, unplaced);
+        const QJsonObject b = readJson(bounced + "/summary.json");
+        QCOMPARE(b["framesUnplaced"].toInt(), 1);
+        QCOMPARE(b["cameras"].toArray().first().toObject()["unplacedFrames"].toArray().first().toObject()["file"].toString(), unplaced);
+        QVERIFY2(bounce.out.contains(QStringLiteral("%1: unplaced, answering no trigger of the run (no product's): %2").arg(kColour, unplaced)),
+                 qPrintable(bounce.out));
+        QCOMPARE(run(dir.path(), {"capture", kColour, "--products", "1", "--out", bounced, "--overwrite"}).exitCode, 0);
+        QVERIFY(!QFile::exists(bounced + "/" + unplaced));
+
         // Two frame numbers skipped while every trigger got its frame: no
         // product lacks one, and none is reported lost by name.
         const Run gap = run(dir.path(), {"capture", kColour, "--products", "10", "--rate", "20", "--no-images", "--out",
@@ -992,9 +1014,17 @@ private slots:
         QTemporaryDir dir;
         const Run quiet = run(dir.path(), {"capture", kColour, "--products", "1", "--out", dir.filePath("a")}, "bare");
         QCOMPARE(quiet.exitCode, 0);
-        QVERIFY2(!quiet.err.contains("CameraStart"), qPrintable(quiet.err));
+        QVERIFY2(!quiet.err.contains("CameraStart") && !quiet.err.contains("panel rows"), qPrintable(quiet.err));
+        // Which panel rows reach the device: none is sent by this host, the
+        // geometry is read back from it, the rest stays in the panel.
+        const QJsonObject reach = readJson(dir.filePath("a/summary.json"))["cameras"].toArray().first().toObject()["panelRowsToDevice"].toObject();
+        QVERIFY(reach["sentByThisRun"].toArray().isEmpty());
+        QCOMPARE(reach["exposure"].toArray().size(), 1);
+        QVERIFY(reach["readBackAtOpen"].toArray().size() >= 4 && reach["panelOnly"].toArray().size() >= 4);
         const Run loud = run(dir.path(), {"capture", kColour, "--products", "1", "--out", dir.filePath("b"), "--verbose"}, "bare");
         QVERIFY(loud.err.contains("CameraStart"));
+        QVERIFY2(loud.err.contains(QStringLiteral("%1: panel rows to the device: read back from it at every open: 1, 2").arg(kColour)),
+                 qPrintable(loud.err));
         QVERIFY2(!loud.err.contains("Lorvex.mfs"), qPrintable(loud.err)); // found beside the program
     }
 

@@ -270,6 +270,8 @@ private slots:
         a.triggerSent();                                    // p7 is the device's trigger 1 again
         QVERIFY(a.frameReceived({3, 1, 1}));
         QVERIFY(!a.frameReceived({4, 1, 1}, 0, true, 0, 9)); // answers no trigger of the run
+        QVERIFY(a.lastUnplaced());                           // kept under a name of its own
+        QVERIFY(a.countsText().contains("1 unplaced"));
         a.runEnded(0);
         QCOMPARE(a.delivered(), 3);
         QCOMPARE(a.outsideRun(), 1);

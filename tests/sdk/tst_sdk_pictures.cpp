@@ -114,15 +114,15 @@ private slots:
     {
         // Frame n must show the n-th image, pixel for pixel in either colour
         // order: a recording folder in its report's order (frames not written
-        // skipped), a glob with p2 before p10.
+        // or not placed by the recording host skipped), a glob with p2 before p10.
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkpath("rec"));
-        QStringList csv{"camera,product,file"};
+        QStringList csv{"camera,product,named_by,file"};
         for (int p = 1; p <= 12; ++p) {
             const QString name = QStringLiteral("cam_p%1_c1.png").arg(p);
             const cv::Mat bgr(4, 8, CV_8UC3, cv::Scalar(p, 2 * p, 3 * p));
             QVERIFY(cv::imwrite(dir.filePath("rec/" + name).toStdString(), bgr));
-            csv << QStringLiteral("\"a,b\",%1,\"%2\"").arg(p).arg(p == 5 ? QString() : name);
+            csv << QStringLiteral("\"a,b\",%1,%2,\"%3\"").arg(p).arg(p == 7 ? "unplaced" : "trigger").arg(p == 5 ? QString() : name);
         }
         std::swap(csv[1], csv[2]); // received p2 before p1
         QFile index(dir.filePath("rec/frames.csv"));
@@ -143,7 +143,7 @@ private slots:
             }
             return v;
         };
-        QCOMPARE(numbers(grab("RECORDING-01", 11), 0, 2), (QList<int>{2, 1, 3, 4, 6, 7, 8, 9, 10, 11, 12}));
+        QCOMPARE(numbers(grab("RECORDING-01", 10), 0, 2), (QList<int>{2, 1, 3, 4, 6, 8, 9, 10, 11, 12}));
         QCOMPARE(numbers(grab("GLOB-0000001", 12), 2, 0), (QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
     }
 

@@ -7,6 +7,7 @@
 #include "framewriter.h"
 #include "interrupt.h"
 #include "logwatch.h"
+#include "panelprint.h"
 #include "progress.h"
 #include "reports.h"
 #include "settingsstore.h"
@@ -16,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonArray>
+#include <QMap>
 #include <QTextStream>
 #include <QThread>
 #include <QTimer>
@@ -48,6 +50,7 @@ struct PendingRow
 {
     FrameRecord record;
     int slot = 0;
+    qint64 trigger = -1; // an unplaced frame's trigger, as the plug-in named it
 };
 
 class Capture
@@ -93,7 +96,25 @@ private:
             return kExitOutput;
         }
         writer_ = std::make_unique<FrameWriter>(writerOptions());
+        notePanelReach();
         return kExitOk;
+    }
+
+    // Which panel rows reach each camera and when: this host sends none of
+    // them (it selects no exposure configuration), so a stored gain or gamma
+    // the images do not show is explained in the summary, and with --verbose.
+    void notePanelReach()
+    {
+        for (const RunCamera& c : run_.cameras()) {
+            if (!c.cam)
+                continue;
+            const QVector<ParamWrap*>* items = c.cam->getParamItems();
+            const QJsonObject reach = panelReach(describePanel(items ? *items : QVector<ParamWrap*>(), deviceOwnedValues(c.cam),
+                                                               exposureValues(c.cam)), false);
+            panelReach_[c.index] = reach;
+            if (o_.verbose)
+                say(QStringLiteral("%1: %2").arg(c.serial, panelReachText(reach)));
+        }
     }
 
     // Encoders take the cores the cameras leave (each camera's delivery
@@ -174,43 +195,74 @@ private:
         c.accounting.setDeliveryTime(d.receiveTime);
         const logwatch::LossBefore loss = logwatch::takeLossBefore(c.index, d.productId, d.cycleCapture);
         if (!c.accounting.frameReceived({d.productId, d.cycleCapture, d.cycleProduct}, loss.frames, true, loss.packets,
-                                        trigger))
-            return; // not the run's frame: counted apart, not written
+                                        trigger)) {
+            // Not the run's: a frame past its length is counted apart; one
+            // whose trigger the run cannot place is kept under its own name.
+            if (c.accounting.lastUnplaced())
+                keepUnplaced(c, d, trigger);
+            return;
+        }
         ++c.received;
         ++received_;
         receivedBytes_ += static_cast<qint64>(d.image.total() * d.image.elemSize());
-
-        PendingRow p;
-        p.slot = static_cast<int>(&c - run_.cameras().data());
-        FrameRecord& r = p.record;
         // Named after the trigger it answers where that is known, so that a
         // file never holds another product's frame; the plug-in's numbers
         // stay in their own columns.
         const FrameNumbers name = c.accounting.lastName();
+        PendingRow p = rowFor(c, d, name.product, name.capture,
+                              c.accounting.lastNamedByTrigger() ? QStringLiteral("trigger") : QStringLiteral("plug-in"));
+        if (!d.image.empty()) {
+            const QString key = QStringLiteral("%1_p%2_c%3").arg(c.serial).arg(name.product).arg(name.capture);
+            p.record.file = writer_->submit(d.image, key, QStringLiteral("%1 p%2 c%3").arg(c.serial).arg(name.product).arg(name.capture),
+                                            QStringLiteral("%1|%2|%3").arg(c.serial).arg(name.product, 10, 10, QChar('0'))
+                                                .arg(name.capture, 10, 10, QChar('0')));
+            if (p.record.file.isEmpty() && !o_.noImages) {
+                c.accounting.imageNotWritten(); // the writing queue's memory was spent
+                ++queueFull_;
+            }
+        }
+        rows_.push_back(p);
+        flushRows();
+    }
+
+    // The report row of a received frame, its file still to be written.
+    PendingRow rowFor(const RunCamera& c, const ImageProcessData& d, int product, int capture, const QString& namedBy) const
+    {
+        PendingRow p;
+        p.slot = static_cast<int>(&c - run_.cameras().data());
+        FrameRecord& r = p.record;
         r.camera = c.serial;
         r.cameraIndex = c.index;
-        r.product = name.product;
-        r.capture = name.capture;
+        r.product = product;
+        r.capture = capture;
         r.productInCycle = d.cycleProduct;
         r.pluginProduct = d.productId;
         r.pluginCapture = d.cycleCapture;
-        if (c.accounting.lastNamedByTrigger())
-            r.namedBy = QStringLiteral("trigger");
+        r.namedBy = namedBy;
         r.deviceTimeMs = d.captureTime.isValid() ? d.captureTime.toMSecsSinceEpoch() : 0;
         r.receiveTimeMs = d.receiveTime;
         r.hostTimeMs = QDateTime::currentMSecsSinceEpoch();
         r.width = d.image.cols;
         r.height = d.image.rows;
         r.channels = d.image.channels();
+        return p;
+    }
+
+    // A frame that answers no trigger of the run: which product it shows
+    // cannot be told, so it is written as SERIAL_unplaced_N (product 0 in
+    // frames.csv, the plug-in's numbers beside it) and listed apart. Its
+    // image is not the run's: one the queue could not take fails nothing.
+    void keepUnplaced(RunCamera& c, const ImageProcessData& d, qint64 trigger)
+    {
+        const int n = ++unplacedCount_[c.index];
+        PendingRow p = rowFor(c, d, 0, 0, QStringLiteral("unplaced"));
+        p.trigger = trigger;
         if (!d.image.empty()) {
-            const QString key = QStringLiteral("%1_p%2_c%3").arg(c.serial).arg(r.product).arg(r.capture);
-            r.file = writer_->submit(d.image, key, QStringLiteral("%1 p%2 c%3").arg(c.serial).arg(r.product).arg(r.capture),
-                                     QStringLiteral("%1|%2|%3").arg(c.serial).arg(r.product, 10, 10, QChar('0'))
-                                         .arg(r.capture, 10, 10, QChar('0')));
-            if (r.file.isEmpty() && !o_.noImages) {
-                c.accounting.imageNotWritten(); // the writing queue's memory was spent
+            p.record.file = writer_->submit(d.image, QStringLiteral("%1_unplaced_%2").arg(c.serial).arg(n),
+                                            QStringLiteral("%1 UNPLACED %2 (plug-in p%3)").arg(c.serial).arg(n).arg(d.productId),
+                                            QStringLiteral("%1|unplaced|%2").arg(c.serial).arg(n, 10, 10, QChar('0')));
+            if (p.record.file.isEmpty() && !o_.noImages)
                 ++queueFull_;
-            }
         }
         rows_.push_back(p);
         flushRows();
@@ -225,16 +277,31 @@ private:
                 const FrameWriter::State st = writer_->state(p.record.file);
                 if (st == FrameWriter::State::Pending || st == FrameWriter::State::Started)
                     return;
+                const bool unplaced = p.record.namedBy == QLatin1String("unplaced");
                 if (st != FrameWriter::State::Written) {
                     p.record.file.clear();
-                    run_.cameras()[p.slot].accounting.imageNotWritten();
+                    if (!unplaced)
+                        run_.cameras()[p.slot].accounting.imageNotWritten();
                 }
             }
             if (!!o_.noImages)
                 p.record.file.clear();
+            if (p.record.namedBy == QLatin1String("unplaced"))
+                noteUnplaced(p);
             csv_.append(p.record);
             rows_.pop_front();
         }
+    }
+
+    // summary.json's and the console's list of the frames kept unplaced.
+    void noteUnplaced(const PendingRow& p)
+    {
+        QJsonObject u;
+        u["file"] = p.record.file;
+        u["pluginProduct"] = p.record.pluginProduct;
+        u["pluginCapture"] = p.record.pluginCapture;
+        u["trigger"] = p.trigger > 0 ? QJsonValue(p.trigger) : QJsonValue();
+        unplacedList_[p.record.cameraIndex].append(u);
     }
 
     // Every frame of the run is in or known never to come: a camera fired
@@ -416,6 +483,8 @@ private:
         if (!freeRun_)
             j["expected"] = perCamera_;
         c.accounting.writeJson(j);
+        j["unplacedFrames"] = unplacedList_.value(c.index);
+        j["panelRowsToDevice"] = panelReach_.value(c.index);
         j["previewFramesIgnored"] = c.preview;
         j["lostFramesInLog"] = cc.lostFrames;
         j["lostPacketsInLog"] = cc.lostPackets;
@@ -433,7 +502,7 @@ private:
         const LogCounts logs = logwatch::snapshot();
         QJsonArray camArray;
         qint64 delivered = 0, dropped = 0, lost = 0, notWritten = 0, misnumbered = 0, outside = 0, withoutFrame = 0,
-               incomplete = 0;
+               incomplete = 0, unplaced = 0;
         int reconnects = 0, losses = 0;
         for (const RunCamera& c : run_.cameras()) {
             camArray.append(cameraJson(c, logs));
@@ -445,6 +514,7 @@ private:
             reconnects += c.reconnects;
             losses += c.accounting.losses();
             outside += c.accounting.outsideRun();
+            unplaced += c.accounting.unplaced();
             withoutFrame += c.accounting.withoutFrame();
             incomplete += c.accounting.incompleteProducts();
             clean_ = clean_ && c.accounting.clean();
@@ -482,6 +552,7 @@ private:
         s["reconnects"] = reconnects;
         s["cameraLosses"] = losses;
         s["framesOutsideRun"] = outside;
+        s["framesUnplaced"] = unplaced;
         s["triggersWithoutFrame"] = withoutFrame;
         s["productsIncomplete"] = incomplete;
         s["triggerWarningsInLog"] = logs.triggerWarnings;
@@ -551,6 +622,9 @@ private:
             const QString where = c.accounting.lossText();
             for (const QString& line : where.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
                 os << QStringLiteral("%1: %2\n").arg(c.serial, line);
+            const QJsonArray unplaced = unplacedList_.value(c.index);
+            if (!unplaced.isEmpty())
+                os << QStringLiteral("%1: %2\n").arg(c.serial, unplacedText(unplaced));
             if (c.accounting.misnumbered() > 0)
                 os << QStringLiteral("%1: numbering disagrees with the trigger settings: %2\n").arg(c.serial, c.accounting.firstMismatch());
         }
@@ -573,6 +647,23 @@ private:
         return kExitOk;
     }
 
+    // "unplaced (answering no trigger of the run): F (plug-in p3 c1, trigger 9), ..."
+    static QString unplacedText(const QJsonArray& list)
+    {
+        constexpr int kListed = 10;
+        QStringList items;
+        for (int i = 0; i < list.size() && i < kListed; ++i) {
+            const QJsonObject u = list[i].toObject();
+            const QString trigger = u["trigger"].isNull() ? QString() : QStringLiteral(", trigger %1").arg(u["trigger"].toInt());
+            items << QStringLiteral("%1(plug-in p%2 c%3%4)")
+                         .arg(u["file"].toString().isEmpty() ? QString() : u["file"].toString() + QLatin1Char(' '))
+                         .arg(u["pluginProduct"].toInt()).arg(u["pluginCapture"].toInt()).arg(trigger);
+        }
+        if (list.size() > kListed)
+            items << QStringLiteral("and %1 more (summary.json)").arg(list.size() - kListed);
+        return QStringLiteral("unplaced, answering no trigger of the run (no product's): %1").arg(items.join(QStringLiteral(", ")));
+    }
+
     const HostOptions& o_;
     const bool freeRun_;
     const int perCamera_;
@@ -591,6 +682,9 @@ private:
     double writtenRate_ = 0;
     qint64 delivered_ = 0;
     qint64 queueFull_ = 0;     // images refused by the full writing queue
+    QMap<int, int> unplacedCount_;        // by camera index: frames kept unplaced so far
+    QMap<int, QJsonArray> unplacedList_;  // by camera index: their files and the plug-in's numbers
+    QMap<int, QJsonObject> panelReach_;   // by camera index: which panel rows reach the device
     int nextTrigger_ = 0;
     QElapsedTimer clock_;
     qint64 deadline_ = 0;      // on clock_, in milliseconds

@@ -34,10 +34,11 @@ void printOut(const QString& text)
 // these and the pictures that frames.csv names, never anything else.
 const QStringList kReportFiles{QStringLiteral("frames.csv"), QStringLiteral("summary.json"), QStringLiteral("contact-sheet.png")};
 
-// A name this tool gives a frame's picture: SERIAL_pN_cN.png, .tif, .pgm or .ppm.
+// A name this tool gives a frame's picture: SERIAL_pN_cN or, for a frame it
+// could not place, SERIAL_unplaced_N; .png, .tif, .pgm or .ppm.
 bool looksLikeFrame(const QString& name)
 {
-    static const QRegularExpression frame(QStringLiteral("^.+_p\\d+_c\\d+\\.(png|tif|pgm|ppm)$"),
+    static const QRegularExpression frame(QStringLiteral("^.+_(p\\d+_c\\d+|unplaced_\\d+)\\.(png|tif|pgm|ppm)$"),
                                           QRegularExpression::CaseInsensitiveOption);
     return frame.match(name).hasMatch();
 }

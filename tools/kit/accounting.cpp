@@ -44,6 +44,7 @@ void FrameAccounting::lostWithoutFrame(qint64 count, bool placed)
 bool FrameAccounting::frameReceived(const FrameNumbers& got, qint64 lostBefore, bool placed, qint64 lostPackets,
                                     qint64 triggerIndex)
 {
+    lastUnplaced_ = false;
     if (!following_ && byTrigger_) {
         if (!answerTrigger(got, lostBefore, triggerIndex))
             return false;
@@ -121,6 +122,8 @@ bool FrameAccounting::answerTrigger(const FrameNumbers& got, qint64 lostBefore, 
     if (skip < 0 || skip >= qint64(awaiting_.size())) {
         lostWithoutFrame(lostBefore, true);
         ++outside_; // answers a trigger of no run: before it, or never sent
+        ++unplaced_;
+        lastUnplaced_ = true;
         return false;
     }
     // Of the triggers passed over, the last ones lost their frames upstream
@@ -266,8 +269,10 @@ QString FrameAccounting::countsText() const
                        .arg(check_ ? QString::number(misnumbered_) : QStringLiteral("not checked"));
     if (damaged_ > 0)
         text += QStringLiteral(", %1 delivered with packets missing").arg(damaged_);
-    if (outside_ > 0)
-        text += QStringLiteral(", %1 outside the run (not counted)").arg(outside_);
+    if (unplaced_ > 0)
+        text += QStringLiteral(", %1 unplaced (answering no trigger of the run; kept as unplaced, not counted)").arg(unplaced_);
+    if (outside_ > unplaced_)
+        text += QStringLiteral(", %1 outside the run (not counted)").arg(outside_ - unplaced_);
     if (incomplete_ > 0)
         text += QStringLiteral(", %1 product(s) incomplete").arg(incomplete_);
     if (!losses_.isEmpty())
@@ -361,6 +366,7 @@ void FrameAccounting::writeJson(QJsonObject& j) const
     j["lostProducts"] = QJsonArray::fromStringList(lostPlaces_.names(schedule_, kListedLosses));
     j["lostBetweenTriggers"] = lostBetweenTriggers_;
     j["framesOutsideRun"] = outside_;
+    j["framesUnplaced"] = unplaced_;
     j["productsIncomplete"] = incomplete_;
     if (byTrigger_) {
         j["numberingCheckedBy"] = "trigger";

@@ -88,6 +88,11 @@ public:
     // lost or damaged frames all use this one name.
     FrameNumbers lastName() const { return lastName_; }
     bool lastNamedByTrigger() const { return byTrigger_ && !following_ && check_; }
+    // The latest frame refused by frameReceived answers a trigger the run
+    // never sent or already passed: the host cannot tell which product it
+    // shows, so it keeps it under a name of its own, never a product's.
+    bool lastUnplaced() const { return lastUnplaced_; }
+    qint64 unplaced() const { return unplaced_; }
     // Losses upstream that no received frame accounts for.
     void lostWithoutFrame(qint64 count, bool placed);
     // A received frame's image that was not written (queue full, write error).
@@ -102,6 +107,7 @@ public:
     // Delivered frames whose image lacks packets that never arrived.
     qint64 damaged() const { return damaged_; }
     qint64 misnumbered() const { return misnumbered_; }
+    // Frames that are not the run's, the unplaced ones among them.
     qint64 outsideRun() const { return outside_; }
     // Products whose frames ended before their last capture (a product
     // time-out renumbered a late capture as a new product, or frames were
@@ -169,6 +175,8 @@ private:
 
     qint64 expected_ = 0;
     qint64 outside_ = 0;
+    qint64 unplaced_ = 0;
+    bool lastUnplaced_ = false;
     bool byTrigger_ = false;
     std::deque<qint64> awaiting_;       // run places of the sent triggers from the next unanswered one on
     qint64 awaitingFirst_ = 1;          // the device's trigger index of awaiting_.front()

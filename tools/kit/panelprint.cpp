@@ -5,6 +5,7 @@
 #include "camerainterface.h"
 #include "cameraparams.h"
 
+#include <QJsonArray>
 #include <QStringList>
 
 #include <algorithm>
@@ -193,4 +194,37 @@ QString formatPanel(const QVector<PanelRow>& rows)
         out += QStringLiteral("rows without D or E (gain, gamma, sharpness and the rest) stay in the panel and the settings "
                               "file: the device never receives them; its feature file sets them\n");
     return out;
+}
+
+QJsonObject panelReach(const QVector<PanelRow>& rows, bool exposureSent)
+{
+    QJsonArray readBack, exposure, panelOnly;
+    for (const PanelRow& r : rows) {
+        if (r.kind == QLatin1String("SeparateParam"))
+            continue;
+        const QString name = QStringLiteral("%1 %2").arg(r.index).arg(r.label).trimmed();
+        (r.deviceOwned ? readBack : r.exposure ? exposure : panelOnly).append(name);
+    }
+    QJsonObject j;
+    j["readBackAtOpen"] = readBack;
+    j["exposure"] = exposure;
+    j["exposureSent"] = exposureSent;
+    j["panelOnly"] = panelOnly;
+    j["sentByThisRun"] = exposureSent ? exposure : QJsonArray();
+    return j;
+}
+
+QString panelReachText(const QJsonObject& reach)
+{
+    auto rows = [](const QJsonValue& v) {
+        QStringList out;
+        for (const QJsonValue& r : v.toArray())
+            out << r.toString().section(QLatin1Char(' '), 0, 0);
+        return out.isEmpty() ? QStringLiteral("none") : out.join(QStringLiteral(", "));
+    };
+    return QStringLiteral("panel rows to the device: read back from it at every open: %1; exposure rows %2: %3; "
+                          "never sent (the feature file sets them): %4")
+        .arg(rows(reach["readBackAtOpen"]),
+             reach["exposureSent"].toBool() ? QStringLiteral("sent at the start") : QStringLiteral("not sent by this run"),
+             rows(reach["exposure"]), rows(reach["panelOnly"]));
 }

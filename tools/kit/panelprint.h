@@ -2,6 +2,7 @@
 #ifndef LORVEXKIT_PANELPRINT_H
 #define LORVEXKIT_PANELPRINT_H
 
+#include <QJsonObject>
 #include <QSet>
 #include <QString>
 #include <QVector>
@@ -30,6 +31,15 @@ struct PanelRow
 QVector<PanelRow> describePanel(const QVector<ParamWrap*>& items, const QSet<const void*>& deviceValues = {},
                                 const QSet<const void*>& exposureValues = {});
 QString formatPanel(const QVector<PanelRow>& rows);
+
+// Which rows reach the device and when, for a run's report: "readBackAtOpen"
+// (the device's values replace the panel's at every open), "exposure" (sent
+// only when a host selects their configuration; `exposureSent` says whether
+// this host does), "panelOnly" (never sent) and "sentByThisRun". Each row is
+// "N label", N its position in a settings file's "paramsWrap" array.
+QJsonObject panelReach(const QVector<PanelRow>& rows, bool exposureSent);
+// The same in one line for a console.
+QString panelReachText(const QJsonObject& reach);
 
 // The values of a camera's settings record that come from the device
 // (geometry and mirroring), found through the record's layout, which hosts
