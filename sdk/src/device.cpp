@@ -279,29 +279,22 @@ void Device::addGap(unsigned afterFrameNum, unsigned skip)
     gaps_[afterFrameNum] = skip;
 }
 
-void Device::addOverrun(unsigned triggerIndex)
+void Device::mark(std::set<unsigned>& triggers, unsigned triggerIndex)
 {
     std::lock_guard<std::mutex> lk(mu_);
-    overruns_.insert(triggerIndex);
+    triggers.insert(triggerIndex);
 }
 
-bool Device::takeOverrun(unsigned triggerIndex)
+bool Device::takeMark(std::set<unsigned>& triggers, unsigned triggerIndex)
 {
     std::lock_guard<std::mutex> lk(mu_);
-    return overruns_.erase(triggerIndex) > 0;
+    return triggers.erase(triggerIndex) > 0;
 }
 
-void Device::addBounce(unsigned triggerIndex)
-{
-    std::lock_guard<std::mutex> lk(mu_);
-    bounces_.insert(triggerIndex);
-}
-
-bool Device::takeBounce(unsigned triggerIndex)
-{
-    std::lock_guard<std::mutex> lk(mu_);
-    return bounces_.erase(triggerIndex) > 0;
-}
+void Device::addOverrun(unsigned triggerIndex) { mark(overruns_, triggerIndex); }
+bool Device::takeOverrun(unsigned triggerIndex) { return takeMark(overruns_, triggerIndex); }
+void Device::addBounce(unsigned triggerIndex) { mark(bounces_, triggerIndex); }
+bool Device::takeBounce(unsigned triggerIndex) { return takeMark(bounces_, triggerIndex); }
 
 void Device::addScriptedUnplug(unsigned atMs, unsigned forMs)
 {

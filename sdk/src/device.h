@@ -119,6 +119,10 @@ private:
     std::string manufacturer_, model_, serial_;
     unsigned transport_ = MV_GIGE_DEVICE;
 
+    // Triggers marked for a scripted fault (overrun, bounce), under mu_.
+    void mark(std::set<unsigned>& triggers, unsigned triggerIndex);
+    bool takeMark(std::set<unsigned>& triggers, unsigned triggerIndex);
+
     mutable std::mutex mu_;
     std::map<std::string, Feature> features_;
     double lineRate_ = 100000.0;

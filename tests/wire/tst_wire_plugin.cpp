@@ -76,6 +76,30 @@ std::unique_ptr<CameraLorvex> createListed(int cameraIndex, const QString& seria
     return std::unique_ptr<CameraLorvex>(static_cast<CameraLorvex*>(root.createCamera(cameraIndex, serial, 0)));
 }
 
+// The host's side of software triggering: the camera runs on the plug-in's
+// software triggers, and each product is fired under the host's lock.
+void runOnSoftwareTriggers(CameraLorvex& camera)
+{
+    CameraTrigParams trigger;
+    trigger.triggerType = lorvex::trigger::kSoftware;
+    lorvex::HostLocker hold(camera.getMutex());
+    camera.setTrigParams(&trigger);
+    camera.isRunning = true;
+}
+
+void triggerProduct(CameraLorvex& camera, int product)
+{
+    lorvex::HostLocker hold(camera.getMutex());
+    camera.softTrigger(product, 1, [] {});
+}
+
+// Counts the camera's loss and reconnect signals, from any thread.
+void countLossesAndReconnects(CameraLorvex& camera, std::atomic<int>& losses, std::atomic<int>& reconnects)
+{
+    QObject::connect(&camera, &CameraInterface::CameraLoss, &camera, [&] { ++losses; }, Qt::DirectConnection);
+    QObject::connect(&camera, &CameraInterface::CameraReconnect, &camera, [&] { ++reconnects; }, Qt::DirectConnection);
+}
+
 } // namespace
 
 class TestWirePlugin : public QObject {
@@ -128,19 +152,10 @@ private slots:
         QJsonObject json;
         camera->serialize(json);
         camera->deserialize(json);
-        CameraTrigParams trigger;
-        trigger.triggerType = lorvex::trigger::kSoftware;
-        {
-            lorvex::HostLocker frames(camera->getMutex());
-            camera->setTrigParams(&trigger);
-            camera->isRunning = true;
-        }
+        runOnSoftwareTriggers(*camera);
         constexpr int kProducts = 5;
         for (int product = 1; product <= kProducts; ++product) {
-            {
-                lorvex::HostLocker frames(camera->getMutex());
-                camera->softTrigger(product, 1, [] {});
-            }
+            triggerProduct(*camera, product);
             QVERIFY2(waitUntil([&] { std::lock_guard<std::mutex> lk(mu); return products.size() >= size_t(product); },
                                kFrameTimeoutMs),
                      qPrintable(QStringLiteral("product %1").arg(product)));
@@ -176,14 +191,8 @@ private slots:
                 images.push_back(data.image.clone());
             },
             Qt::DirectConnection);
-        CameraTrigParams trigger;
-        trigger.triggerType = lorvex::trigger::kSoftware;
-        {
-            lorvex::HostLocker frames(camera->getMutex());
-            camera->setTrigParams(&trigger);
-            camera->isRunning = true;
-            camera->softTrigger(1, 1, [] {});
-        }
+        runOnSoftwareTriggers(*camera);
+        triggerProduct(*camera, 1);
         QVERIFY(waitUntil([&] { std::lock_guard<std::mutex> lk(mu); return !images.empty(); }, kFrameTimeoutMs));
         std::lock_guard<std::mutex> lk(mu);
         const cv::Mat& got = images.front();
@@ -216,10 +225,7 @@ private slots:
         camera->serialize(json);
         camera->deserialize(json); // the host's restore starts the reconnect timer
         std::atomic<int> losses{0}, reconnects{0};
-        QObject::connect(camera.get(), &CameraInterface::CameraLoss, camera.get(), [&] { ++losses; },
-                         Qt::DirectConnection);
-        QObject::connect(camera.get(), &CameraInterface::CameraReconnect, camera.get(), [&] { ++reconnects; },
-                         Qt::DirectConnection);
+        countLossesAndReconnects(*camera, losses, reconnects);
 
         sim.stop();
         QVERIFY(waitUntil([&] { return losses.load() == 1; }, kLossTimeoutMs));
@@ -281,22 +287,10 @@ private slots:
                 images.push_back(data.image.clone());
             },
             Qt::DirectConnection);
-        QObject::connect(camera.get(), &CameraInterface::CameraLoss, camera.get(), [&] { ++losses; },
-                         Qt::DirectConnection);
-        QObject::connect(camera.get(), &CameraInterface::CameraReconnect, camera.get(), [&] { ++reconnects; },
-                         Qt::DirectConnection);
-        CameraTrigParams trigger;
-        trigger.triggerType = lorvex::trigger::kSoftware;
-        {
-            lorvex::HostLocker frames(camera->getMutex());
-            camera->setTrigParams(&trigger);
-            camera->isRunning = true;
-        }
+        countLossesAndReconnects(*camera, losses, reconnects);
+        runOnSoftwareTriggers(*camera);
         const auto triggerAndWait = [&](int product) {
-            {
-                lorvex::HostLocker frames(camera->getMutex());
-                camera->softTrigger(product, 1, [] {});
-            }
+            triggerProduct(*camera, product);
             return waitUntil([&] { std::lock_guard<std::mutex> lk(mu); return images.size() >= size_t(product); },
                              kFrameTimeoutMs);
         };
@@ -348,28 +342,15 @@ private slots:
         camera->serialize(json);
         camera->deserialize(json);
         std::atomic<int> losses{0}, reconnects{0}, frames{0};
-        QObject::connect(camera.get(), &CameraInterface::CameraLoss, camera.get(), [&] { ++losses; },
-                         Qt::DirectConnection);
-        QObject::connect(camera.get(), &CameraInterface::CameraReconnect, camera.get(), [&] { ++reconnects; },
-                         Qt::DirectConnection);
+        countLossesAndReconnects(*camera, losses, reconnects);
         QObject::connect(camera.get(), &CameraInterface::captureCompleted, camera.get(),
                          [&](ImageProcessData) { ++frames; }, Qt::DirectConnection);
-        CameraTrigParams trigger;
-        trigger.triggerType = lorvex::trigger::kSoftware;
-        {
-            lorvex::HostLocker hold(camera->getMutex());
-            camera->setTrigParams(&trigger);
-            camera->isRunning = true;
-        }
-        const auto triggerProduct = [&](int product) {
-            lorvex::HostLocker hold(camera->getMutex());
-            camera->softTrigger(product, 1, [] {});
-        };
-        triggerProduct(1);
+        runOnSoftwareTriggers(*camera);
+        triggerProduct(*camera, 1);
         QVERIFY(waitUntil([&] { return frames.load() == 1; }, kFrameTimeoutMs));
 
         sim.pause();
-        triggerProduct(2); // waits in the camera's socket until it goes on
+        triggerProduct(*camera, 2); // waits in the camera's socket until it goes on
         QVERIFY(waitUntil([&] { return losses.load() == 1; }, kLossTimeoutMs));
         QTest::qWait(kCameraHeartbeatMs); // the camera gives up its controller as soon as it goes on
         sim.resume();
@@ -381,7 +362,7 @@ private slots:
         gPreviousHandler = qInstallMessageHandler(countCounterWarnings);
         constexpr int kProducts = 3;
         for (int product = 3; product < 3 + kProducts; ++product) {
-            triggerProduct(product);
+            triggerProduct(*camera, product);
             QVERIFY(waitUntil([&] { return frames.load() >= before + product - 2; }, kFrameTimeoutMs));
         }
         QTest::qWait(300);

@@ -62,15 +62,27 @@ bool outside(const LineEditCameraParam& p)
 
 // The record's type information lives in the plug-in only, so the sanitizer's
 // dynamic-type check cannot follow this access; it reads the shared layout.
+namespace {
+
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((no_sanitize("vptr")))
+#endif
+const CameraBase* cameraBase(CameraInterface* camera)
+{
+    void* base = camera ? camera->qt_metacast("CameraBase") : nullptr;
+    return static_cast<const CameraBase*>(base);
+}
+
+} // namespace
+
 #if defined(__GNUC__) || defined(__clang__)
 __attribute__((no_sanitize("vptr")))
 #endif
 QSet<const void*> deviceOwnedValues(CameraInterface* camera)
 {
-    void* base = camera ? camera->qt_metacast("CameraBase") : nullptr;
-    if (!base)
+    const CameraBase* b = cameraBase(camera);
+    if (!b)
         return {};
-    const CameraBase* b = static_cast<const CameraBase*>(base);
     return {&b->offsetX, &b->offsetY, &b->width, &b->height, &b->mirrorX, &b->mirrorY};
 }
 
@@ -79,10 +91,9 @@ __attribute__((no_sanitize("vptr")))
 #endif
 QSet<const void*> exposureValues(CameraInterface* camera)
 {
-    void* base = camera ? camera->qt_metacast("CameraBase") : nullptr;
-    if (!base)
+    const CameraBase* b = cameraBase(camera);
+    if (!b)
         return {};
-    const CameraBase* b = static_cast<const CameraBase*>(base);
     QSet<const void*> out;
     for (int i = 0; i < b->exposureTimes.size(); ++i)
         out.insert(b->exposureTimes.constData() + i);
