@@ -155,7 +155,13 @@ std::unique_ptr<ServedCamera> ServedCamera::start(const Served& s, std::string* 
     cam->camera_ = arv_gv_fake_camera_get_fake_camera(cam->gv_);
     cam->announce();
     // The picture for the starting geometry now, not on the first frame.
-    cam->pattern_ = vcc::Pattern::build(s.device->geometry(), *s.device);
+    // Under its lock: the simulator's thread already runs, and the only
+    // order between it and us otherwise is the simulator's own mutex, which
+    // a sanitizer cannot see into.
+    {
+        std::lock_guard<std::mutex> lk(cam->patternMu_);
+        cam->pattern_ = vcc::Pattern::build(s.device->geometry(), *s.device);
+    }
     arv_fake_camera_set_fill_pattern(cam->camera_, &ServedCamera::fill, cam.get());
     return cam;
 }
