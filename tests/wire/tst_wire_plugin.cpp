@@ -93,6 +93,24 @@ void triggerProduct(CameraLorvex& camera, int product)
     camera.softTrigger(product, 1, [] {});
 }
 
+// Keeps a copy of every image the camera hands over, from its delivery
+// thread; read under `mu`.
+struct ImageSink {
+    std::mutex mu;
+    std::vector<cv::Mat> images;
+
+    explicit ImageSink(CameraLorvex& camera)
+    {
+        QObject::connect(
+            &camera, &CameraInterface::captureCompleted, &camera,
+            [this](ImageProcessData data) {
+                std::lock_guard<std::mutex> lk(mu);
+                images.push_back(data.image.clone());
+            },
+            Qt::DirectConnection);
+    }
+};
+
 // Counts the camera's loss and reconnect signals, from any thread.
 void countLossesAndReconnects(CameraLorvex& camera, std::atomic<int>& losses, std::atomic<int>& reconnects)
 {
@@ -182,15 +200,9 @@ private slots:
         auto camera = createListed(3, kColour.serial);
         QVERIFY(probe(camera).opened());
         camera->deserialize(settings);
-        std::mutex mu;
-        std::vector<cv::Mat> images;
-        QObject::connect(
-            camera.get(), &CameraInterface::captureCompleted, camera.get(),
-            [&](ImageProcessData data) {
-                std::lock_guard<std::mutex> lk(mu);
-                images.push_back(data.image.clone());
-            },
-            Qt::DirectConnection);
+        ImageSink sink(*camera);
+        std::mutex& mu = sink.mu;
+        std::vector<cv::Mat>& images = sink.images;
         runOnSoftwareTriggers(*camera);
         triggerProduct(*camera, 1);
         QVERIFY(waitUntil([&] { std::lock_guard<std::mutex> lk(mu); return !images.empty(); }, kFrameTimeoutMs));
@@ -277,16 +289,10 @@ private slots:
         QJsonObject json;
         camera->serialize(json);
         camera->deserialize(json); // the host's restore starts the reconnect timer
-        std::mutex mu;
-        std::vector<cv::Mat> images;
+        ImageSink sink(*camera);
+        std::mutex& mu = sink.mu;
+        std::vector<cv::Mat>& images = sink.images;
         std::atomic<int> losses{0}, reconnects{0};
-        QObject::connect(
-            camera.get(), &CameraInterface::captureCompleted, camera.get(),
-            [&](ImageProcessData data) {
-                std::lock_guard<std::mutex> lk(mu);
-                images.push_back(data.image.clone());
-            },
-            Qt::DirectConnection);
         countLossesAndReconnects(*camera, losses, reconnects);
         runOnSoftwareTriggers(*camera);
         const auto triggerAndWait = [&](int product) {
