@@ -226,8 +226,9 @@ void StreamPump::requeue(ArvBuffer* buffer)
     if (packetData_ > 0) {
         size_t size = 0;
         auto* data = static_cast<unsigned char*>(const_cast<void*>(arv_buffer_get_data(buffer, &size)));
-        for (size_t at = 0; data && at < payload_; at += packetData_)
-            std::memcpy(data + at, &mark_, std::min(kMarkBytes, payload_ - at));
+        const size_t end = std::min(size, payload_); // the buffer's own size bounds every write
+        for (size_t at = 0; data && at < end; at += packetData_)
+            std::memcpy(data + at, &mark_, std::min(kMarkBytes, end - at));
     }
     arv_stream_push_buffer(stream_, buffer);
 }
@@ -243,9 +244,10 @@ unsigned StreamPump::lostPackets(ArvBuffer* buffer)
     unsigned lost = arv_buffer_get_frame_id(buffer) == 0 ? 1 : 0;
     size_t size = 0;
     const auto* data = static_cast<const unsigned char*>(arv_buffer_get_data(buffer, &size));
+    const size_t end = std::min(size, payload_);
     if (packetData_ > 0 && data)
-        for (size_t at = 0; at < payload_; at += packetData_)
-            lost += std::memcmp(data + at, &mark_, std::min(kMarkBytes, payload_ - at)) == 0;
+        for (size_t at = 0; at < end; at += packetData_)
+            lost += std::memcmp(data + at, &mark_, std::min(kMarkBytes, end - at)) == 0;
     return std::max(1u, lost);
 }
 
