@@ -94,9 +94,13 @@ QString FrameWriter::submit(const cv::Mat& image, const QString& baseName, const
     const qint64 bytes = static_cast<qint64>(image.total() * image.elemSize());
     const QString ext = extension(options_.format, image.channels());
     QString name = baseName + ext;
+    // The disk is asked before the lock: a slow disk must not hold up the
+    // writers, which take the same lock.
+    const bool checksSpace = options_.saveImages && options_.minFreeBytes > 0;
+    const qint64 free = checksSpace ? diskFreeBytes(options_.folder) : -1;
     {
         QMutexLocker lock(&mutex_);
-        if (!spaceFor(bytes) || bytesInQueue_ + bytes > options_.budgetBytes) {
+        if (!spaceFor(bytes, free) || bytesInQueue_ + bytes > options_.budgetBytes) {
             ++refused_;
             if (order < options_.thumbnailLimit)
                 thumbs_.push_back(placeholder(image, label, sortKey, order));
@@ -120,13 +124,12 @@ QString FrameWriter::submit(const cv::Mat& image, const QString& baseName, const
 // Whether the disk keeps the reserve free once this image and those queued
 // before it are written. Once it does not, no image is taken any more: a run
 // that writes on would only lose frames one by one.
-bool FrameWriter::spaceFor(qint64 bytes)
+bool FrameWriter::spaceFor(qint64 bytes, qint64 free)
 {
     if (!options_.saveImages || options_.minFreeBytes <= 0)
         return true;
     if (outOfSpace_)
         return false;
-    const qint64 free = diskFreeBytes(options_.folder);
     if (free < 0 || free - bytesInQueue_ - bytes >= options_.minFreeBytes)
         return true;
     outOfSpace_ = true;

@@ -133,7 +133,7 @@ private:
     Thumbnail placeholder(const cv::Mat& image, const QString& label, const QString& sortKey, int order) const;
     void settle(const QString& name, State state); // mutex_ held
     bool encodeAndSave(const QString& path, const cv::Mat& image, QString& error);
-    bool spaceFor(qint64 bytes); // mutex_ held
+    bool spaceFor(qint64 bytes, qint64 free); // mutex_ held; `free`: the disk's free bytes, -1 unknown
     void drain();
 
     const FrameWriterOptions options_;
