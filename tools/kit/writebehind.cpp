@@ -70,7 +70,7 @@ bool WriteBehind::write(const QString& path, const QByteArray& head, const void*
         QMutexLocker lock(&mutex_);
         unsynced_.push_back({fd, static_cast<qint64>(head.size()) + static_cast<qint64>(len), path});
         unsyncedBytes_ += unsynced_.back().bytes;
-        while (unsyncedBytes_ > kBehindBytes && unsynced_.size() > 1) {
+        while ((unsyncedBytes_ > kBehindBytes || size_t(unsynced_.size()) > kMaxBehindFiles) && unsynced_.size() > 1) {
             due.push_back(unsynced_.front());
             unsyncedBytes_ -= unsynced_.front().bytes;
             unsynced_.pop_front();

@@ -24,6 +24,9 @@ class WriteBehind
 {
 public:
     static constexpr qint64 kBehindBytes = qint64(64) << 20;
+    // Each file waiting for its write-back keeps its descriptor open: small
+    // (compressed) files must not run the process out of descriptors.
+    static constexpr size_t kMaxBehindFiles = 256;
 
     ~WriteBehind();
 
