@@ -271,18 +271,6 @@ qint64 takeUnmatchedLoss(int cameraIndex)
     return w ? w->takeUnmatchedLoss(cameraIndex) : 0;
 }
 
-qint64 takeTriggerOfFrame(int cameraIndex)
-{
-    LogWatch* w = LogWatch::installed();
-    return w ? w->takeTriggerOfFrame(cameraIndex) : -1;
-}
-
-int triggersDropped(int cameraIndex)
-{
-    LogWatch* w = LogWatch::installed();
-    return w ? w->triggersDropped(cameraIndex) : 0;
-}
-
 quint32 takeOpenRefusal(int cameraIndex)
 {
     LogWatch* w = LogWatch::installed();

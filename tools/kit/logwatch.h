@@ -160,8 +160,6 @@ LogCounts snapshot();
 void reset();
 LossBefore takeLossBefore(int cameraIndex, int product, int capture);
 qint64 takeUnmatchedLoss(int cameraIndex);
-qint64 takeTriggerOfFrame(int cameraIndex);
-int triggersDropped(int cameraIndex);
 quint32 takeOpenRefusal(int cameraIndex);
 
 } // namespace logwatch
