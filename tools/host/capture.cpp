@@ -193,7 +193,9 @@ private:
         }
         const qint64 trigger = c.host->triggerOfFrame();
         c.accounting.setDeliveryTime(d.receiveTime);
-        const logwatch::LossBefore loss = logwatch::takeLossBefore(c.index, d.productId, d.cycleCapture);
+        // The records of the watch that named this frame's trigger.
+        LogWatch* log = c.host->logWatch();
+        const LossBefore loss = log ? log->takeLossBefore(c.index, d.productId, d.cycleCapture) : LossBefore();
         if (!c.accounting.frameReceived({d.productId, d.cycleCapture, d.cycleProduct}, loss.frames, true, loss.packets,
                                         trigger)) {
             // Not the run's: a frame past its length is counted apart; one
@@ -461,7 +463,8 @@ private:
         csv_.close();
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
         for (RunCamera& c : run_.cameras()) {
-            const qint64 unmatched = logwatch::takeUnmatchedLoss(c.index);
+            LogWatch* log = c.host ? c.host->logWatch() : nullptr;
+            const qint64 unmatched = log ? log->takeUnmatchedLoss(c.index) : 0;
             if (unmatched > 0)
                 c.accounting.lostWithoutFrame(unmatched, false);
             if (freeRun_ && !firedBySoftware(c))
