@@ -223,13 +223,9 @@ size_t StreamPump::packetDataBytes(ArvDevice* device)
 void StreamPump::requeue(ArvBuffer* buffer)
 {
     arv_buffer_set_frame_id(buffer, 0);
-    if (packetData_ > 0) {
-        size_t size = 0;
-        auto* data = static_cast<unsigned char*>(const_cast<void*>(arv_buffer_get_data(buffer, &size)));
-        const size_t end = std::min(size, payload_); // the buffer's own size bounds every write
-        for (size_t at = 0; data && at < end; at += packetData_)
-            std::memcpy(data + at, &mark_, std::min(kMarkBytes, end - at));
-    }
+    if (unsigned char* data = markedArea(buffer))
+        for (size_t at = 0; at < payload_; at += packetData_)
+            std::memcpy(data + at, &mark_, std::min(kMarkBytes, payload_ - at));
     arv_stream_push_buffer(stream_, buffer);
 }
 
@@ -242,13 +238,22 @@ void StreamPump::requeue(ArvBuffer* buffer)
 unsigned StreamPump::lostPackets(ArvBuffer* buffer)
 {
     unsigned lost = arv_buffer_get_frame_id(buffer) == 0 ? 1 : 0;
-    size_t size = 0;
-    const auto* data = static_cast<const unsigned char*>(arv_buffer_get_data(buffer, &size));
-    const size_t end = std::min(size, payload_);
-    if (packetData_ > 0 && data)
-        for (size_t at = 0; at < end; at += packetData_)
-            lost += std::memcmp(data + at, &mark_, std::min(kMarkBytes, end - at)) == 0;
+    if (const unsigned char* data = markedArea(buffer))
+        for (size_t at = 0; at < payload_; at += packetData_)
+            lost += std::memcmp(data + at, &mark_, std::min(kMarkBytes, payload_ - at)) == 0;
     return std::max(1u, lost);
+}
+
+// Every buffer of this pump is made with payload_ bytes (start()), and that
+// bounds the marks. Aravis's own size of a buffer is what it received last,
+// 0 for a buffer that never filled whole, so it cannot say where marks go:
+// bounded by it, the first buffers went unmarked and their losses uncounted.
+unsigned char* StreamPump::markedArea(ArvBuffer* buffer) const
+{
+    if (packetData_ == 0)
+        return nullptr;
+    size_t received = 0;
+    return static_cast<unsigned char*>(const_cast<void*>(arv_buffer_get_data(buffer, &received)));
 }
 
 void StreamPump::finish()

@@ -44,6 +44,7 @@ private:
     // Marks a buffer as holding nothing received yet, and queues it.
     void requeue(ArvBuffer* buffer);
     unsigned lostPackets(ArvBuffer* buffer);
+    unsigned char* markedArea(ArvBuffer* buffer) const;
     // The image bytes one stream packet carries (0 when not GigE Vision).
     static size_t packetDataBytes(ArvDevice* device);
     void finish();
