@@ -65,51 +65,86 @@ LogWatch* LogWatch::installed()
     return g_installed.load();
 }
 
+namespace {
+
+// What one record says, read before the watch's lock is taken: the lock only
+// guards the counting, so a thread that logs never waits on another's parsing.
+struct ParsedRecord
+{
+    enum Kind { Other, Continuity, TriggerAccount, TriggerDropped, CycleTimeout, OpenRefused, FeatureFile, Critical } kind = Other;
+    int camera = 0;
+    ContinuityEvent continuity;
+    qint64 triggerIndex = 0;
+    quint32 openStatus = 0;
+    qint32 featureFileStatus = 0;
+};
+
+ParsedRecord parseRecord(QtMsgType type, const QString& text)
+{
+    ParsedRecord r;
+    if (type == QtWarningMsg) {
+        pluginwarnings::TriggerAccount t;
+        pluginwarnings::TriggerDropped d;
+        pluginwarnings::OpenRefused o;
+        if (parseContinuityRecord(text, r.camera, r.continuity)) {
+            r.kind = ParsedRecord::Continuity;
+        } else if (pluginwarnings::parseTriggerAccount(text, t)) {
+            r.kind = ParsedRecord::TriggerAccount;
+            r.camera = t.camera;
+            r.triggerIndex = t.triggerIndex;
+        } else if (pluginwarnings::parseTriggerDropped(text, d)) {
+            r.kind = ParsedRecord::TriggerDropped;
+            r.camera = d.camera;
+        } else if (pluginwarnings::isCycleTimeout(text)) {
+            r.kind = ParsedRecord::CycleTimeout;
+        } else if (pluginwarnings::parseOpenRefused(text, o)) {
+            r.kind = ParsedRecord::OpenRefused;
+            r.camera = o.camera;
+            r.openStatus = o.status;
+        }
+    } else if (type == QtCriticalMsg) {
+        r.kind = pluginwarnings::parseFeatureFileFailed(text, r.featureFileStatus) ? ParsedRecord::FeatureFile
+                                                                                    : ParsedRecord::Critical;
+    } else if (type == QtFatalMsg) {
+        r.kind = ParsedRecord::Critical;
+    }
+    return r;
+}
+
+} // namespace
+
 void LogWatch::record(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
+    const ParsedRecord r = parseRecord(type, text);
     std::function<void()> before;
-    QString reworded;
     bool quiet = false;
     {
         QMutexLocker lock(&mutex_);
         before = before_;
-        if (type == QtWarningMsg) {
+        if (type == QtWarningMsg)
             ++counts_.warnings;
-            int cam = 0;
-            ContinuityEvent e;
-            pluginwarnings::TriggerAccount t;
-            pluginwarnings::TriggerDropped d;
-            if (parseContinuityRecord(text, cam, e)) {
-                ContinuityCounts& c = counts_.continuity[cam];
-                ++c.warnings;
-                c.lostFrames += e.lostFrames;
-                c.lostPackets += e.lostPackets;
-                std::deque<ContinuityEvent>& q = events_[cam];
-                q.push_back(e);
-                if (q.size() > kMaxPendingEvents)
-                    q.pop_front();
-            } else if (pluginwarnings::parseTriggerAccount(text, t)) {
-                ++counts_.triggerWarnings;
-                triggerOfFrame_[t.camera] = t.triggerIndex;
-            } else if (pluginwarnings::parseTriggerDropped(text, d)) {
-                ++triggersDropped_[d.camera];
-            } else if (pluginwarnings::isCycleTimeout(text)) {
-                ++counts_.cycleTimeouts;
-            } else {
-                pluginwarnings::OpenRefused o;
-                if (pluginwarnings::parseOpenRefused(text, o))
-                    openRefusals_[o.camera] = o.status;
-            }
-        } else if (type == QtCriticalMsg) {
-            qint32 status = 0;
-            if (pluginwarnings::parseFeatureFileFailed(text, status)) {
-                quiet = counts_.featureFileFailures++ > 0;
-                reworded = featureFileText(status);
-            } else {
-                ++counts_.criticals;
-            }
-        } else if (type == QtFatalMsg) {
-            ++counts_.criticals;
+        switch (r.kind) {
+        case ParsedRecord::Continuity: {
+            ContinuityCounts& c = counts_.continuity[r.camera];
+            ++c.warnings;
+            c.lostFrames += r.continuity.lostFrames;
+            c.lostPackets += r.continuity.lostPackets;
+            std::deque<ContinuityEvent>& q = events_[r.camera];
+            q.push_back(r.continuity);
+            if (q.size() > kMaxPendingEvents)
+                q.pop_front();
+            break;
+        }
+        case ParsedRecord::TriggerAccount:
+            ++counts_.triggerWarnings;
+            triggerOfFrame_[r.camera] = r.triggerIndex;
+            break;
+        case ParsedRecord::TriggerDropped: ++triggersDropped_[r.camera]; break;
+        case ParsedRecord::CycleTimeout: ++counts_.cycleTimeouts; break;
+        case ParsedRecord::OpenRefused: openRefusals_[r.camera] = r.openStatus; break;
+        case ParsedRecord::FeatureFile: quiet = counts_.featureFileFailures++ > 0; break;
+        case ParsedRecord::Critical: ++counts_.criticals; break;
+        case ParsedRecord::Other: break;
         }
     }
     if (quiet)
@@ -120,7 +155,7 @@ void LogWatch::record(QtMsgType type, const QMessageLogContext& context, const Q
     if (before)
         before();
     if (previous_)
-        previous_(type, context, reworded.isEmpty() ? text : reworded);
+        previous_(type, context, r.kind == ParsedRecord::FeatureFile ? featureFileText(r.featureFileStatus) : text);
 }
 
 bool parseContinuityWarning(const QString& text, int& cameraIndex, qint64& lostFrames, qint64& lostPackets)
