@@ -102,6 +102,25 @@ private slots:
         QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("--running"))));
     }
 
+    // A listed camera the plug-in never opens (a serial number of 8
+    // characters or fewer) is left out with the reason, never opened.
+    void shortSerialIsLeftOutWithTheReason()
+    {
+        QTemporaryDir dir;
+        QFile f(dir.filePath(QStringLiteral("short.json")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(R"({"devices": [{"manufacturer": "ZEQ Vision", "model": "LX-256-M", "serial": "ZQ123456",)"
+                R"( "widthMax": 256, "heightMax": 64, "pixelFormats": ["Mono8"]}]})");
+        f.close();
+        qputenv("VCC_DEVICE_FILE", f.fileName().toLocal8Bit());
+        const Run r = viewer({QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("x.png")), QStringLiteral("--serial"),
+                              QStringLiteral("ZQ123456")}, dir.path());
+        qunsetenv("VCC_DEVICE_FILE");
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains(QLatin1String("ZQ123456: left out")) && r.err.contains(QLatin1String("8 characters or fewer")),
+                 qPrintable(r.err));
+    }
+
     // Help and version answer without a camera; a stray word, an unknown flag
     // or a fraction where a count belongs is a bad command line.
     void helpVersionAndStrictValues()

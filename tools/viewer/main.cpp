@@ -6,6 +6,7 @@
 #include "logwatch.h"
 #include "mainwindow.h"
 #include "pluginhost.h"
+#include "pluginwarnings.h"
 #include "viewerhost.h"
 #include "vieweroptions.h"
 
@@ -107,6 +108,14 @@ int main(int argc, char** argv)
     }
     if (headless && o.serials.isEmpty())
         serials = host.serials();
+    // Listed, but never opened by the plug-in: left out with the reason.
+    for (const QString& s : QStringList(serials)) {
+        const QString refusal = pluginwarnings::serialRefusal(s);
+        if (!refusal.isEmpty()) {
+            tell(QStringLiteral("%1: left out: %2").arg(s, refusal));
+            serials.removeAll(s);
+        }
+    }
     if (serials.isEmpty() && (headless || !o.serials.isEmpty())) {
         tell(QStringLiteral("no camera to open"));
         return kExitNoCamera;

@@ -3,6 +3,8 @@
 
 #include "camerasession.h"
 #include "cameratab.h"
+#include "notopened.h"
+#include "pluginwarnings.h"
 #include "viewerhost.h"
 
 #include <QDockWidget>
@@ -23,6 +25,12 @@ enum Column { kSerial, kState, kPlugin };
 constexpr int kListEveryMs = 500;
 
 } // namespace
+
+// A camera that is not open: attached, or one the plug-in cannot open.
+QString MainWindow::attachedText(const QString& serial)
+{
+    return pluginwarnings::serialRefusal(serial).isEmpty() ? tr("attached") : tr("cannot be opened");
+}
 
 MainWindow::MainWindow(ViewerHost* host, bool running, QWidget* parent)
     : QMainWindow(parent), host_(host), running_(running)
@@ -47,8 +55,10 @@ MainWindow::MainWindow(ViewerHost* host, bool running, QWidget* parent)
     list_->setRootIsDecorated(false);
     list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     for (const QString& s : host_->serials()) {
-        auto* row = new QTreeWidgetItem(list_, {s, tr("attached"), host_->pluginNameOf(s)});
-        row->setToolTip(kSerial, tr("Double-click to open"));
+        auto* row = new QTreeWidgetItem(list_, {s, attachedText(s), host_->pluginNameOf(s)});
+        const QString refusal = pluginwarnings::serialRefusal(s);
+        row->setToolTip(kSerial, refusal.isEmpty() ? tr("Double-click to open") : refusal);
+        row->setToolTip(kState, refusal);
     }
     auto* open = new QPushButton(tr("Open"), side);
     tile_ = new QPushButton(tr("Side by side"), side);
@@ -92,6 +102,11 @@ CameraTab* MainWindow::openCamera(const QString& serial)
                 tabs_->setCurrentWidget(t);
             return t;
         }
+    }
+    // Listed, but the plug-in never opens it: no session, and no loss to show.
+    if (!pluginwarnings::serialRefusal(serial).isEmpty()) {
+        say(whyNotOpened(serial, 0).text);
+        return nullptr;
     }
     auto* session = new CameraSession(host_, serial, nextIndex_++, running_);
     for (const QString& m : session->messages())
@@ -163,7 +178,7 @@ void MainWindow::updateList()
     const QVector<CameraTab*> open = tabs();
     for (int i = 0; i < list_->topLevelItemCount(); ++i) {
         QTreeWidgetItem* row = list_->topLevelItem(i);
-        QString state = tr("attached");
+        QString state = attachedText(row->text(kSerial));
         for (CameraTab* t : open)
             if (t->session()->serial() == row->text(kSerial))
                 state = stateText(t->session()->state());

@@ -36,6 +36,7 @@ public:
 private:
     void closeTab(int index);
     void updateList();
+    static QString attachedText(const QString& serial);
 
     ViewerHost* host_;
     bool running_;
