@@ -728,6 +728,7 @@ private slots:
         QCOMPARE(losses.size(), 1);
         const QJsonObject loss = losses.first().toObject();
         QVERIFY(loss["reconnected"].toBool());
+        QCOMPARE(s["cameras"].toArray().first().toObject()["stateAtEnd"].toString(), QStringLiteral("grabbing"));
         const qint64 ms = QDateTime::fromString(loss["start"].toString(), Qt::ISODateWithMs)
                               .msecsTo(QDateTime::fromString(loss["end"].toString(), Qt::ISODateWithMs));
         QVERIFY(ms >= 1000); // the 1.5 s unplugged, less the plug-in's close

@@ -494,6 +494,7 @@ private:
         j["continuityWarnings"] = cc.warnings;
         j["losses"] = c.losses;
         j["reconnects"] = c.reconnects;
+        j["stateAtEnd"] = stateKey(c.stateAtClose);
         return j;
     }
 

@@ -192,6 +192,7 @@ bool CameraRun::trigger(int cameraSlot, int productId, int captureIndex)
 void CameraRun::close()
 {
     for (RunCamera& rc : cams_) {
+        rc.stateAtClose = rc.state();
         if (rc.host)
             rc.host->close(HostCamera::Queued::Deliver);
         rc.cam = nullptr;

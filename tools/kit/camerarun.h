@@ -27,6 +27,7 @@ struct RunCamera
     CameraInterface* cam = nullptr; // host->camera(), null once closed
     bool opened = false;           // it opened at creation (host->state() has it since)
     bool continuous = false;       // the device runs without triggers
+    CameraState stateAtClose = CameraState::Opening; // the state the run ended in, before the close
 
     // What the run saw.
     int received = 0;              // numbered frames received

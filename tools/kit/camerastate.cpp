@@ -2,6 +2,7 @@
 #include "camerastate.h"
 
 #include <QDateTime>
+#include <QMetaEnum>
 
 namespace {
 
@@ -23,6 +24,14 @@ QString stateText(CameraState s)
     case CameraState::Closed: return QObject::tr("closed");
     }
     return QString();
+}
+
+QString stateKey(CameraState s)
+{
+    QString key = QString::fromLatin1(QMetaEnum::fromType<CameraState>().valueToKey(int(s)));
+    if (!key.isEmpty())
+        key[0] = key[0].toLower();
+    return key;
 }
 
 CameraStateMachine::CameraStateMachine(QObject* parent) : QObject(parent)

@@ -81,5 +81,7 @@ using CameraState = CameraStateMachine::State;
 
 // For people: "grabbing", "lost", "did not open (retried every 3 s)", ...
 QString stateText(CameraState s);
+// For files: the state's name as one word ("grabbing", "notOpened", ...).
+QString stateKey(CameraState s);
 
 #endif
