@@ -197,6 +197,7 @@ private slots:
         const QString next = session.nextText();
         emit cam->CameraLoss();
         QTRY_VERIFY(tab.imageView()->staleMark().contains(QLatin1String("lost")));
+        QCOMPARE(tab.stripView()->staleMark(), tab.imageView()->staleMark());
         for (int i = 0; i < 4; ++i)
             QVERIFY(!session.trigger());
         QCOMPARE(session.nextText(), next);

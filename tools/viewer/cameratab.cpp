@@ -197,7 +197,9 @@ void CameraTab::showStale()
 {
     const CameraState state = session_->state();
     const bool stale = CameraStateMachine::isDown(state) || state == CameraState::Closed;
-    view_->setStale(stale ? tr("%1 %2: last image, not live").arg(session_->serial(), stateText(state)) : QString());
+    const QString mark = stale ? tr("%1 %2: last image, not live").arg(session_->serial(), stateText(state)) : QString();
+    view_->setStale(mark);
+    strip_->setStale(mark);
 }
 
 QString CameraTab::outageText() const

@@ -5,7 +5,27 @@
 
 #include <opencv2/imgproc.hpp>
 
+namespace {
+
+// How much of a stale image still shows through its dimming.
+constexpr int kStaleShade = 170;  // alpha of the dark layer, of 255
+
+} // namespace
+
 namespace imagedisplay {
+
+void paintStale(QPainter& painter, const QRect& drawn, const QRect& area, const QString& mark)
+{
+    if (mark.isEmpty())
+        return;
+    painter.fillRect(drawn, QColor(0, 0, 0, kStaleShade));
+    QFont font = painter.font();
+    font.setPointSizeF(font.pointSizeF() * 2);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(QColor(255, 200, 60));
+    painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, mark);
+}
 
 bool drawable(const cv::Mat& image)
 {

@@ -4,6 +4,7 @@
 #define LORVEXVIEWER_IMAGEDISPLAY_H
 
 #include <QImage>
+#include <QPainter>
 #include <QRect>
 #include <QString>
 
@@ -24,6 +25,10 @@ QImage copyOf(const cv::Mat& image);
 
 // "x, y: value" or "x, y: R r G g B b"; empty outside the image.
 QString pixelText(const cv::Mat& image, int x, int y);
+
+// Dims `drawn` (the image as painted) and writes `mark` over `area`: the
+// last image of a camera that delivers nothing, not to be taken for a live one.
+void paintStale(QPainter& painter, const QRect& drawn, const QRect& area, const QString& mark);
 
 // Writes the image as PNG. False with a message in `error`.
 bool savePng(const cv::Mat& image, const QString& path, QString& error);

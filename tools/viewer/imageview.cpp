@@ -15,8 +15,6 @@ namespace {
 constexpr double kMinScale = 1.0 / 64;
 constexpr double kMaxScale = 64.0;
 constexpr double kWheelStep = 1.25;
-// How much of a stale image still shows through its dimming.
-constexpr int kStaleShade = 170;  // alpha of the dark layer, of 255
 
 } // namespace
 
@@ -99,16 +97,8 @@ void ImageView::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.fillRect(rect(), QColor(32, 32, 32));
     const QRect drawn = paintImage(painter);
-    if (stale_.isEmpty())
-        return;
     // Also over an empty view: a camera that never opened says so there.
-    painter.fillRect(drawn, QColor(0, 0, 0, kStaleShade));
-    QFont font = painter.font();
-    font.setPointSizeF(font.pointSizeF() * 2);
-    font.setBold(true);
-    painter.setFont(font);
-    painter.setPen(QColor(255, 200, 60));
-    painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, stale_);
+    imagedisplay::paintStale(painter, drawn, rect(), stale_);
 }
 
 QRect ImageView::paintImage(QPainter& painter)

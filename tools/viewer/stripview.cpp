@@ -61,6 +61,14 @@ void StripView::append(const cv::Mat& frame, const QString& whyNotJoined)
     update();
 }
 
+void StripView::setStale(const QString& mark)
+{
+    if (mark == stale_)
+        return;
+    stale_ = mark;
+    update();
+}
+
 cv::Mat StripView::contents() const
 {
     if (filled_ == 0)
@@ -78,8 +86,10 @@ void StripView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.fillRect(rect(), QColor(32, 32, 32));
-    if (filled_ == 0)
+    if (filled_ == 0) {
+        imagedisplay::paintStale(painter, QRect(), rect(), stale_);
         return;
+    }
     // Scale to the widget's width; show as many of the newest rows as fit.
     const double s = double(width()) / ring_.cols;
     const int visible = std::min(filled_, std::max(1, int(height() / s)));
@@ -102,4 +112,5 @@ void StripView::paintEvent(QPaintEvent*)
         painter.setPen(Qt::white);
         painter.drawText(text, Qt::AlignTop | Qt::AlignLeft | Qt::TextWordWrap, note_);
     }
+    imagedisplay::paintStale(painter, QRect(0, y, width(), height() - y), rect(), stale_);
 }

@@ -24,6 +24,9 @@ public:
     int rowsHeld() const { return filled_; }
     // Why the strip holds only its newest frame; empty while frames join.
     QString note() const { return note_; }
+    // Marks the strip as no longer live (`mark` says why); empty: live.
+    void setStale(const QString& mark);
+    QString staleMark() const { return stale_; }
     // The strip as it stands, oldest row first (for tests).
     cv::Mat contents() const;
 
@@ -36,6 +39,7 @@ private:
     int filled_ = 0;    // rows holding frame data
     int sourceCols_ = 0;
     QString note_;
+    QString stale_;
 };
 
 #endif
