@@ -213,18 +213,29 @@ private:
         const FrameNumbers name = c.accounting.lastName();
         PendingRow p = rowFor(c, d, name.product, name.capture,
                               c.accounting.lastNamedByTrigger() ? QStringLiteral("trigger") : QStringLiteral("plug-in"));
-        if (!d.image.empty()) {
-            const QString key = QStringLiteral("%1_p%2_c%3").arg(c.serial).arg(name.product).arg(name.capture);
-            p.record.file = writer_->submit(d.image, key, QStringLiteral("%1 p%2 c%3").arg(c.serial).arg(name.product).arg(name.capture),
-                                            QStringLiteral("%1|%2|%3").arg(c.serial).arg(name.product, 10, 10, QChar('0'))
-                                                .arg(name.capture, 10, 10, QChar('0')));
-            if (p.record.file.isEmpty() && !o_.noImages) {
-                c.accounting.imageNotWritten(); // the writing queue's memory was spent
+        const bool refused = queueRow(p, d.image, QStringLiteral("%1_p%2_c%3").arg(c.serial).arg(name.product).arg(name.capture),
+                                      QStringLiteral("%1 p%2 c%3").arg(c.serial).arg(name.product).arg(name.capture),
+                                      QStringLiteral("%1|%2|%3").arg(c.serial).arg(name.product, 10, 10, QChar('0'))
+                                          .arg(name.capture, 10, 10, QChar('0')));
+        if (refused)
+            c.accounting.imageNotWritten();
+    }
+
+    // Hands the row's image to the writing queue and queues the row behind
+    // it. True when the queue's memory was spent and the image will not be
+    // written (counted here, as the run's end reports it).
+    bool queueRow(PendingRow p, const cv::Mat& image, const QString& baseName, const QString& label, const QString& sortKey)
+    {
+        bool refused = false;
+        if (!image.empty()) {
+            p.record.file = writer_->submit(image, baseName, label, sortKey);
+            refused = p.record.file.isEmpty() && !o_.noImages;
+            if (refused)
                 ++queueFull_;
-            }
         }
         rows_.push_back(p);
         flushRows();
+        return refused;
     }
 
     // The report row of a received frame, its file still to be written.
@@ -259,15 +270,9 @@ private:
         const int n = ++unplacedCount_[c.index];
         PendingRow p = rowFor(c, d, 0, 0, QStringLiteral("unplaced"));
         p.trigger = trigger;
-        if (!d.image.empty()) {
-            p.record.file = writer_->submit(d.image, QStringLiteral("%1_unplaced_%2").arg(c.serial).arg(n),
-                                            QStringLiteral("%1 UNPLACED %2 (plug-in p%3)").arg(c.serial).arg(n).arg(d.productId),
-                                            QStringLiteral("%1|unplaced|%2").arg(c.serial).arg(n, 10, 10, QChar('0')));
-            if (p.record.file.isEmpty() && !o_.noImages)
-                ++queueFull_;
-        }
-        rows_.push_back(p);
-        flushRows();
+        queueRow(p, d.image, QStringLiteral("%1_unplaced_%2").arg(c.serial).arg(n),
+                 QStringLiteral("%1 UNPLACED %2 (plug-in p%3)").arg(c.serial).arg(n).arg(d.productId),
+                 QStringLiteral("%1|unplaced|%2").arg(c.serial).arg(n, 10, 10, QChar('0')));
     }
 
     // Appends the rows whose images are settled, in the order received.
