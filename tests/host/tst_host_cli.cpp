@@ -374,6 +374,10 @@ private slots:
                                                       "frame")), qPrintable(full.err));
         const QJsonObject s = readJson(dir.filePath("full/summary.json"));
         QVERIFY(s["writing"].toObject()["stoppedForDiskSpace"].toBool());
+        // The disk's reserve stopped it, not a full queue.
+        QCOMPARE(s["writing"].toObject()["notQueuedQueueFull"].toInt(), 0);
+        QVERIFY2(!full.out.contains("the writing queue was full") && !full.err.contains("the writing queue was full"),
+                 qPrintable(full.err));
         const int written = s["imagesWritten"].toInt();
         QVERIFY2(written >= 8 && written <= 12, qPrintable(full.out)); // 48 MiB of 4 MB images, as the queue allowed
         QCOMPARE(QDir(dir.filePath("full")).entryList({"ZQ*.pgm"}, QDir::Files).size(), written);

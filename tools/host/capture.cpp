@@ -213,7 +213,7 @@ private:
         const FrameNumbers name = c.accounting.lastName();
         PendingRow p = rowFor(c, d, name.product, name.capture,
                               c.accounting.lastNamedByTrigger() ? QStringLiteral("trigger") : QStringLiteral("plug-in"));
-        const bool refused = queueRow(p, d.image, QStringLiteral("%1_p%2_c%3").arg(c.serial).arg(name.product).arg(name.capture),
+        const bool refused = queueRow(std::move(p), d.image, QStringLiteral("%1_p%2_c%3").arg(c.serial).arg(name.product).arg(name.capture),
                                       QStringLiteral("%1 p%2 c%3").arg(c.serial).arg(name.product).arg(name.capture),
                                       QStringLiteral("%1|%2|%3").arg(c.serial).arg(name.product, 10, 10, QChar('0'))
                                           .arg(name.capture, 10, 10, QChar('0')));
@@ -222,16 +222,14 @@ private:
     }
 
     // Hands the row's image to the writing queue and queues the row behind
-    // it. True when the queue's memory was spent and the image will not be
-    // written (counted here, as the run's end reports it).
+    // it. True when the writer refused the image (the queue's memory was
+    // spent, or the disk's reserve reached): it will not be written.
     bool queueRow(PendingRow p, const cv::Mat& image, const QString& baseName, const QString& label, const QString& sortKey)
     {
         bool refused = false;
         if (!image.empty()) {
             p.record.file = writer_->submit(image, baseName, label, sortKey);
             refused = p.record.file.isEmpty() && !o_.noImages;
-            if (refused)
-                ++queueFull_;
         }
         rows_.push_back(p);
         flushRows();
@@ -280,11 +278,11 @@ private:
     {
         while (!rows_.empty()) {
             PendingRow& p = rows_.front();
+            const bool unplaced = p.record.namedBy == QLatin1String("unplaced");
             if (!p.record.file.isEmpty()) {
                 const FrameWriter::State st = writer_->state(p.record.file);
                 if (st == FrameWriter::State::Pending || st == FrameWriter::State::Started)
                     return;
-                const bool unplaced = p.record.namedBy == QLatin1String("unplaced");
                 if (st != FrameWriter::State::Written) {
                     p.record.file.clear();
                     if (!unplaced)
@@ -293,7 +291,7 @@ private:
             }
             if (!!o_.noImages)
                 p.record.file.clear();
-            if (p.record.namedBy == QLatin1String("unplaced"))
+            if (unplaced)
                 noteUnplaced(p);
             csv_.append(p.record);
             rows_.pop_front();
@@ -592,7 +590,7 @@ private:
         w["queuePeakImages"] = writer_->peakImages();
         w["queuePeakMiB"] = std::round(writer_->peakBytes() * 10.0 / (1 << 20)) / 10.0;
         w["imagesPerSecond"] = std::round(writer_->writeRate() * 10.0) / 10.0;
-        w["notQueuedQueueFull"] = queueFull_;
+        w["notQueuedQueueFull"] = queueFullRefusals();
         w["megabytesPerSecond"] = std::round(writer_->byteRate() / kMB * 10.0) / 10.0;
         w["minFreeMiB"] = o_.minFreeMiB;
         w["stoppedForDiskSpace"] = writer_->outOfSpace();
@@ -617,11 +615,11 @@ private:
                       .arg(writer_->written()).arg(writer_->writeRate(), 0, 'f', 1).arg(writer_->peakImages())
                       .arg(writer_->peakBytes() / double(1 << 20), 0, 'f', 1).arg(o_.queueMemoryMiB);
         os.flush();
-        if (queueFull_ > 0)
+        if (const int queueFull = queueFullRefusals(); queueFull > 0)
             say(QStringLiteral("%1 image(s) not written: the writing queue was full (--queue-memory %2 MiB); the disk or the "
                                "encoders fell behind the cameras. Raise --queue-memory, or write faster with "
                                "--image-format pnm or a lower --png-compression")
-                    .arg(queueFull_).arg(o_.queueMemoryMiB));
+                    .arg(queueFull).arg(o_.queueMemoryMiB));
         if (!sheet_)
             say(QStringLiteral("no contact sheet: %1").arg(sheetError_));
         // The last lines: every camera's counts, then the verdict.
@@ -655,6 +653,10 @@ private:
         }
         return kExitOk;
     }
+
+    // Images the full writing queue refused; those refused for the disk's
+    // reserve are told by the stop for disk space, not as a full queue.
+    int queueFullRefusals() const { return o_.noImages ? 0 : writer_->refusedQueueFull(); }
 
     // "unplaced (answering no trigger of the run): F (plug-in p3 c1, trigger 9), ..."
     static QString unplacedText(const QJsonArray& list)
@@ -690,7 +692,6 @@ private:
     double deliveredRate_ = 0; // bytes a second, at the assessment
     double writtenRate_ = 0;
     qint64 delivered_ = 0;
-    qint64 queueFull_ = 0;     // images refused by the full writing queue
     QMap<int, int> unplacedCount_;        // by camera index: frames kept unplaced so far
     QMap<int, QJsonArray> unplacedList_;  // by camera index: their files and the plug-in's numbers
     QMap<int, QJsonObject> panelReach_;   // by camera index: which panel rows reach the device

@@ -100,8 +100,10 @@ QString FrameWriter::submit(const cv::Mat& image, const QString& baseName, const
     const qint64 free = checksSpace ? diskFreeBytes(options_.folder) : -1;
     {
         QMutexLocker lock(&mutex_);
-        if (!spaceFor(bytes, free) || bytesInQueue_ + bytes > options_.budgetBytes) {
+        const bool space = spaceFor(bytes, free);
+        if (!space || bytesInQueue_ + bytes > options_.budgetBytes) {
             ++refused_;
+            refusedQueueFull_ += space ? 1 : 0;
             if (order < options_.thumbnailLimit)
                 thumbs_.push_back(placeholder(image, label, sortKey, order));
             return QString();

@@ -103,6 +103,9 @@ public:
     int queuedImages() const;
     // Images not queued because the budget was spent.
     int refused() const { return refused_; }
+    // Of those, the images refused because the queue's memory was spent (the
+    // rest were refused for the disk's free-space reserve).
+    int refusedQueueFull() const { return refusedQueueFull_; }
     QStringList errors() const;
     QVector<Thumbnail> thumbnails() const;
 
@@ -140,6 +143,7 @@ private:
     QThreadPool pool_;
     int submitted_ = 0;  // receiving thread only
     int refused_ = 0;    // receiving thread only
+    int refusedQueueFull_ = 0; // receiving thread only
     bool outOfSpace_ = false; // receiving thread only
     qint64 freeAtStop_ = -1;  // receiving thread only
     QElapsedTimer clock_; // started at the first submission
