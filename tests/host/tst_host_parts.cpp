@@ -223,7 +223,7 @@ private slots:
         a.setSchedule(ProductSchedule(2, 1), true);
         a.addTriggered(6);
         for (const FrameNumbers& n : {FrameNumbers{1, 1, 1}, FrameNumbers{1, 2, 1}, FrameNumbers{2, 1, 1}, FrameNumbers{2, 2, 1}}) {
-            const logwatch::LossBefore loss = logwatch::takeLossBefore(3, n.product, n.capture);
+            const LossBefore loss = LogWatch::installed()->takeLossBefore(3, n.product, n.capture);
             a.frameReceived(n, loss.frames);
         }
         QCOMPARE(a.delivered(), 4);
@@ -235,11 +235,11 @@ private slots:
         QCOMPARE(a.lostFrames()[1].capture, 2);
         QVERIFY(!a.clean());
         QVERIFY2(a.lossText().contains("p2 c1, p2 c2"), qPrintable(a.lossText()));
-        QCOMPARE(logwatch::takeUnmatchedLoss(3), 0);
+        QCOMPARE(LogWatch::installed()->takeUnmatchedLoss(3), 0);
 
         // A record whose frame never came cannot be placed, and says so.
         qWarning("Camera 3 SDK with product 9 cycle 1 last frame 9 current frame 11 width 8 height 8 lost packets 0");
-        a.lostWithoutFrame(logwatch::takeUnmatchedLoss(3), false);
+        a.lostWithoutFrame(LogWatch::installed()->takeUnmatchedLoss(3), false);
         QVERIFY(!a.lossesPlaced());
         QVERIFY(a.lossText().contains("unknown"));
 

@@ -294,18 +294,6 @@ void reset()
         w->reset();
 }
 
-LossBefore takeLossBefore(int cameraIndex, int product, int capture)
-{
-    LogWatch* w = LogWatch::installed();
-    return w ? w->takeLossBefore(cameraIndex, product, capture) : LossBefore();
-}
-
-qint64 takeUnmatchedLoss(int cameraIndex)
-{
-    LogWatch* w = LogWatch::installed();
-    return w ? w->takeUnmatchedLoss(cameraIndex) : 0;
-}
-
 quint32 takeOpenRefusal(int cameraIndex)
 {
     LogWatch* w = LogWatch::installed();

@@ -147,8 +147,6 @@ private:
 // one LogWatch for their run and install it first thing.
 namespace logwatch {
 
-using LossBefore = ::LossBefore;
-
 // Installs a watch owned by the process for the rest of its life (a second
 // call installs it again, with the new `verbose`). For tests and small tools;
 // the hosts own theirs.
@@ -158,8 +156,6 @@ void install(bool verbose);
 void setBeforeForward(std::function<void()> hook);
 LogCounts snapshot();
 void reset();
-LossBefore takeLossBefore(int cameraIndex, int product, int capture);
-qint64 takeUnmatchedLoss(int cameraIndex);
 quint32 takeOpenRefusal(int cameraIndex);
 
 } // namespace logwatch
