@@ -181,12 +181,9 @@ void ServedCamera::announce()
     writeName(camera_, kManufacturerInfoAddress, kManufacturerInfo, kManufacturerInfoBytes);
     renameDescription(camera_);
 
-    vcc::Feature widthMax, heightMax;
-    served_.device->read("WidthMax", widthMax);
-    served_.device->read("HeightMax", heightMax);
     const vcc::Geometry g = served_.device->geometry();
-    arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_SENSOR_WIDTH, guint32(widthMax.i));
-    arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_SENSOR_HEIGHT, guint32(heightMax.i));
+    arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_SENSOR_WIDTH, guint32(bounds_.sensorWidth));
+    arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_SENSOR_HEIGHT, guint32(bounds_.sensorHeight));
     arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_WIDTH, g.width);
     arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_HEIGHT, g.height);
     arv_fake_camera_write_register(camera_, ARV_FAKE_CAMERA_REGISTER_X_OFFSET, g.offsetX);
