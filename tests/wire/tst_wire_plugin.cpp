@@ -76,6 +76,15 @@ std::unique_ptr<CameraLorvex> createListed(int cameraIndex, const QString& seria
     return std::unique_ptr<CameraLorvex>(static_cast<CameraLorvex*>(root.createCamera(cameraIndex, serial, 0)));
 }
 
+// The host's restore of the camera's own settings, as at every start: it
+// starts grabbing and the plug-in's reconnect timer.
+void restoreAsHost(CameraInterface& camera)
+{
+    QJsonObject json;
+    camera.serialize(json);
+    camera.deserialize(json);
+}
+
 // The host's side of software triggering: the camera runs on the plug-in's
 // software triggers, and each product is fired under the host's lock.
 void runOnSoftwareTriggers(CameraLorvex& camera)
@@ -167,9 +176,7 @@ private slots:
                 products.push_back(data.productId);
             },
             Qt::DirectConnection);
-        QJsonObject json;
-        camera->serialize(json);
-        camera->deserialize(json);
+        restoreAsHost(*camera);
         runOnSoftwareTriggers(*camera);
         constexpr int kProducts = 5;
         for (int product = 1; product <= kProducts; ++product) {
@@ -233,9 +240,7 @@ private slots:
         QVERIFY(findDevice(kCamera.serial));
         auto camera = createListed(2, kCamera.serial);
         QVERIFY(probe(camera).opened());
-        QJsonObject json;
-        camera->serialize(json);
-        camera->deserialize(json); // the host's restore starts the reconnect timer
+        restoreAsHost(*camera);
         std::atomic<int> losses{0}, reconnects{0};
         countLossesAndReconnects(*camera, losses, reconnects);
 
@@ -286,9 +291,7 @@ private slots:
         std::unique_ptr<CameraLorvex> camera(
             static_cast<CameraLorvex*>(root.createCamera(4, serial, listed.indexOf(serial))));
         QVERIFY(probe(camera).opened());
-        QJsonObject json;
-        camera->serialize(json);
-        camera->deserialize(json); // the host's restore starts the reconnect timer
+        restoreAsHost(*camera);
         ImageSink sink(*camera);
         std::mutex& mu = sink.mu;
         std::vector<cv::Mat>& images = sink.images;
@@ -344,9 +347,7 @@ private slots:
         QVERIFY(findDevice(kCamera.serial));
         auto camera = createListed(4, kCamera.serial);
         QVERIFY(probe(camera).opened());
-        QJsonObject json;
-        camera->serialize(json);
-        camera->deserialize(json);
+        restoreAsHost(*camera);
         std::atomic<int> losses{0}, reconnects{0}, frames{0};
         countLossesAndReconnects(*camera, losses, reconnects);
         QObject::connect(camera.get(), &CameraInterface::captureCompleted, camera.get(),
