@@ -58,8 +58,6 @@ void CameraStateMachine::restored(bool opened)
 {
     if (state_ != State::Opening)
         return;  // a loss or reconnect heard meanwhile says more
-    if (!opened)
-        downFor_.start();
     enter(opened ? State::Open : State::NotOpened);
 }
 
