@@ -1,6 +1,8 @@
 // pluginwarnings.cpp
 #include "pluginwarnings.h"
 
+#include "CameraLorvex/serialrule.h"
+
 #include <QRegularExpression>
 #include <QVector>
 
@@ -19,9 +21,6 @@ const char* const kPatterns[kRecords] = {
     "^(?:Open camera (-?\\d+) failed|Camera (-?\\d+) create handle failed): ([0-9a-f]+)$",
     "^Load configuration file\\(Lorvex\\.mfs\\) failed: (-?\\d+)$",
 };
-
-// The longest serial number the plug-in refuses.
-constexpr int kRefusedSerialLength = 8;
 
 QRegularExpressionMatch match(Record record, const QString& text)
 {
@@ -103,9 +102,9 @@ bool parseFeatureFileFailed(const QString& text, qint32& status)
 
 QString serialRefusal(const QString& serial)
 {
-    if (serial.size() > kRefusedSerialLength)
+    if (serial.size() > lorvex::kLongestRefusedSerial)
         return QString();
-    return QStringLiteral("the plug-in opens no camera whose serial number has %1 characters or fewer").arg(kRefusedSerialLength);
+    return QStringLiteral("the plug-in opens no camera whose serial number has %1 characters or fewer").arg(lorvex::kLongestRefusedSerial);
 }
 
 } // namespace pluginwarnings

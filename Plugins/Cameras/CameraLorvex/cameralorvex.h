@@ -14,6 +14,7 @@
 //   clockreads.cpp     cheap reads of the local clock for the frame path
 //   triggering.cpp     software trigger, continuous-mode query
 //   triggercodes.h     the host's trigger-type codes, named once for the plug-in and the hosts
+//   serialrule.h       the serial numbers the plug-in never opens, for the plug-in and the hosts
 //   recovery.cpp       the SDK's callbacks, reconnect timer and task
 //   exposure.cpp       parameter changes, exposure configurations, quick adjust
 //   camerabase.cpp, paramwrap.cpp   the parameter panel and its JSON form

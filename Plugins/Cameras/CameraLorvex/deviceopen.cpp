@@ -2,6 +2,7 @@
 // the device's model, limits and colour format.
 #include "lorvexdevice.h"
 #include "devicetable.h"
+#include "serialrule.h"
 
 #include <cmath>
 #include <cstring>
@@ -10,8 +11,6 @@
 
 namespace {
 
-// Serial numbers this short name no device: configuration left blank or cut.
-constexpr int kMinSerialLength = 8;
 // MV_CC_OpenDevice's access mode for exclusive control of the device.
 constexpr unsigned int kExclusiveAccess = 1;
 // Frame buffers the SDK keeps for the device.
@@ -54,7 +53,7 @@ int truncatedTenths(float value)
 bool LorvexDevice::openDevice()
 {
     qDebug().noquote() << "Opening camera" << settings.cameraIndex << "with SN" << settings.serialNumber;
-    if (settings.serialNumber.size() <= kMinSerialLength) {
+    if (settings.serialNumber.size() <= lorvex::kLongestRefusedSerial) {
         qWarning().noquote() << "Camera" << settings.cameraIndex << "invalid config SN" << settings.serialNumber;
         return false;
     }
