@@ -82,10 +82,7 @@ void ParamPanel::rebuild()
     outer_->addWidget(body_);
 
     ++generation_;
-    toDevice_.clear();
-    if (const CameraBase* base = settingsOf(camera_))
-        for (const float& t : base->exposureTimes)
-            toDevice_.insert(&t);
+    toDevice_ = exposureValues(camera_);
     fromDevice_ = deviceOwnedValues(camera_);
     auto* legend = new QLabel(tr("→ sent to the camera · ↺ read from the camera · "
                                  "unmarked rows stay in this panel and the settings file"), body_);
